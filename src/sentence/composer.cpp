@@ -1,0 +1,90 @@
+#include "composer.h"
+
+#include "messagesink.h"
+#include "random.h"
+#include "templates.h"
+#include "wordlist.h"
+
+#include <QDir>
+
+namespace brumlis {
+
+SentenceComposer::SentenceComposer(QString dataDir, MessageSink& messages, RandomSource& random,
+                                   Clock* clock)
+    : m_dataDir(std::move(dataDir))
+    , m_messages(messages)
+    , m_random(random)
+    , m_clock(clock)
+{
+}
+
+QString SentenceComposer::soundPathFor(const QString& word)
+{
+    return QStringLiteral("sound/") + word + QStringLiteral(".wav");
+}
+
+bool SentenceComposer::PickWord(SentenceBuffer& buffer, QStringView category)
+{
+    const QString relative = QStringLiteral("text/") + category.toString() + QStringLiteral(".txt");
+    const QString path = m_dataDir.isEmpty() ? relative : m_dataDir + u'/' + relative;
+
+    buffer.PickedWord.clear();
+    const ListFile list = readListFile(path);
+    QString problem;
+    switch (list.status) {
+    case ListStatus::Missing:
+        problem = QStringLiteral("existerar inte");
+        break;
+    case ListStatus::Unreadable:
+        problem = QStringLiteral("kan inte läsas");
+        break;
+    case ListStatus::Ok: {
+        const qsizetype count = countItems(list.text);
+        if (count == 0) {
+            problem = QStringLiteral("är tom");
+            break;
+        }
+        qsizetype wanted = qsizetype(m_random.below(std::uint64_t(count)));
+        ItemReader reader(list.text);
+        while (wanted-- > 0)
+            reader.next();
+        reader.next(&buffer.PickedWord);
+        return true;
+    }
+    }
+    m_messages.show(QDir::toNativeSeparators(relative) + u' ' + problem);
+    return false;
+}
+
+bool SentenceComposer::compose(SentenceBuffer& buffer, int forcedTemplate)
+{
+    if (m_clock)
+        m_random.seed(m_clock->seedNow());
+
+    for (int i = 0; i < SentenceBuffer::SpokenSlots; ++i) {
+        buffer.SoundFile(i).clear();
+        buffer.WordText(i).clear();
+    }
+
+    buffer.TemplateNo = (forcedTemplate >= 1 && forcedTemplate <= TemplateCount)
+                            ? forcedTemplate
+                            : int(m_random.below(TemplateCount)) + 1;
+
+    bool allPicked = true;
+    const SentenceTemplate& chosen = Templates[std::size_t(buffer.TemplateNo - 1)];
+    for (int k = 0; k < chosen.slotCount; ++k) {
+        const TemplateSlot& slot = chosen.slots[std::size_t(k)];
+        if (slot.isPhrase()) {
+            buffer.SoundFile(k) = slot.sound.toString();
+            buffer.WordText(k) = slot.text.toString();
+        } else if (PickWord(buffer, slot.text)) {
+            buffer.SoundFile(k) = soundPathFor(buffer.PickedWord);
+            buffer.WordText(k) = buffer.PickedWord;
+        } else {
+            allPicked = false; // the slot stays empty: no text, no sound
+        }
+    }
+    return allPicked;
+}
+
+} // namespace brumlis

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "sentencebuffer.h"
+
+#include <QString>
+#include <QStringView>
+
+namespace brumlis {
+
+class Clock;
+class MessageSink;
+class RandomSource;
+
+/// Composes random sentences into a SentenceBuffer: what the Generate button does
+/// before the sentence is spoken. The windows and the CLI share it.
+class SentenceComposer {
+public:
+    /// `dataDir` holds text/ (empty: the working directory at each pick). Without a
+    /// clock the generator is never re-seeded, which makes seeded runs repeatable.
+    SentenceComposer(QString dataDir, MessageSink& messages, RandomSource& random,
+                     Clock* clock = nullptr);
+
+    /// Re-seeds from the clock, empties slots 0..14, draws a template (or takes
+    /// `forcedTemplate`, 1..11) and fills its slots in order. A failed pick is reported
+    /// through the message sink and leaves its slot empty. Returns true when every pick
+    /// succeeded.
+    bool compose(SentenceBuffer& buffer, int forcedTemplate = 0);
+
+    /// Reads text/<category>.txt afresh and leaves one item, each equally likely, in
+    /// `buffer.PickedWord`. On failure the reason is reported once, PickedWord is
+    /// emptied and false returned.
+    bool PickWord(SentenceBuffer& buffer, QStringView category);
+
+    /// The recording of a picked word: "sound/" + word + ".wav", the word kept exactly.
+    static QString soundPathFor(const QString& word);
+
+private:
+    QString m_dataDir;
+    MessageSink& m_messages;
+    RandomSource& m_random;
+    Clock* m_clock;
+};
+
+} // namespace brumlis

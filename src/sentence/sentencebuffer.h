@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+namespace brumlis {
+
+/// A fixed row of string slots whose every access is bounds-checked:
+/// an index outside 0..Size-1 throws std::out_of_range.
+template <int Size> class SlotArray {
+public:
+    static constexpr int size() { return Size; }
+
+    QString& operator()(int i) { return m_slots.at(checked(i)); }
+    const QString& operator()(int i) const { return m_slots.at(checked(i)); }
+
+private:
+    static std::size_t checked(int i)
+    {
+        // A negative index must not wrap around into a valid unsigned one.
+        return i < 0 ? std::size_t(Size) : std::size_t(i);
+    }
+
+    std::array<QString, Size> m_slots;
+};
+
+/// One sentence, from composing to speaking, kept afterwards for Repeat.
+/// A slot pairs the text shown with the path of the recording played for it.
+struct SentenceBuffer {
+    static constexpr int SlotCount = 21;
+    /// Slots 0..14 are cleared by Generate and walked by speaking; 15..20 are never written.
+    static constexpr int SpokenSlots = 15;
+
+    int TemplateNo = 0; ///< 1..11 after the first Generate, 0 before.
+    SlotArray<SlotCount> SoundFile;
+    SlotArray<SlotCount> WordText;
+    QString PickedWord; ///< The item read by the last pick; empty after a failed one.
+};
+
+} // namespace brumlis
