@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include "playback/playerfactory.h"
 #include "playback/soundplayer.h"
 
 #include <QCoreApplication>
@@ -9,7 +10,5 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
-    return brumlis::runCli(args, stdout, stderr, [](const QString&) {
-        return std::make_unique<brumlis::SilentPlayer>();
-    });
+    return brumlis::runCli(args, stdout, stderr, brumlis::createSystemPlayer);
 }
