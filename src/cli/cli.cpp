@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-
 #include <optional>
 
 namespace brumlis {
@@ -17,7 +16,8 @@ namespace brumlis {
 namespace {
 
 constexpr char kUsage[] =
-    "Användning: brumlis-cli [--data MAPP] generate [--count N] [--seed S] [--template K] [--json]\n"
+    "Användning: brumlis-cli [--data MAPP] generate [--count N] [--seed S] [--template K] "
+    "[--json]\n"
     "            brumlis-cli [--data MAPP] speak [--count N] [--seed S] [--template K]\n"
     "\n"
     "  --data MAPP    mappen som innehåller text/ och sound/ (standard: arbetskatalogen)\n"
@@ -28,17 +28,16 @@ constexpr char kUsage[] =
     "  --help         visa den här hjälpen\n"
     "  --version      visa versionen\n";
 
-void write(std::FILE* stream, const QString& text)
-{
+void write(std::FILE* stream, const QString& text) {
     const QByteArray utf8 = text.toUtf8();
     std::fwrite(utf8.constData(), 1, std::size_t(utf8.size()), stream);
 }
 
 class StreamMessages final : public MessageSink {
 public:
-    explicit StreamMessages(std::FILE* err) : m_err(err) {}
-    void show(const QString& message) override
-    {
+    explicit StreamMessages(std::FILE* err)
+        : m_err(err) {}
+    void show(const QString& message) override {
         write(m_err, message + u'\n');
         std::fflush(m_err);
     }
@@ -47,8 +46,7 @@ private:
     std::FILE* m_err;
 };
 
-QString jsonString(const QString& text)
-{
+QString jsonString(const QString& text) {
     QString quoted = QStringLiteral("\"");
     for (const QChar c : text) {
         switch (c.unicode()) {
@@ -77,21 +75,18 @@ QString jsonString(const QString& text)
     return quoted + u'"';
 }
 
-int slotCount(const SentenceBuffer& buffer)
-{
+int slotCount(const SentenceBuffer& buffer) {
     return Templates[std::size_t(buffer.TemplateNo - 1)].slotCount;
 }
 
-QString plainLine(const SentenceBuffer& buffer)
-{
+QString plainLine(const SentenceBuffer& buffer) {
     QStringList texts;
     for (int k = 0; k < slotCount(buffer); ++k)
         texts << buffer.WordText(k);
     return texts.join(u' ');
 }
 
-QString jsonLine(const SentenceBuffer& buffer)
-{
+QString jsonLine(const SentenceBuffer& buffer) {
     QStringList slots;
     for (int k = 0; k < slotCount(buffer); ++k)
         slots << QStringLiteral("{\"text\":%1,\"sound\":%2}")
@@ -105,11 +100,12 @@ QString jsonLine(const SentenceBuffer& buffer)
 // template's slots are separated by single blanks, like `generate` prints them.
 class StreamView final : public SentenceView {
 public:
-    StreamView(std::FILE* out, int slotsUsed) : m_out(out), m_slotsUsed(slotsUsed) {}
+    StreamView(std::FILE* out, int slotsUsed)
+        : m_out(out)
+        , m_slotsUsed(slotsUsed) {}
 
     QString caption() const override { return m_caption; }
-    void showCaption(const QString& caption) override
-    {
+    void showCaption(const QString& caption) override {
         if (caption.isEmpty()) {
             m_caption.clear();
             m_slot = 0;
@@ -148,8 +144,7 @@ struct UsageError {
     QString reason;
 };
 
-std::optional<long long> parseInteger(const QString& text, long long min, long long max)
-{
+std::optional<long long> parseInteger(const QString& text, long long min, long long max) {
     bool ok = false;
     const long long value = text.toLongLong(&ok);
     if (!ok || value < min || value > max)
@@ -157,8 +152,7 @@ std::optional<long long> parseInteger(const QString& text, long long min, long l
     return value;
 }
 
-std::optional<std::uint64_t> parseSeed(const QString& text)
-{
+std::optional<std::uint64_t> parseSeed(const QString& text) {
     bool ok = false;
     if (const qulonglong value = text.toULongLong(&ok); ok)
         return value;
@@ -168,8 +162,7 @@ std::optional<std::uint64_t> parseSeed(const QString& text)
 }
 
 // Returns the options, or a usage error; --help and --version are handled by the caller.
-std::variant<Options, UsageError> parse(const QStringList& args)
-{
+std::variant<Options, UsageError> parse(const QStringList& args) {
     Options options;
     for (qsizetype i = 0; i < args.size(); ++i) {
         QString arg = args[i];
@@ -240,8 +233,7 @@ std::variant<Options, UsageError> parse(const QStringList& args)
 
 } // namespace
 
-int runCli(const QStringList& args, std::FILE* out, std::FILE* err, const PlayerFactory& players)
-{
+int runCli(const QStringList& args, std::FILE* out, std::FILE* err, const PlayerFactory& players) {
     for (const QString& arg : args) {
         if (arg == u"--help" || arg == u"-h") {
             write(out, QString::fromUtf8(kUsage));
@@ -255,7 +247,8 @@ int runCli(const QStringList& args, std::FILE* out, std::FILE* err, const Player
 
     const auto parsed = parse(args);
     if (const auto* error = std::get_if<UsageError>(&parsed)) {
-        write(err, QStringLiteral("brumlis-cli: %1\n\n").arg(error->reason) + QString::fromUtf8(kUsage));
+        write(err,
+              QStringLiteral("brumlis-cli: %1\n\n").arg(error->reason) + QString::fromUtf8(kUsage));
         return 2;
     }
     const Options& options = std::get<Options>(parsed);

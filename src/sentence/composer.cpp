@@ -14,17 +14,13 @@ SentenceComposer::SentenceComposer(QString dataDir, MessageSink& messages, Rando
     : m_dataDir(std::move(dataDir))
     , m_messages(messages)
     , m_random(random)
-    , m_clock(clock)
-{
-}
+    , m_clock(clock) {}
 
-QString SentenceComposer::soundPathFor(const QString& word)
-{
+QString SentenceComposer::soundPathFor(const QString& word) {
     return QStringLiteral("sound/") + word + QStringLiteral(".wav");
 }
 
-bool SentenceComposer::PickWord(SentenceBuffer& buffer, QStringView category)
-{
+bool SentenceComposer::PickWord(SentenceBuffer& buffer, QStringView category) {
     const QString relative = QStringLiteral("text/") + category.toString() + QStringLiteral(".txt");
     const QString path = m_dataDir.isEmpty() ? relative : m_dataDir + u'/' + relative;
 
@@ -56,8 +52,7 @@ bool SentenceComposer::PickWord(SentenceBuffer& buffer, QStringView category)
     return false;
 }
 
-bool SentenceComposer::compose(SentenceBuffer& buffer, int forcedTemplate)
-{
+bool SentenceComposer::compose(SentenceBuffer& buffer, int forcedTemplate) {
     if (m_clock)
         m_random.seed(m_clock->seedNow());
 

@@ -9,8 +9,7 @@ namespace {
 __extension__ typedef unsigned __int128 u128;
 }
 
-std::uint64_t MersenneRandom::below(std::uint64_t n)
-{
+std::uint64_t MersenneRandom::below(std::uint64_t n) {
     assert(n > 0);
     // Lemire, "Fast Random Integer Generation in an Interval" (2019).
     u128 m = static_cast<u128>(m_engine()) * n;
@@ -25,10 +24,10 @@ std::uint64_t MersenneRandom::below(std::uint64_t n)
     return static_cast<std::uint64_t>(m >> 64);
 }
 
-std::uint64_t SystemClock::seedNow()
-{
+std::uint64_t SystemClock::seedNow() {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
-    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
 }
 
 } // namespace brumlis

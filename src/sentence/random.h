@@ -19,7 +19,8 @@ public:
 /// runs give the same sentences on every build.
 class MersenneRandom final : public RandomSource {
 public:
-    explicit MersenneRandom(std::uint64_t seed = 5489u) : m_engine(seed) {}
+    explicit MersenneRandom(std::uint64_t seed = 5489u)
+        : m_engine(seed) {}
     void seed(std::uint64_t seed) override { m_engine.seed(seed); }
     std::uint64_t below(std::uint64_t n) override;
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <array>
 
 namespace brumlis {
@@ -16,8 +15,7 @@ public:
     const QString& operator()(int i) const { return m_slots.at(checked(i)); }
 
 private:
-    static std::size_t checked(int i)
-    {
+    static std::size_t checked(int i) {
         // A negative index must not wrap around into a valid unsigned one.
         return i < 0 ? std::size_t(Size) : std::size_t(i);
     }

@@ -41,10 +41,11 @@ const std::array<SentenceTemplate, TemplateCount> Templates = {{
     {8, {namn, harEtt, adjNeu, subNeu, som, verbPre, prep, plats}},
 }};
 
-const std::array<TemplateSlot, 8> FixedPhrases = {tyckerAtt, ar, arEtt, arEn, har, harEn, harEtt, som};
+const std::array<TemplateSlot, 8> FixedPhrases = {tyckerAtt, ar,    arEtt,  arEn,
+                                                  har,       harEn, harEtt, som};
 
 const std::array<QStringView, 11> WordClasses = {
-    namn.text,     adj.text,     adjNeu.text,  farg.text, sub.text,  subNeu.text,
+    namn.text,     adj.text,     adjNeu.text,  farg.text, sub.text,   subNeu.text,
     subReale.text, verbPre.text, verbPer.text, prep.text, plats.text,
 };
 

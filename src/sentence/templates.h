@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QStringView>
-
 #include <array>
 
 namespace brumlis {

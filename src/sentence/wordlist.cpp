@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QStringDecoder>
-
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
@@ -21,8 +20,7 @@ constexpr std::array<char16_t, 32> kCp1252High = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-QString decodeWindows1252(QByteArrayView bytes)
-{
+QString decodeWindows1252(QByteArrayView bytes) {
     QString text(bytes.size(), Qt::Uninitialized);
     QChar* out = text.data();
     for (const char c : bytes) {
@@ -32,14 +30,12 @@ QString decodeWindows1252(QByteArrayView bytes)
     return text;
 }
 
-QString decodeWith(QStringConverter::Encoding encoding, QByteArrayView bytes)
-{
+QString decodeWith(QStringConverter::Encoding encoding, QByteArrayView bytes) {
     QStringDecoder decoder(encoding, QStringConverter::Flag::Stateless);
     return decoder(bytes);
 }
 
-bool startsWith(QByteArrayView bytes, std::initializer_list<unsigned char> prefix)
-{
+bool startsWith(QByteArrayView bytes, std::initializer_list<unsigned char> prefix) {
     if (bytes.size() < qsizetype(prefix.size()))
         return false;
     qsizetype i = 0;
@@ -49,16 +45,22 @@ bool startsWith(QByteArrayView bytes, std::initializer_list<unsigned char> prefi
     return true;
 }
 
-bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
-bool isLineEnd(QChar c) { return c == u'\n' || c == u'\r'; }
-bool isSeparator(QChar c) { return c == u',' || isLineEnd(c); }
+bool isBlank(QChar c) {
+    return c == u' ' || c == u'\t';
+}
+bool isLineEnd(QChar c) {
+    return c == u'\n' || c == u'\r';
+}
+bool isSeparator(QChar c) {
+    return c == u',' || isLineEnd(c);
+}
 
 // Closes the descriptor on every path out of readListFile.
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
+    explicit FileDescriptor(int fd)
+        : m_fd(fd) {}
+    ~FileDescriptor() {
         if (m_fd >= 0)
             ::close(m_fd);
     }
@@ -72,8 +74,7 @@ private:
 
 } // namespace
 
-QString decodeListBytes(QByteArrayView bytes)
-{
+QString decodeListBytes(QByteArrayView bytes) {
     if (startsWith(bytes, {0xFF, 0xFE}))
         return decodeWith(QStringConverter::Utf16LE, bytes.sliced(2));
     if (startsWith(bytes, {0xFE, 0xFF}))
@@ -88,8 +89,7 @@ QString decodeListBytes(QByteArrayView bytes)
     return decodeWindows1252(bytes);
 }
 
-bool ItemReader::next(QString* item)
-{
+bool ItemReader::next(QString* item) {
     if (m_pendingEmpty) {
         m_pendingEmpty = false;
         if (item)
@@ -138,8 +138,7 @@ bool ItemReader::next(QString* item)
     return true;
 }
 
-qsizetype countItems(QStringView text)
-{
+qsizetype countItems(QStringView text) {
     ItemReader reader(text);
     qsizetype count = 0;
     while (reader.next())
@@ -147,8 +146,7 @@ qsizetype countItems(QStringView text)
     return count;
 }
 
-QStringList parseItems(QStringView text)
-{
+QStringList parseItems(QStringView text) {
     ItemReader reader(text);
     QStringList items;
     QString item;
@@ -157,13 +155,13 @@ QStringList parseItems(QStringView text)
     return items;
 }
 
-ListFile readListFile(const QString& path)
-{
+ListFile readListFile(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
     // O_NONBLOCK: opening a FIFO must not wait for a writer. Only regular files are read.
     FileDescriptor fd(::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0)
-        return {(errno == ENOENT || errno == ENOTDIR) ? ListStatus::Missing : ListStatus::Unreadable,
+        return {(errno == ENOENT || errno == ENOTDIR) ? ListStatus::Missing
+                                                      : ListStatus::Unreadable,
                 {}};
 
     struct stat info {};

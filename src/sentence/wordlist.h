@@ -22,7 +22,8 @@ QString decodeListBytes(QByteArrayView bytes);
 /// and the line end after the last item does not start a new one.
 class ItemReader {
 public:
-    explicit ItemReader(QStringView text) : m_text(text) {}
+    explicit ItemReader(QStringView text)
+        : m_text(text) {}
 
     /// Moves to the next item; false at the end of the text. With `item` given, the
     /// item's text is stored there (counting passes leave it null and copy nothing).

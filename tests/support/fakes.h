@@ -7,7 +7,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <deque>
 #include <functional>
 #include <vector>
@@ -25,13 +24,11 @@ public:
 /// seeded generator. Records every bound it was asked for.
 class ScriptedRandom final : public RandomSource {
 public:
-    void seed(std::uint64_t s) override
-    {
+    void seed(std::uint64_t s) override {
         seeds.push_back(s);
         m_fallback.seed(s);
     }
-    std::uint64_t below(std::uint64_t n) override
-    {
+    std::uint64_t below(std::uint64_t n) override {
         bounds.push_back(n);
         if (!queued.empty()) {
             const std::uint64_t v = queued.front();
@@ -59,8 +56,7 @@ public:
 class FakeView final : public SentenceView {
 public:
     QString caption() const override { return label; }
-    void showCaption(const QString& caption) override
-    {
+    void showCaption(const QString& caption) override {
         label = caption;
         ++repaints;
     }
@@ -85,10 +81,10 @@ public:
         QString labelAtPlay;
     };
 
-    explicit RecordingPlayer(std::function<QString()> label = {}) : m_label(std::move(label)) {}
+    explicit RecordingPlayer(std::function<QString()> label = {})
+        : m_label(std::move(label)) {}
 
-    void play(const QString& path) override
-    {
+    void play(const QString& path) override {
         calls.push_back({path, m_label ? m_label() : QString()});
         if (onPlay)
             onPlay();

@@ -3,19 +3,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
 #include <stdexcept>
 
 namespace brumlis::test {
 
-TempDir::TempDir()
-{
+TempDir::TempDir() {
     if (!m_dir.isValid())
         throw std::runtime_error("cannot create a temporary folder");
 }
 
-void TempDir::write(const QString& relative, const QByteArray& bytes) const
-{
+void TempDir::write(const QString& relative, const QByteArray& bytes) const {
     const QString path = filePath(relative);
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
@@ -23,6 +20,8 @@ void TempDir::write(const QString& relative, const QByteArray& bytes) const
         throw std::runtime_error("cannot write " + path.toStdString());
 }
 
-void TempDir::mkdir(const QString& relative) const { QDir().mkpath(filePath(relative)); }
+void TempDir::mkdir(const QString& relative) const {
+    QDir().mkpath(filePath(relative));
+}
 
 } // namespace brumlis::test

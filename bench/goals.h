@@ -1,0 +1,64 @@
+#pragma once
+
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace brumlis::bench {
+
+/// Console output as usual, then one table that puts each benchmark's mean time per
+/// iteration next to the goal it is held to.
+class GoalReporter : public benchmark::ConsoleReporter {
+public:
+    /// `goals` maps a benchmark name to its goal in milliseconds.
+    explicit GoalReporter(std::map<std::string, double> goals)
+        : m_goals(std::move(goals)) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
+                m_measured[run.benchmark_name()] =
+                    run.GetAdjustedRealTime() * multiplierToMs(run.time_unit);
+    }
+
+    /// Prints the table; returns false when a goal was missed.
+    bool printTable() const {
+        bool allMet = true;
+        std::printf("\n%-44s %14s %14s  %s\n", "figure", "measured", "goal", "");
+        for (const auto& [name, ms] : m_measured) {
+            const auto goal = m_goals.find(name);
+            if (goal == m_goals.end()) {
+                std::printf("%-44s %11.4f ms %14s\n", name.c_str(), ms, "-");
+                continue;
+            }
+            const bool met = ms <= goal->second;
+            allMet &= met;
+            std::printf("%-44s %11.4f ms %11s%.3g ms  %s\n", name.c_str(), ms, "<= ", goal->second,
+                        met ? "met" : "MISSED");
+        }
+        return allMet;
+    }
+
+private:
+    static double multiplierToMs(benchmark::TimeUnit unit) {
+        switch (unit) {
+        case benchmark::kNanosecond:
+            return 1e-6;
+        case benchmark::kMicrosecond:
+            return 1e-3;
+        case benchmark::kMillisecond:
+            return 1;
+        case benchmark::kSecond:
+            return 1e3;
+        }
+        return 1;
+    }
+
+    std::map<std::string, double> m_goals;
+    std::map<std::string, double> m_measured;
+};
+
+} // namespace brumlis::bench

@@ -1,0 +1,215 @@
+#include "cli/cli.h"
+#include "support/fakes.h"
+#include "support/tempdir.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QRegularExpression>
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace brumlis {
+namespace {
+
+struct CliRun {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+// Captures what runCli writes, through real FILE streams.
+class Capture {
+public:
+    Capture()
+        : m_stream(open_memstream(&m_buffer, &m_size)) {}
+    ~Capture() {
+        if (m_stream)
+            std::fclose(m_stream);
+        std::free(m_buffer);
+    }
+    std::FILE* stream() const { return m_stream; }
+    QString text() {
+        std::fflush(m_stream);
+        return QString::fromUtf8(m_buffer, qsizetype(m_size));
+    }
+
+private:
+    char* m_buffer = nullptr;
+    std::size_t m_size = 0;
+    std::FILE* m_stream;
+};
+
+CliRun run(const QStringList& args, const PlayerFactory& players = {}) {
+    Capture out, err;
+    CliRun result;
+    result.code = runCli(args, out.stream(), err.stream(), players);
+    result.out = out.text();
+    result.err = err.text();
+    return result;
+}
+
+QString readAll(const QString& path) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return QString::fromUtf8(file.readAll());
+}
+
+// Each folder under golden/ holds word lists, the arguments and what the run must print.
+TEST(CliGolden, ScenariosPrintWhatWasRecorded) {
+    QDirIterator folders(QStringLiteral(BRUMLIS_GOLDEN_DIR), QDir::Dirs | QDir::NoDotAndDotDot);
+    int scenarios = 0;
+    while (folders.hasNext()) {
+        const QDir scenario(folders.next());
+        SCOPED_TRACE(scenario.dirName().toStdString());
+        QStringList args = readAll(scenario.filePath("args")).trimmed().split(u' ');
+        args.prepend(scenario.path());
+        args.prepend("--data");
+        const CliRun r = run(args);
+        EXPECT_EQ(r.out, readAll(scenario.filePath("expected.out")));
+        EXPECT_EQ(r.err, readAll(scenario.filePath("expected.err")));
+        EXPECT_EQ(r.code, readAll(scenario.filePath("expected.code")).trimmed().toInt());
+        ++scenarios;
+    }
+    EXPECT_GE(scenarios, 3);
+}
+
+class Cli : public testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* wordClass : {"namn", "adj", "adj_neu", "färg", "sub", "sub_neu",
+                                      "sub_reale", "verb_pre", "verb_per", "prep", "plats"})
+            data.write(QString::fromUtf8("text/%1.txt").arg(QString::fromUtf8(wordClass)),
+                       QByteArray(wordClass) + "1\n" + wordClass + "2\n");
+    }
+    QStringList withData(QStringList args) const {
+        return QStringList{"--data", data.path()} + args;
+    }
+
+    test::TempDir data;
+};
+
+TEST_F(Cli, UsageErrorsExitWithTwoAndAReason) {
+    struct Case {
+        QStringList args;
+        const char* reason;
+    } cases[] = {
+        {{}, "inget kommando"},
+        {{"say"}, "okänt kommando: say"},
+        {{"generate", "--colour"}, "okänd flagga: --colour"},
+        {{"generate", "--count"}, "--count kräver ett värde"},
+        {{"generate", "--count", "x"}, "ogiltigt antal: x"},
+        {{"generate", "--count", "-1"}, "ogiltigt antal: -1"},
+        {{"generate", "--seed", "1.5"}, "ogiltigt startvärde: 1.5"},
+        {{"generate", "--template", "0"}, "mallen måste vara 1 till 11: 0"},
+        {{"generate", "--template", "12"}, "mallen måste vara 1 till 11: 12"},
+        {{"generate", "extra"}, "oväntat argument: extra"},
+        {{"speak", "--json"}, "--json gäller bara generate"},
+        {{"--data", "/no/such/folder", "generate"}, "mappen finns inte: /no/such/folder"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        const CliRun r = run(c.args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_TRUE(r.out.isEmpty());
+        const QString firstLine = r.err.section(u'\n', 0, 0);
+        EXPECT_TRUE(firstLine.startsWith("brumlis-cli: ") &&
+                    firstLine.contains(QString::fromUtf8(c.reason)))
+            << firstLine.toStdString();
+        EXPECT_TRUE(r.err.contains("Användning:"));
+    }
+}
+
+TEST_F(Cli, HelpAndVersion) {
+    const CliRun help = run({"generate", "--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_TRUE(help.out.startsWith("Användning:"));
+    const CliRun version = run({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out, "brumlis-cli 1.00.0007\n");
+}
+
+TEST_F(Cli, SameSeedSameSentencesDifferentSeedOthers) {
+    const CliRun a = run(withData({"generate", "--count", "20", "--seed", "5"}));
+    const CliRun b = run(withData({"generate", "--seed=5", "--count=20"}));
+    const CliRun c = run(withData({"generate", "--count", "20", "--seed", "6"}));
+    EXPECT_EQ(a.code, 0);
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_NE(a.out, c.out);
+    EXPECT_EQ(a.out.count(u'\n'), 20);
+}
+
+TEST_F(Cli, ForcedTemplateAndJsonShape) {
+    const CliRun r = run(withData({"generate", "--template", "5", "--json", "--seed", "1"}));
+    ASSERT_EQ(r.code, 0);
+    EXPECT_TRUE(
+        QRegularExpression(
+            QString::fromUtf8(
+                R"(^\{"template":5,"slots":\[\{"text":"namn[12]","sound":"sound/namn[12]\.wav"\},)"
+                R"(\{"text":"är","sound":"sound/är\.wav"\},)"
+                R"(\{"text":"prep[12]","sound":"sound/prep[12]\.wav"\},)"
+                R"(\{"text":"plats[12]","sound":"sound/plats[12]\.wav"\}\]\}\n$)"))
+            .match(r.out)
+            .hasMatch())
+        << r.out.toStdString();
+}
+
+TEST_F(Cli, JsonEscapesWhatWordListsMayHold) {
+    data.write("text/namn.txt", QByteArray("a\\b\t\x01\n"));
+    const CliRun r = run(withData({"generate", "--template", "5", "--json"}));
+    EXPECT_TRUE(r.out.contains(R"({"text":"a\\b\t\u0001","sound":"sound/a\\b\t\u0001.wav"})"))
+        << r.out.toStdString();
+}
+
+TEST_F(Cli, FailedPickPrintsTheSentenceAndExitsWithOne) {
+    QFile::remove(data.filePath("text/prep.txt"));
+    const CliRun r = run(withData({"generate", "--template", "5", "--seed", "2"}));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "text/prep.txt existerar inte\n");
+    EXPECT_TRUE(
+        QRegularExpression(QString::fromUtf8("^namn[12] är  plats[12]\n$")).match(r.out).hasMatch())
+        << r.out.toStdString();
+}
+
+// Hands the CLI a player whose calls outlive it.
+class ForwardingPlayer final : public SoundPlayer {
+public:
+    explicit ForwardingPlayer(SoundPlayer& target)
+        : m_target(target) {}
+    void play(const QString& path) override { m_target.play(path); }
+    void drain() override { m_target.drain(); }
+    void stop() override { m_target.stop(); }
+
+private:
+    SoundPlayer& m_target;
+};
+
+TEST_F(Cli, SpeakPrintsEachWordBeforeItsClipPlays) {
+    Capture out, err;
+    test::RecordingPlayer recorder;
+    test::RecordingPlayer* player = &recorder;
+    std::vector<QString> printedAtPlay;
+    recorder.onPlay = [&] { printedAtPlay.push_back(out.text()); };
+    const int code = runCli(withData({"speak", "--template", "6", "--seed", "9"}), out.stream(),
+                            err.stream(), [&](const QString& dataDir) {
+                                EXPECT_EQ(dataDir, data.path());
+                                return std::make_unique<ForwardingPlayer>(recorder);
+                            });
+    EXPECT_EQ(code, 0);
+    ASSERT_NE(player, nullptr);
+    ASSERT_EQ(player->calls.size(), 15u);
+    EXPECT_EQ(player->drains, 1);
+    const QStringList words = out.text().trimmed().split(u' ');
+    ASSERT_EQ(words.size(), 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(printedAtPlay[std::size_t(i)].endsWith(words[i])) << i;
+        EXPECT_EQ(player->calls[std::size_t(i)].path, "sound/" + words[i] + ".wav");
+    }
+    for (std::size_t i = 4; i < 15; ++i)
+        EXPECT_EQ(player->calls[i].path, "");
+    EXPECT_TRUE(out.text().endsWith(words[3] + "\n"));
+}
+
+} // namespace
+} // namespace brumlis
