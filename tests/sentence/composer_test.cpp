@@ -248,6 +248,24 @@ INSTANTIATE_TEST_SUITE_P(
             "text/färg.txt är tom"}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
+int openDescriptors() { return int(QDir("/proc/self/fd").entryList(QDir::Files | QDir::System).size()); }
+
+TEST_F(Composer, EveryPickClosesItsFile)
+{
+    writeClassLists(dir);
+    dir.mkdir("text/adj.txt.d");
+    QFile::remove(dir.filePath("text/adj.txt"));
+    ::symlink("/dev/zero", QFile::encodeName(dir.filePath("text/adj_neu.txt")));
+    ::mkfifo(QFile::encodeName(dir.filePath("text/sub.txt")), 0600);
+    dir.write("text/prep.txt", "");
+    const int before = openDescriptors();
+    for (int round = 0; round < 50; ++round)
+        for (int number = 1; number <= TemplateCount; ++number)
+            composer.compose(buffer, number);
+    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_FALSE(messages.messages.isEmpty());
+}
+
 TEST_F(Composer, MissingNamesReportTwiceInTheTemplatesThatUseTwo) {
     writeClassLists(dir);
     QFile::remove(dir.filePath("text/namn.txt"));

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "playback/speaker.h"
+#include "sentence/composer.h"
+#include "sentence/random.h"
+#include "sentence/sentencebuffer.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <memory>
+
+class QLabel;
+class QPushButton;
+
+namespace brumlis {
+
+class About;
+class MessageSink;
+class SoundPlayer;
+
+/// Eats user input (mouse buttons, wheel, keys, shortcuts, touch) while it is installed
+/// as an application event filter, so nothing typed or clicked during a sentence is
+/// acted on, neither then nor afterwards.
+class InputBlocker final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+/// The main window: the sentence label, the three buttons and the two pictures.
+/// It owns the sentence buffer, composes on Generera and speaks through `player`.
+class Brumform final : public QWidget, public SentenceView {
+    Q_OBJECT
+
+public:
+    /// `dataDir` holds text/ (empty: the working directory, as the program uses it).
+    explicit Brumform(std::unique_ptr<SoundPlayer> player, QString dataDir = {},
+                      QWidget* parent = nullptr);
+    ~Brumform() override;
+
+    const SentenceBuffer& sentence() const { return m_sentence; }
+    bool isSpeaking() const { return m_speaking; }
+
+    /// The open About window, or null.
+    About* aboutWindow() const;
+
+    /// Activates this window and puts the focus on Generera; does nothing once the
+    /// window has been closed.
+    void returnFocusToGenerate();
+
+    // SentenceView
+    QString caption() const override;
+    void showCaption(const QString& caption) override;
+    void setRepeatEnabled(bool enabled) override;
+    void setGenerateEnabled(bool enabled) override;
+    void focusGenerate() override;
+    bool speakingAborted() const override { return m_aborted; }
+
+public Q_SLOTS:
+    /// Generera: composes a new sentence and speaks it.
+    void Command1_Click();
+    /// Repetera: speaks the last sentence again, unchanged.
+    void cmdRepeat_Click();
+    /// Informera: shows the About window, or brings the open one to the front.
+    void cmdInformera_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void speak();
+
+    QLabel* Image2;
+    QLabel* Image1;
+    QLabel* smisk;
+    QPushButton* cmdRepeat;
+    QPushButton* Command1;
+    QPushButton* cmdInformera;
+
+    SentenceBuffer m_sentence;
+    MersenneRandom m_random;
+    SystemClock m_clock;
+    std::unique_ptr<MessageSink> m_messages;
+    SentenceComposer m_composer;
+    std::unique_ptr<SoundPlayer> m_player;
+    InputBlocker m_inputBlocker;
+    QPointer<About> m_about;
+    bool m_speaking = false;
+    bool m_aborted = false;
+};
+
+} // namespace brumlis
