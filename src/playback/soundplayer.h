@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <functional>
 
 namespace brumlis {
@@ -32,8 +31,7 @@ public:
     void setIdleHook(IdleHook hook) { m_idle = std::move(hook); }
 
 protected:
-    void idle() const
-    {
+    void idle() const {
         if (m_idle)
             m_idle();
     }

@@ -5,8 +5,7 @@
 
 namespace brumlis {
 
-bool SpeakSentence(const SentenceBuffer& buffer, SentenceView& view, SoundPlayer& player)
-{
+bool SpeakSentence(const SentenceBuffer& buffer, SentenceView& view, SoundPlayer& player) {
     view.showCaption(QString());
     for (int i = 0; i < SentenceBuffer::SpokenSlots; ++i) {
         if (view.speakingAborted())

@@ -1,0 +1,200 @@
+#include "audioengine.h"
+
+#include <SDL.h>
+#include <algorithm>
+#include <cstring>
+
+namespace brumlis {
+
+namespace {
+
+// How often a waiting call gives the idle hook a turn.
+constexpr auto IdlePeriod = std::chrono::milliseconds(5);
+// A device that has not asked for sound for this long is taken as gone.
+constexpr auto StallLimit = std::chrono::milliseconds(1000);
+// The queue holds this much sound ahead of the device while a clip streams.
+constexpr int QueueMilliseconds = 250;
+
+} // namespace
+
+AudioEngine::AudioEngine(const QString& dataDir)
+    : m_resolver(dataDir) {}
+
+std::unique_ptr<AudioEngine> AudioEngine::open(const QString& dataDir, QString* error) {
+    auto fail = [error](const char* what) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(QLatin1String(what),
+                                                  QString::fromUtf8(SDL_GetError()));
+        return nullptr;
+    };
+
+    // SDL would otherwise turn Ctrl+C into an event nobody reads.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    std::unique_ptr<AudioEngine> engine(new AudioEngine(dataDir));
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+        return fail("SDL_InitSubSystem");
+    engine->m_subsystemStarted = true;
+
+    SDL_AudioSpec want{};
+    want.freq = WantedRate;
+    want.format = AUDIO_F32SYS;
+    want.channels = WantedChannels;
+    want.samples = WantedBufferFrames;
+    want.callback = &AudioEngine::feed;
+    want.userdata = engine.get();
+    SDL_AudioSpec have{};
+    const SDL_AudioDeviceID device =
+        SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_ANY_CHANGE);
+    if (device == 0)
+        return fail("SDL_OpenAudioDevice");
+    engine->m_device = device;
+
+    DeviceFormat& format = engine->m_format;
+    format.sdlFormat = have.format;
+    format.rate = have.freq;
+    format.channels = have.channels;
+    format.bytesPerFrame = int(SDL_AUDIO_BITSIZE(have.format) / 8) * have.channels;
+    format.bufferFrames = have.samples;
+    format.silence = have.silence;
+    const std::size_t queueFrames =
+        std::max<std::size_t>(std::size_t(have.freq) * QueueMilliseconds / 1000, 4u * have.samples);
+    engine->m_queue.resize(queueFrames * std::size_t(format.bytesPerFrame));
+    engine->m_lastRequest = Clock::now();
+
+    SDL_PauseAudioDevice(device, 0);
+    return engine;
+}
+
+AudioEngine::~AudioEngine() {
+    if (m_device != 0)
+        SDL_CloseAudioDevice(m_device);
+    if (m_subsystemStarted)
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+void AudioEngine::feed(void* self, std::uint8_t* out, int length) {
+    static_cast<AudioEngine*>(self)->fill(out, length);
+}
+
+void AudioEngine::fill(std::uint8_t* out, int length) {
+    {
+        std::lock_guard lock(m_mutex);
+        std::size_t want = std::size_t(length);
+        std::size_t done = 0;
+        while (done < want && m_filled > 0) {
+            const std::size_t run = std::min({want - done, m_filled, m_queue.size() - m_head});
+            std::memcpy(out + done, m_queue.data() + m_head, run);
+            m_head = (m_head + run) % m_queue.size();
+            m_filled -= run;
+            done += run;
+        }
+        // The device only hears silence when nothing at all is queued.
+        std::memset(out + done, m_format.silence, want - done);
+        m_framesPulled += std::int64_t(want) / m_format.bytesPerFrame;
+        ++m_requests;
+        m_lastRequest = Clock::now();
+    }
+    m_wake.notify_all();
+}
+
+template <typename Done> bool AudioEngine::waitFor(Done done, std::uint64_t generation) {
+    std::unique_lock lock(m_mutex);
+    while (!done()) {
+        if (m_generation != generation)
+            return false;
+        if (Clock::now() - m_lastRequest > StallLimit) {
+            // The device is gone; drop what it will never take.
+            m_filled = 0;
+            return false;
+        }
+        m_wake.wait_for(lock, IdlePeriod);
+        if (done())
+            break;
+        lock.unlock();
+        idle();
+        lock.lock();
+    }
+    return m_generation == generation;
+}
+
+bool AudioEngine::enqueue(const std::uint8_t* data, std::size_t bytes, std::uint64_t generation) {
+    while (bytes > 0) {
+        if (!waitFor([&] { return m_filled < m_queue.size(); }, generation))
+            return false;
+        std::lock_guard lock(m_mutex);
+        std::size_t room = m_queue.size() - m_filled;
+        std::size_t run = std::min(bytes, room);
+        m_framesQueued += std::int64_t(run) / m_format.bytesPerFrame;
+        while (run > 0) {
+            const std::size_t tail = (m_head + m_filled) % m_queue.size();
+            const std::size_t piece = std::min(run, m_queue.size() - tail);
+            std::memcpy(m_queue.data() + tail, data, piece);
+            m_filled += piece;
+            data += piece;
+            bytes -= piece;
+            run -= piece;
+        }
+    }
+    return true;
+}
+
+void AudioEngine::play(const QString& path) {
+    const QByteArray file = m_resolver.resolve(path);
+    if (file.isEmpty() || !m_clip.open(file, m_format))
+        return;
+
+    std::uint64_t generation;
+    {
+        std::lock_guard lock(m_mutex);
+        generation = m_generation;
+    }
+    while (m_clip.next(m_chunk)) {
+        if (!enqueue(m_chunk.data(), m_chunk.size(), generation)) {
+            m_clip.close();
+            return;
+        }
+    }
+    // Hand back control while one device period of the clip is still to come: the
+    // next clip is queued before the device asks again.
+    const std::size_t lookahead = std::size_t(m_format.bufferFrames) * m_format.bytesPerFrame;
+    waitFor([&] { return m_filled <= lookahead; }, generation);
+}
+
+void AudioEngine::drain() {
+    std::uint64_t generation;
+    {
+        std::lock_guard lock(m_mutex);
+        generation = m_generation;
+    }
+    if (!waitFor([&] { return m_filled == 0; }, generation))
+        return;
+    // The request that took the last bytes has been answered; the device plays that
+    // buffer while it asks for the next, so two more requests mean it has been heard.
+    std::uint64_t target;
+    {
+        std::lock_guard lock(m_mutex);
+        target = m_requests + 2;
+    }
+    waitFor([&] { return m_requests >= target; }, generation);
+}
+
+void AudioEngine::stop() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_filled = 0;
+        ++m_generation;
+    }
+    m_wake.notify_all();
+}
+
+AudioEngine::Position AudioEngine::position() const {
+    std::lock_guard lock(m_mutex);
+    return {m_framesPulled, m_lastRequest};
+}
+
+std::int64_t AudioEngine::framesQueued() const {
+    std::lock_guard lock(m_mutex);
+    return m_framesQueued;
+}
+
+} // namespace brumlis

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <cstdint>
+
+typedef struct sf_private_tag SNDFILE;
+
+namespace brumlis {
+
+/// Reads one recording as interleaved 32-bit float frames, a chunk at a time, whatever
+/// its encoding: PCM of 8 to 32 bits, float, mu-law, A-law, IMA or MS ADPCM, GSM 6.10.
+class ClipDecoder {
+public:
+    /// Highest channel count and the range of sample rates that are taken as real audio.
+    static constexpr int MaxChannels = 8;
+    static constexpr int MinRate = 1000;
+    static constexpr int MaxRate = 768000;
+
+    ClipDecoder() = default;
+    ~ClipDecoder();
+    ClipDecoder(const ClipDecoder&) = delete;
+    ClipDecoder& operator=(const ClipDecoder&) = delete;
+
+    /// Opens `path` (file-system bytes). False for anything but a regular file that holds
+    /// decodable audio with a sane rate and channel count. Never blocks: a FIFO or device
+    /// is recognised by its status and not opened.
+    bool open(const QByteArray& path);
+    void close();
+
+    bool isOpen() const { return m_file != nullptr; }
+    int sampleRate() const { return m_rate; }
+    int channels() const { return m_channels; }
+
+    /// Reads up to `frames` frames into `out` (room for frames * channels() floats).
+    /// Returns the number of frames read; 0 at the end or after a read error.
+    std::int64_t read(float* out, std::int64_t frames);
+
+private:
+    SNDFILE* m_file = nullptr;
+    int m_fd = -1;
+    int m_rate = 0;
+    int m_channels = 0;
+};
+
+} // namespace brumlis

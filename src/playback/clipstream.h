@@ -1,0 +1,52 @@
+#pragma once
+
+#include "clipdecoder.h"
+
+#include <QByteArray>
+#include <cstdint>
+#include <vector>
+
+struct _SDL_AudioStream;
+
+namespace brumlis {
+
+/// The sample format an audio device was opened with.
+struct DeviceFormat {
+    std::uint16_t sdlFormat = 0; ///< an SDL_AudioFormat value
+    int rate = 0;
+    int channels = 0;
+    int bytesPerFrame = 0;
+    int bufferFrames = 0; ///< frames the device takes at each request
+    std::uint8_t silence = 0;
+};
+
+/// One recording decoded and converted to a device's format, a chunk at a time, so that
+/// a long file never sits in memory whole.
+class ClipStream {
+public:
+    /// Input frames decoded per step.
+    static constexpr int ChunkFrames = 1024;
+
+    ClipStream() = default;
+    ~ClipStream();
+    ClipStream(const ClipStream&) = delete;
+    ClipStream& operator=(const ClipStream&) = delete;
+
+    /// False, at once, for anything ClipDecoder refuses or SDL cannot convert.
+    bool open(const QByteArray& path, const DeviceFormat& device);
+
+    /// Replaces `out` with the next converted bytes (whole device frames). Returns false
+    /// once the clip has been delivered entirely.
+    bool next(std::vector<std::uint8_t>& out);
+
+    /// Lets go of the file early.
+    void close();
+
+private:
+    ClipDecoder m_decoder;
+    _SDL_AudioStream* m_stream = nullptr;
+    std::vector<float> m_input;
+    bool m_flushed = false;
+};
+
+} // namespace brumlis

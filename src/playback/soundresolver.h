@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace brumlis {
+
+/// Maps the path of a recording, as a sentence slot holds it ("sound\Kalle.wav" or
+/// "sound/Kalle.wav"), onto a file under the data folder.
+///
+/// Backslashes count as separators. A path that is absolute or has a ".." component
+/// resolves to nothing, so a word can never reach outside the data folder. When the
+/// exact name does not exist, each component is looked up in its folder by, in this
+/// order: the same name ignoring case (Unicode-aware, so "Åsa" finds "åsa.wav"); the
+/// same name ignoring case and Unicode normalisation (NFC/NFD); and a name stored as
+/// Windows-1252 bytes, as old archive tools unpack them. Among several matches of the
+/// same kind the one whose bytes sort first wins, so the choice is stable.
+class SoundResolver {
+public:
+    explicit SoundResolver(QString dataDir);
+
+    /// The file's path in the file system's own bytes, or an empty array when there is
+    /// nothing to play. The result may name something that is not a regular file; the
+    /// decoder checks that.
+    QByteArray resolve(const QString& path) const;
+
+private:
+    QByteArray m_root;
+};
+
+} // namespace brumlis
