@@ -92,6 +92,8 @@ void AudioEngine::fill(std::uint8_t* out, int length) {
         std::memset(out + done, m_format.silence, want - done);
         m_framesPulled += std::int64_t(want) / m_format.bytesPerFrame;
         ++m_requests;
+        if (done > 0)
+            m_lastDataRequest = m_requests;
         m_lastRequest = Clock::now();
     }
     m_wake.notify_all();
@@ -166,16 +168,10 @@ void AudioEngine::drain() {
         std::lock_guard lock(m_mutex);
         generation = m_generation;
     }
-    if (!waitFor([&] { return m_filled == 0; }, generation))
-        return;
-    // The request that took the last bytes has been answered; the device plays that
-    // buffer while it asks for the next, so two more requests mean it has been heard.
-    std::uint64_t target;
-    {
-        std::lock_guard lock(m_mutex);
-        target = m_requests + 2;
-    }
-    waitFor([&] { return m_requests >= target; }, generation);
+    // The device plays one buffer while it asks for the next, so the last sound has been
+    // heard once two more requests have followed the one that took it. With nothing
+    // queued since, this holds at once.
+    waitFor([&] { return m_filled == 0 && m_requests >= m_lastDataRequest + 2; }, generation);
 }
 
 void AudioEngine::stop() {

@@ -73,7 +73,8 @@ private:
     std::size_t m_filled = 0;
     std::int64_t m_framesPulled = 0;
     std::int64_t m_framesQueued = 0;
-    std::uint64_t m_requests = 0; ///< callbacks so far
+    std::int64_t m_requests = 0;         ///< callbacks so far
+    std::int64_t m_lastDataRequest = -2; ///< the last callback that took queued sound
     Clock::time_point m_lastRequest;
     std::uint64_t m_generation = 0; ///< bumped by stop()
 

@@ -1,6 +1,7 @@
 #include "clipstream.h"
 
 #include <SDL.h>
+#include <algorithm>
 
 namespace brumlis {
 
@@ -13,7 +14,9 @@ void ClipStream::close() {
         SDL_FreeAudioStream(m_stream);
     m_stream = nullptr;
     m_decoder.close();
-    m_flushed = false;
+    m_ended = false;
+    m_inputFrames = m_outputFrames = m_outputDelivered = 0;
+    m_padding = MaxPaddingChunks;
 }
 
 bool ClipStream::open(const QByteArray& path, const DeviceFormat& device) {
@@ -27,6 +30,9 @@ bool ClipStream::open(const QByteArray& path, const DeviceFormat& device) {
         return false;
     }
     m_input.resize(std::size_t(ChunkFrames) * std::size_t(m_decoder.channels()));
+    m_inputRate = m_decoder.sampleRate();
+    m_outputRate = device.rate;
+    m_frameBytes = device.bytesPerFrame;
     return true;
 }
 
@@ -36,26 +42,49 @@ bool ClipStream::next(std::vector<std::uint8_t>& out) {
         if (const int ready = SDL_AudioStreamAvailable(m_stream); ready > 0) {
             out.resize(std::size_t(ready));
             const int got = SDL_AudioStreamGet(m_stream, out.data(), ready);
-            out.resize(std::size_t(got > 0 ? got : 0));
+            std::int64_t frames = got > 0 ? got / m_frameBytes : 0;
+            if (m_ended)
+                frames = std::min(frames, m_outputFrames - m_outputDelivered);
+            m_outputDelivered += frames;
+            out.resize(std::size_t(frames * m_frameBytes));
             if (!out.empty())
                 return true;
         }
-        if (m_flushed) {
+        if (m_ended && (m_outputDelivered >= m_outputFrames || m_padding <= 0)) {
             close();
             break;
         }
-        const std::int64_t frames = m_decoder.read(m_input.data(), ChunkFrames);
-        const int bytes = int(frames * m_decoder.channels() * std::int64_t(sizeof(float)));
-        // At the end, the converter hands out what it still holds back for resampling.
-        const int status = frames > 0 ? SDL_AudioStreamPut(m_stream, m_input.data(), bytes)
-                                      : SDL_AudioStreamFlush(m_stream);
+        int status = 0;
+        if (!m_ended) {
+            const std::int64_t frames = m_decoder.read(m_input.data(), ChunkFrames);
+            m_inputFrames += frames;
+            if (frames > 0) {
+                status = SDL_AudioStreamPut(m_stream, m_input.data(), bytesOf(frames));
+            } else {
+                m_ended = true;
+                m_outputFrames = (m_inputFrames * m_outputRate + m_inputRate - 1) / m_inputRate;
+            }
+        }
+        if (m_ended) {
+            // Workaround for SDL 2's resampler: a flush does not hand out the frames it
+            // holds back for the filter's right side. Feeding silence pushes them out;
+            // what the silence itself yields is cut off at the clip's own length.
+            std::fill(m_input.begin(), m_input.end(), 0.0f);
+            status = m_inputRate == m_outputRate
+                         ? SDL_AudioStreamFlush(m_stream)
+                         : SDL_AudioStreamPut(m_stream, m_input.data(), bytesOf(ChunkFrames));
+            m_padding = m_inputRate == m_outputRate ? 0 : m_padding - 1;
+        }
         if (status != 0) {
             close();
             break;
         }
-        m_flushed = frames == 0;
     }
     return false;
+}
+
+int ClipStream::bytesOf(std::int64_t frames) const {
+    return int(frames * m_decoder.channels() * std::int64_t(sizeof(float)));
 }
 
 } // namespace brumlis

@@ -43,10 +43,22 @@ public:
     void close();
 
 private:
+    /// Chunks of silence fed at most to push out the resampler's last frames.
+    static constexpr int MaxPaddingChunks = 8;
+
+    int bytesOf(std::int64_t frames) const;
+
     ClipDecoder m_decoder;
     _SDL_AudioStream* m_stream = nullptr;
     std::vector<float> m_input;
-    bool m_flushed = false;
+    int m_inputRate = 0;
+    int m_outputRate = 0;
+    int m_frameBytes = 0;
+    bool m_ended = false;            ///< the decoder has delivered everything
+    std::int64_t m_inputFrames = 0;  ///< decoded so far
+    std::int64_t m_outputFrames = 0; ///< the clip's length at the device rate, once known
+    std::int64_t m_outputDelivered = 0;
+    int m_padding = MaxPaddingChunks; ///< silence chunks still allowed
 };
 
 } // namespace brumlis

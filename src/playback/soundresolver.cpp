@@ -47,7 +47,7 @@ QString normalisedKey(const QString& name) {
 
 bool isUtf8(const QByteArray& bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    (void)decoder.decode(bytes);
+    const QString text = decoder(bytes); // the decoder only runs when its result is taken
     return !decoder.hasError();
 }
 

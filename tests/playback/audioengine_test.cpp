@@ -1,0 +1,207 @@
+#include "playback/audioengine.h"
+#include "playback/speaker.h"
+#include "sentence/sentencebuffer.h"
+#include "support/fakes.h"
+#include "support/tempdir.h"
+
+#include <QFile>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <vector>
+
+namespace brumlis {
+namespace {
+
+/// Writes a clip that holds `level` in every sample, so that any silence the engine
+/// inserts shows up as zeros in the captured stream.
+void writeLevelClip(const QString& path, int format, int rate, int channels, int frames,
+                    float level) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | format;
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    const std::vector<float> samples(std::size_t(frames) * std::size_t(channels), level);
+    EXPECT_EQ(sf_writef_float(file, samples.data(), frames), frames);
+    sf_close(file);
+}
+
+/// Points SDL at one of its headless drivers for the life of a test.
+class HeadlessAudio : public testing::Test {
+protected:
+    void useDriver(const char* driver) {
+        m_dir.mkdir(QStringLiteral("sound"));
+        ::setenv("SDL_AUDIODRIVER", driver, 1);
+        ::setenv("SDL_DISKAUDIOFILE", QFile::encodeName(capturePath()).constData(), 1);
+    }
+    QString capturePath() const { return m_dir.filePath(QStringLiteral("capture.raw")); }
+
+    test::TempDir m_dir;
+};
+
+struct Clip {
+    const char* slotPath; // as the sentence holds it
+    const char* fileName; // as it lies in sound/
+    int format;
+    int rate;
+    int channels;
+    int frames;
+    float level;
+};
+
+TEST_F(HeadlessAudio, SentenceReachesTheDeviceWithoutInsertedSilence) {
+    useDriver("disk");
+    const Clip clips[] = {
+        {"sound\\a.wav", "a.wav", SF_FORMAT_PCM_16, 48000, 1, 2400, 0.2f},
+        {"sound\\b.wav", "b.wav", SF_FORMAT_FLOAT, 48000, 2, 2400, 0.3f},
+        {"sound\\C.wav", "c.wav", SF_FORMAT_PCM_24, 48000, 1, 2400, 0.4f},
+        {"sound\\d.wav", "d.wav", SF_FORMAT_PCM_U8, 48000, 1, 2400, 0.5f},
+        // Resampled: its level is the only negative one, so its edges cannot be
+        // mistaken for a neighbour's.
+        {"sound\\e.wav", "e.wav", SF_FORMAT_PCM_16, 24000, 2, 1200, -0.6f},
+        {"sound\\f.wav", "f.wav", SF_FORMAT_PCM_16, 48000, 2, 4800, 0.7f},
+    };
+    SentenceBuffer buffer;
+    int slot = 0;
+    for (const Clip& clip : clips) {
+        writeLevelClip(m_dir.filePath(QStringLiteral("sound/") + QString::fromUtf8(clip.fileName)),
+                       clip.format, clip.rate, clip.channels, clip.frames, clip.level);
+        buffer.WordText(slot) = QString::fromUtf8(clip.fileName);
+        buffer.SoundFile(slot++) = QString::fromUtf8(clip.slotPath);
+        if (slot == 2) {
+            // A slot without a recording between two clips costs no time either.
+            buffer.WordText(slot) = QStringLiteral("saknas");
+            buffer.SoundFile(slot++) = QStringLiteral("sound\\saknas.wav");
+        }
+    }
+    m_dir.mkdir(QStringLiteral("sound/mapp.wav"));
+    buffer.SoundFile(slot++) = QStringLiteral("sound\\mapp.wav");
+
+    {
+        QString error;
+        auto engine = AudioEngine::open(m_dir.path(), &error);
+        ASSERT_TRUE(engine) << error.toStdString();
+        ASSERT_EQ(engine->format().rate, 48000);
+        ASSERT_EQ(engine->format().channels, 2);
+        ASSERT_EQ(engine->format().bytesPerFrame, 8);
+        test::FakeView view;
+        EXPECT_TRUE(SpeakSentence(buffer, view, *engine));
+        EXPECT_GE(engine->position().frames, engine->framesQueued())
+            << "drain returned before the device took everything";
+    } // closing the device writes out the capture
+
+    QFile capture(capturePath());
+    ASSERT_TRUE(capture.open(QIODevice::ReadOnly));
+    const QByteArray bytes = capture.readAll();
+    std::vector<float> samples(std::size_t(bytes.size()) / sizeof(float));
+    std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
+    const std::size_t frames = samples.size() / 2;
+
+    std::size_t first = 0;
+    while (first < frames && samples[2 * first] == 0.0f)
+        ++first;
+    std::size_t last = frames;
+    while (last > first && samples[2 * (last - 1)] == 0.0f)
+        --last;
+    ASSERT_LT(first, last) << "nothing was heard";
+
+    std::size_t zeroFrames = 0;
+    struct Run {
+        int clip;
+        int frames;
+    };
+    std::vector<Run> runs;
+    for (std::size_t i = first; i < last; ++i) {
+        const float left = samples[2 * i];
+        if (left == 0.0f || samples[2 * i + 1] == 0.0f)
+            ++zeroFrames;
+        int nearest = 0;
+        for (int c = 1; c < int(std::size(clips)); ++c) {
+            if (std::fabs(left - clips[c].level) < std::fabs(left - clips[nearest].level))
+                nearest = c;
+        }
+        if (runs.empty() || runs.back().clip != nearest)
+            runs.push_back({nearest, 0});
+        ++runs.back().frames;
+    }
+    EXPECT_EQ(zeroFrames, 0u) << "silence inserted between the first and the last clip";
+
+    ASSERT_EQ(runs.size(), std::size(clips)) << "clips missing, split or out of order";
+    for (std::size_t c = 0; c < std::size(clips); ++c) {
+        SCOPED_TRACE(clips[c].fileName);
+        EXPECT_EQ(runs[c].clip, int(c));
+        const int expected = clips[c].frames * 48000 / clips[c].rate;
+        if (clips[c].rate == 48000)
+            EXPECT_EQ(runs[c].frames, expected);
+        else
+            EXPECT_NEAR(runs[c].frames, expected, 4);
+    }
+}
+
+TEST_F(HeadlessAudio, BrokenOrMissingRecordingsAreSilentAndNeverWait) {
+    useDriver("dummy");
+    m_dir.write(QStringLiteral("sound/tom.wav"), {});
+    m_dir.write(QStringLiteral("sound/text.wav"), "inte ljud\n");
+    m_dir.write(QStringLiteral("sound/skräp.wav"), QByteArray(3000, '\x7f'));
+    m_dir.mkdir(QStringLiteral("sound/mapp.wav"));
+    ASSERT_EQ(
+        ::mkfifo(QFile::encodeName(m_dir.filePath(QStringLiteral("sound/rör.wav"))).constData(),
+                 0644),
+        0);
+    writeLevelClip(m_dir.filePath(QStringLiteral("utanför.wav")), SF_FORMAT_PCM_16, 48000, 1, 4800,
+                   0.5f);
+
+    auto engine = AudioEngine::open(m_dir.path());
+    ASSERT_TRUE(engine);
+    int idles = 0;
+    engine->setIdleHook([&] { ++idles; });
+    const char* paths[] = {"",
+                           "sound\\saknas.wav",
+                           "sound\\tom.wav",
+                           "sound\\text.wav",
+                           "sound\\skräp.wav",
+                           "sound\\mapp.wav",
+                           "sound\\rör.wav",
+                           "sound\\..\\utanför.wav",
+                           "saknad mapp\\x.wav"};
+    for (const char* path : paths) {
+        engine->play(QString::fromUtf8(path));
+        EXPECT_EQ(engine->framesQueued(), 0) << path;
+    }
+    engine->drain();
+    // Waiting is the only thing that calls the idle hook, so none of these waited.
+    EXPECT_EQ(idles, 0);
+}
+
+TEST_F(HeadlessAudio, StopSilencesAtOnceAndTheNextClipStillPlays) {
+    useDriver("dummy");
+    writeLevelClip(m_dir.filePath(QStringLiteral("sound/lång.wav")), SF_FORMAT_PCM_16, 48000, 1,
+                   48000, 0.5f);
+    writeLevelClip(m_dir.filePath(QStringLiteral("sound/kort.wav")), SF_FORMAT_PCM_16, 48000, 1,
+                   960, 0.5f);
+    auto engine = AudioEngine::open(m_dir.path());
+    ASSERT_TRUE(engine);
+
+    int idles = 0;
+    engine->setIdleHook([&] {
+        if (++idles == 2)
+            engine->stop(); // as a window being closed would
+    });
+    engine->play(QStringLiteral("sound/lång.wav"));
+    const std::int64_t queuedAtStop = engine->framesQueued();
+    EXPECT_GT(queuedAtStop, 0);
+    EXPECT_LT(queuedAtStop, 48000) << "play went on after stop";
+
+    engine->setIdleHook({});
+    engine->play(QStringLiteral("sound/kort.wav"));
+    engine->drain();
+    EXPECT_EQ(engine->framesQueued(), queuedAtStop + 960);
+}
+
+} // namespace
+} // namespace brumlis
