@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -20,9 +21,7 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QLatin1String(name));
     button->setGeometry(where);
-    // Outside a dialog a push button ignores Enter unless it is auto-default; with it,
-    // Enter (like Space) acts on the focused button and on no other.
-    button->setAutoDefault(true);
+    button->setAutoDefault(false);
     return button;
 }
 
@@ -170,9 +169,12 @@ void Brumform::cmdRepeat_Click() {
 void Brumform::cmdInformera_Click() {
     if (!m_about) {
         m_about = new About(this);
-        const QRect over = isVisible() ? frameGeometry() : QRect();
-        if (over.isValid())
-            m_about->move(over.center() - m_about->rect().center());
+        if (isVisible()) {
+            // Centred over this window, assuming the About window gets a frame like ours.
+            QRect frame(QPoint(), m_about->size() + frameGeometry().size() - size());
+            frame.moveCenter(frameGeometry().center());
+            m_about->move(frame.topLeft());
+        }
     }
     m_about->show();
     m_about->raise();
@@ -189,6 +191,18 @@ void Brumform::speak() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     qApp->removeEventFilter(&m_inputBlocker);
     m_speaking = false;
+}
+
+void Brumform::keyPressEvent(QKeyEvent* event) {
+    // No button is the default: Enter reaches the window only when the focused button
+    // leaves it alone, and then acts on that button, as Space does. Esc does nothing.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    auto* focused = qobject_cast<QPushButton*>(focusWidget());
+    if (enter && focused && focused->isEnabled() && focused->window() == this) {
+        focused->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void Brumform::closeEvent(QCloseEvent* event) {

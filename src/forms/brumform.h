@@ -67,6 +67,7 @@ public Q_SLOTS:
     void cmdInformera_Click();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
