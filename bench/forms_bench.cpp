@@ -1,0 +1,203 @@
+// The windows' figures, each next to its goal:
+//   start-up   the real brumlis binary, from process start to its first paint of the main
+//              window (it prints "ready" then when BRUMLIS_BENCH_READY is set), median of runs;
+//   memory     peak resident memory of a process that builds the main window as brumlis
+//              does (the system player included) and speaks one sentence from the bundled data;
+//   click      from a click on Generera to the first word painted in the label, that is to
+//              the first play call, which comes right after the repaint; median of clicks.
+// All of it runs on Qt's offscreen platform, so no display is needed.
+#include "forms/brumform.h"
+#include "playback/playerfactory.h"
+#include "playback/soundplayer.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using namespace brumlis;
+using Clock = std::chrono::steady_clock;
+
+constexpr double StartupGoalMs = 150;
+constexpr double MemoryGoalMb = 60;
+constexpr double ClickGoalMs = 5;
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+/// Peak resident set size of this process in MB, from /proc.
+double peakMemoryMb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+/// Hands every call to `inner` and notes when the first clip of a sentence was asked for.
+class TimingPlayer final : public SoundPlayer {
+public:
+    explicit TimingPlayer(std::unique_ptr<SoundPlayer> inner)
+        : m_inner(std::move(inner)) {}
+    void play(const QString& path) override {
+        if (!firstPlay)
+            firstPlay = Clock::now();
+        m_inner->play(path);
+    }
+    void drain() override { m_inner->drain(); }
+    void stop() override { m_inner->stop(); }
+
+    std::optional<Clock::time_point> firstPlay;
+
+private:
+    std::unique_ptr<SoundPlayer> m_inner;
+};
+
+struct Row {
+    const char* figure;
+    double measured;
+    double goal;
+    const char* unit;
+    QString note;
+};
+
+bool printTable(const std::vector<Row>& rows) {
+    bool allMet = true;
+    std::printf("%-40s %14s %14s\n", "figure", "measured", "goal");
+    for (const Row& r : rows) {
+        const bool met = r.measured >= 0 && r.measured <= r.goal;
+        allMet &= met;
+        std::printf("%-40s %11.2f %-2s %8s%g %-2s  %s  %s\n", r.figure, r.measured, r.unit,
+                    "<= ", r.goal, r.unit, met ? "met" : "MISSED", qPrintable(r.note));
+    }
+    return allMet;
+}
+
+/// Child process: the main window as brumlis builds it, one sentence, then the peak memory.
+int speakOneSentence() {
+    QDir::setCurrent(QStringLiteral(BRUMLIS_DATA_DIR));
+    Brumform window(createSystemPlayer(QDir::currentPath()));
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return 1;
+    // Returns once the whole sentence has been spoken.
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
+    std::printf("%.2f\n", peakMemoryMb());
+    return window.sentence().TemplateNo > 0 ? 0 : 1;
+}
+
+std::vector<double> startupTimes(int runs) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("BRUMLIS_BENCH_READY"), QStringLiteral("1"));
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QProcess brumlis;
+        brumlis.setProcessEnvironment(env);
+        brumlis.setWorkingDirectory(QStringLiteral(BRUMLIS_DATA_DIR));
+        brumlis.setProcessChannelMode(QProcess::SeparateChannels);
+        QElapsedTimer timer;
+        timer.start();
+        brumlis.start(QStringLiteral(BRUMLIS_BIN), {});
+        QByteArray out;
+        while (!out.contains("ready\n") && brumlis.waitForReadyRead(10000))
+            out += brumlis.readAllStandardOutput();
+        const double ms = double(timer.nsecsElapsed()) / 1e6;
+        brumlis.kill();
+        brumlis.waitForFinished();
+        if (!out.contains("ready\n")) {
+            std::fprintf(stderr, "bench-forms: brumlis did not report ready: %s\n",
+                         brumlis.readAllStandardError().constData());
+            return {};
+        }
+        times.push_back(ms);
+    }
+    return times;
+}
+
+double sentencePeakMemory(const char* self) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (!env.contains(QStringLiteral("SDL_AUDIODRIVER")))
+        env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.start(QString::fromLocal8Bit(self), {QStringLiteral("--speak-one-sentence")});
+    if (!child.waitForFinished(120000) || child.exitCode() != 0)
+        return -1;
+    bool ok = false;
+    const double mb = child.readAllStandardOutput().trimmed().toDouble(&ok);
+    return ok ? mb : -1;
+}
+
+std::vector<double> clickToFirstWord(int clicks) {
+    auto timing = std::make_unique<TimingPlayer>(std::make_unique<SilentPlayer>());
+    TimingPlayer* player = timing.get();
+    Brumform window(std::move(timing), QStringLiteral(BRUMLIS_DATA_DIR));
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return {};
+    auto* generate = window.findChild<QPushButton*>(QStringLiteral("Command1"));
+    std::vector<double> times;
+    for (int i = 0; i < clicks; ++i) {
+        player->firstPlay.reset();
+        const Clock::time_point clicked = Clock::now();
+        QTest::mouseClick(generate, Qt::LeftButton);
+        if (!player->firstPlay)
+            return {};
+        times.push_back(
+            std::chrono::duration<double, std::milli>(*player->firstPlay - clicked).count());
+    }
+    return times;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "--speak-one-sentence")
+        return speakOneSentence();
+
+    constexpr int StartupRuns = 11;
+    constexpr int Clicks = 200;
+    const std::vector<double> startup = startupTimes(StartupRuns);
+    const double memory = sentencePeakMemory(argv[0]);
+    const std::vector<double> click = clickToFirstWord(Clicks);
+
+    auto range = [](const std::vector<double>& v) {
+        if (v.empty())
+            return QStringLiteral("(failed)");
+        const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+        return QStringLiteral("median of %1, min %2, max %3")
+            .arg(v.size())
+            .arg(*lo, 0, 'f', 2)
+            .arg(*hi, 0, 'f', 2);
+    };
+    const std::vector<Row> rows = {
+        {"start-up to main window shown", startup.empty() ? -1 : median(startup), StartupGoalMs,
+         "ms", range(startup)},
+        {"peak memory after one sentence", memory, MemoryGoalMb, "MB",
+         QStringLiteral("VmHWM of a process with the system player")},
+        {"click to first word on screen", click.empty() ? -1 : median(click), ClickGoalMs, "ms",
+         range(click)},
+    };
+    const bool met = printTable(rows);
+    std::fflush(stdout);
+    return met ? 0 : 1;
+}
