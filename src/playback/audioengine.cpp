@@ -185,7 +185,8 @@ void AudioEngine::stop() {
 
 AudioEngine::Position AudioEngine::position() const {
     std::lock_guard lock(m_mutex);
-    return {m_framesPulled, m_lastRequest};
+    return {m_framesPulled, m_lastRequest,
+            m_framesPulled + std::int64_t(m_filled) / m_format.bytesPerFrame};
 }
 
 std::int64_t AudioEngine::framesQueued() const {

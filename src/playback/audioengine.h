@@ -38,10 +38,12 @@ public:
 
     const DeviceFormat& format() const { return m_format; }
 
-    /// How far the device has got: frames it has taken so far, and when it last took some.
+    /// How far the device has got: frames it has taken so far, when it last took some, and
+    /// the frame at which sound queued now would start (if the queue does not run dry).
     struct Position {
         std::int64_t frames = 0;
         std::chrono::steady_clock::time_point at;
+        std::int64_t queuedEnd = 0;
     };
     Position position() const;
 

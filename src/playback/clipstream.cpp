@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 #include <algorithm>
+#include <numeric>
 
 namespace brumlis {
 
@@ -29,7 +30,12 @@ bool ClipStream::open(const QByteArray& path, const DeviceFormat& device) {
         close();
         return false;
     }
-    m_input.resize(std::size_t(ChunkFrames) * std::size_t(m_decoder.channels()));
+    // SDL 2's resampler turns each piece it is given into a whole number of frames and
+    // drops the remainder, so a long clip would come out short. Pieces whose length maps
+    // to whole frames at the device rate lose nothing.
+    const int step = m_decoder.sampleRate() / std::gcd(m_decoder.sampleRate(), device.rate);
+    m_chunkFrames = step <= MaxChunkFrames ? std::max(1, ChunkFrames / step) * step : ChunkFrames;
+    m_input.resize(std::size_t(m_chunkFrames) * std::size_t(m_decoder.channels()));
     m_inputRate = m_decoder.sampleRate();
     m_outputRate = device.rate;
     m_frameBytes = device.bytesPerFrame;
@@ -56,7 +62,7 @@ bool ClipStream::next(std::vector<std::uint8_t>& out) {
         }
         int status = 0;
         if (!m_ended) {
-            const std::int64_t frames = m_decoder.read(m_input.data(), ChunkFrames);
+            const std::int64_t frames = m_decoder.read(m_input.data(), m_chunkFrames);
             m_inputFrames += frames;
             if (frames > 0) {
                 status = SDL_AudioStreamPut(m_stream, m_input.data(), bytesOf(frames));
@@ -72,7 +78,7 @@ bool ClipStream::next(std::vector<std::uint8_t>& out) {
             std::fill(m_input.begin(), m_input.end(), 0.0f);
             status = m_inputRate == m_outputRate
                          ? SDL_AudioStreamFlush(m_stream)
-                         : SDL_AudioStreamPut(m_stream, m_input.data(), bytesOf(ChunkFrames));
+                         : SDL_AudioStreamPut(m_stream, m_input.data(), bytesOf(m_chunkFrames));
             m_padding = m_inputRate == m_outputRate ? 0 : m_padding - 1;
         }
         if (status != 0) {

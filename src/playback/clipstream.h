@@ -24,8 +24,9 @@ struct DeviceFormat {
 /// a long file never sits in memory whole.
 class ClipStream {
 public:
-    /// Input frames decoded per step.
+    /// Input frames decoded per step, about.
     static constexpr int ChunkFrames = 1024;
+    static constexpr int MaxChunkFrames = 8192;
 
     ClipStream() = default;
     ~ClipStream();
@@ -54,6 +55,7 @@ private:
     int m_inputRate = 0;
     int m_outputRate = 0;
     int m_frameBytes = 0;
+    int m_chunkFrames = ChunkFrames;
     bool m_ended = false;            ///< the decoder has delivered everything
     std::int64_t m_inputFrames = 0;  ///< decoded so far
     std::int64_t m_outputFrames = 0; ///< the clip's length at the device rate, once known

@@ -6,7 +6,9 @@
 #include <QFile>
 #include <SDL.h>
 #include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -55,6 +57,9 @@ TEST(ClipDecoder, DecodesEveryEncodingAWindowsRecorderWrites) {
         {"-e ms-adpcm", 22050, 1, 3001, 1012},
         {"-e ms-adpcm", 11025, 2, 3001, 500},
         {"-e gsm-full-rate", 8000, 1, 3001, 320},
+        // Long enough that a frame lost per decoded chunk would add up.
+        {"-e signed-integer -b 16", 44100, 2, 441001, 0},
+        {"-e signed-integer -b 16", 22050, 1, 220501, 0},
     };
 
     test::TempDir dir;
@@ -82,8 +87,50 @@ TEST(ClipDecoder, DecodesEveryEncodingAWindowsRecorderWrites) {
         std::int64_t outFrames = 0;
         while (stream.next(chunk))
             outFrames += std::int64_t(chunk.size()) / 8;
-        const double expected = double(frames) * 48000.0 / c.rate;
-        EXPECT_NEAR(double(outFrames), expected, 2.0 + 48000.0 / c.rate);
+        // The clip keeps its duration exactly: rounded up to whole frames at 48 kHz.
+        EXPECT_EQ(outFrames, (frames * 48000 + c.rate - 1) / c.rate);
+    }
+}
+
+TEST(ClipStream, LongClipsAreResampledWithoutLosingOrPaddingFrames) {
+    struct Case {
+        int rate;
+        int channels;
+        long frames;
+    };
+    const Case cases[] = {{44100, 2, 441001}, {22050, 1, 661500}, {11025, 1, 110251},
+                          {32000, 2, 320000}, {96000, 1, 480001}, {44101, 1, 44101}};
+    test::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.frames << " frames");
+        const QString path = dir.filePath(QStringLiteral("%1.wav").arg(c.rate));
+        SF_INFO info{};
+        info.samplerate = c.rate;
+        info.channels = c.channels;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr);
+        const std::vector<float> level(std::size_t(c.frames) * std::size_t(c.channels), 0.5f);
+        ASSERT_EQ(sf_writef_float(file, level.data(), c.frames), c.frames);
+        sf_close(file);
+
+        ClipStream stream;
+        ASSERT_TRUE(stream.open(QFile::encodeName(path), stereoFloat48k()));
+        std::vector<float> out;
+        std::vector<std::uint8_t> chunk;
+        while (stream.next(chunk)) {
+            const std::size_t at = out.size();
+            out.resize(at + chunk.size() / sizeof(float));
+            std::memcpy(out.data() + at, chunk.data(), chunk.size());
+        }
+        const long expected = (c.frames * 48000 + c.rate - 1) / c.rate;
+        EXPECT_EQ(long(out.size() / 2), expected);
+        // Apart from the filter's edges at both ends, every frame holds the level: a frame
+        // dropped inside the clip shows as a jump, padding at its end as a fall to zero.
+        long off = 0;
+        for (std::size_t i = 2 * 64; i + 2 * 64 < out.size(); ++i)
+            off += std::fabs(out[i] - 0.5f) > 0.01f;
+        EXPECT_EQ(off, 0);
     }
 }
 

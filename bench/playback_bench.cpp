@@ -1,0 +1,508 @@
+// Speaking a sentence through the audio engine, measured from what SDL's disk driver
+// hands on: silence inserted between words, how long each word's text is on screen
+// before its sound starts, and, in the same run, a player that opens and closes the
+// device for every clip. Then the cost of decoding a clip and the memory used while a
+// long file streams.
+#include "playback/audioengine.h"
+#include "playback/clipstream.h"
+#include "playback/soundresolver.h"
+#include "playback/speaker.h"
+#include "sentence/sentencebuffer.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+#include <SDL.h>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <sndfile.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace brumlis;
+using Clock = std::chrono::steady_clock;
+
+constexpr double LeadGoalMs = 25.0;
+constexpr int Rate = 48000;
+
+double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+void writeLevelClip(const QString& path, int format, int rate, int channels, long frames,
+                    float level) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | format;
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!file) {
+        std::fprintf(stderr, "cannot write %s: %s\n", qPrintable(path), sf_strerror(nullptr));
+        std::exit(1);
+    }
+    std::vector<float> samples(std::size_t(4096) * std::size_t(channels));
+    for (long done = 0; done < frames;) {
+        const long n = std::min<long>(4096, frames - done);
+        for (std::size_t i = 0; i < std::size_t(n) * std::size_t(channels); ++i)
+            samples[i] = level;
+        sf_writef_float(file, samples.data(), n);
+        done += n;
+    }
+    sf_close(file);
+}
+
+// A sentence of word-length clips in the encodings a Windows recorder might use. Each
+// clip holds one level in every sample, so silence between them is a run of zeros and
+// every frame can be told apart.
+struct Word {
+    const char* name;
+    int format;
+    int rate;
+    int channels;
+    double seconds;
+    float level;
+};
+const Word Words[] = {
+    {"Kalle", SF_FORMAT_PCM_16, 22050, 1, 0.34, 0.20f},
+    {"tycker_att", SF_FORMAT_PCM_16, 22050, 1, 0.67, 0.25f},
+    {"Lisa", SF_FORMAT_PCM_24, 44100, 2, 0.38, 0.30f},
+    {"är", SF_FORMAT_MS_ADPCM, 22050, 1, 0.35, 0.35f},
+    {"glad", SF_FORMAT_FLOAT, 48000, 2, 0.41, 0.40f},
+    {"och", SF_FORMAT_PCM_U8, 11025, 1, 0.22, 0.45f},
+    {"sjunger", SF_FORMAT_ULAW, 8000, 1, 0.52, 0.50f},
+    {"hemma", SF_FORMAT_PCM_16, 48000, 2, 0.45, 0.55f},
+};
+constexpr int WordCount = int(std::size(Words));
+
+struct Shown {
+    Clock::time_point at;
+    std::int64_t queuedEnd = 0;
+};
+
+// Notes when each word appears.
+class TimingView final : public SentenceView {
+public:
+    explicit TimingView(const AudioEngine* engine)
+        : m_engine(engine) {}
+    QString caption() const override { return m_caption; }
+    void showCaption(const QString& caption) override {
+        const bool newWord = caption.size() > m_caption.size() + 1 && !caption.isEmpty();
+        m_caption = caption;
+        if (newWord)
+            shown.push_back({Clock::now(), m_engine ? m_engine->position().queuedEnd : 0});
+    }
+    void setRepeatEnabled(bool) override {}
+    void setGenerateEnabled(bool) override {}
+    void focusGenerate() override {}
+
+    std::vector<Shown> shown;
+
+private:
+    const AudioEngine* m_engine;
+    QString m_caption;
+};
+
+SentenceBuffer sentence() {
+    SentenceBuffer buffer;
+    for (int i = 0; i < WordCount; ++i) {
+        buffer.WordText(i) = QString::fromUtf8(Words[i].name);
+        buffer.SoundFile(i) = QStringLiteral("sound\\%1.wav").arg(buffer.WordText(i));
+    }
+    return buffer;
+}
+
+struct WordFigures {
+    double silenceBefore = 0; // samples at 48 kHz inserted before this word
+    double leadMs = 0;        // text on screen before the first sample is heard
+};
+
+// --- the engine -------------------------------------------------------------------
+
+std::vector<WordFigures> measureEngine(const QString& dataDir, const QString& capture,
+                                       int* bufferFrames) {
+    ::setenv("SDL_AUDIODRIVER", "disk", 1);
+    ::setenv("SDL_DISKAUDIOFILE", QFile::encodeName(capture).constData(), 1);
+    QString error;
+    auto engine = AudioEngine::open(dataDir, &error);
+    if (!engine) {
+        std::fprintf(stderr, "no disk audio device: %s\n", qPrintable(error));
+        std::exit(1);
+    }
+    *bufferFrames = engine->format().bufferFrames;
+
+    // Every request of the device, with its time: polled far more often than it asks.
+    std::vector<AudioEngine::Position> requests;
+    std::atomic<bool> done{false};
+    std::thread sampler([&] {
+        std::int64_t last = -1;
+        while (!done) {
+            const AudioEngine::Position p = engine->position();
+            if (p.frames != last) {
+                requests.push_back(p);
+                last = p.frames;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // let the device settle
+    TimingView view(engine.get());
+    SpeakSentence(sentence(), view, *engine);
+    done = true;
+    sampler.join();
+    const int bufferSize = engine->format().bufferFrames;
+    engine.reset(); // writes out the capture
+
+    std::vector<WordFigures> figures(WordCount);
+    for (int w = 0; w < WordCount && w < int(view.shown.size()); ++w) {
+        // The request that handed this word's first frame to the device, and where in
+        // its buffer the frame sat.
+        const std::int64_t frame = view.shown[w].queuedEnd;
+        for (std::size_t r = 0; r < requests.size(); ++r) {
+            if (requests[r].frames > frame) {
+                const std::int64_t bufferStart = requests[r].frames - bufferSize;
+                const double heardMs = ms(requests[r].at - view.shown[w].at) +
+                                       1000.0 * double(frame - bufferStart) / Rate;
+                figures[w].leadMs = heardMs;
+                break;
+            }
+        }
+    }
+
+    // Inserted silence, straight from the captured stream.
+    QFile file(capture);
+    if (!file.open(QIODevice::ReadOnly))
+        std::exit(1);
+    const QByteArray bytes = file.readAll();
+    const std::size_t frames = std::size_t(bytes.size()) / 8;
+    const auto* samples = reinterpret_cast<const float*>(bytes.constData());
+    int current = -1;
+    long zeros = 0;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const float left = samples[2 * i];
+        if (left == 0.0f) {
+            if (current >= 0)
+                ++zeros;
+            continue;
+        }
+        int nearest = 0;
+        for (int w = 1; w < WordCount; ++w)
+            if (std::fabs(left - Words[w].level) < std::fabs(left - Words[nearest].level))
+                nearest = w;
+        if (nearest != current) {
+            if (current >= 0 && nearest < WordCount)
+                figures[nearest].silenceBefore = double(zeros);
+            current = nearest;
+        }
+        zeros = 0;
+    }
+    return figures;
+}
+
+// --- a player that opens the device for every clip, as a per-call sound API does ----
+
+class ReopeningPlayer final : public SoundPlayer {
+public:
+    explicit ReopeningPlayer(const QString& dataDir)
+        : m_resolver(dataDir) {}
+
+    void play(const QString& path) override {
+        DeviceFormat format;
+        format.sdlFormat = AUDIO_F32SYS;
+        format.rate = Rate;
+        format.channels = 2;
+        format.bytesPerFrame = 8;
+        ClipStream clip;
+        if (!clip.open(m_resolver.resolve(path), format))
+            return;
+        m_data.clear();
+        std::vector<std::uint8_t> chunk;
+        while (clip.next(chunk))
+            m_data.insert(m_data.end(), chunk.begin(), chunk.end());
+
+        m_offset = 0;
+        m_first.reset();
+        m_last.reset();
+        m_requestsAfterEnd = 0;
+        SDL_AudioSpec want{};
+        want.freq = Rate;
+        want.format = AUDIO_F32SYS;
+        want.channels = 2;
+        want.samples = 512;
+        want.callback = &ReopeningPlayer::feed;
+        want.userdata = this;
+        SDL_AudioSpec have{};
+        const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        if (device == 0)
+            return;
+        SDL_PauseAudioDevice(device, 0);
+        {
+            std::unique_lock lock(m_mutex);
+            // Returns when the clip has been played out, as a synchronous call does.
+            m_done.wait(lock, [this] { return m_requestsAfterEnd >= 2; });
+        }
+        SDL_CloseAudioDevice(device);
+        firstHeard.push_back(*m_first);
+        lastHeard.push_back(*m_last);
+    }
+    void drain() override {}
+    void stop() override {}
+
+    std::vector<Clock::time_point> firstHeard;
+    std::vector<Clock::time_point> lastHeard;
+
+private:
+    static void feed(void* self, Uint8* out, int length) {
+        auto* p = static_cast<ReopeningPlayer*>(self);
+        const Clock::time_point now = Clock::now();
+        std::lock_guard lock(p->m_mutex);
+        const std::size_t run = std::min(std::size_t(length), p->m_data.size() - p->m_offset);
+        std::memcpy(out, p->m_data.data() + p->m_offset, run);
+        std::memset(out + run, 0, std::size_t(length) - run);
+        if (run > 0 && !p->m_first)
+            p->m_first = now;
+        if (run > 0 && p->m_offset + run == p->m_data.size())
+            p->m_last =
+                now + std::chrono::microseconds(std::int64_t(1e6 * double(run / 8 - 1) / Rate));
+        p->m_offset += run;
+        if (p->m_offset == p->m_data.size())
+            ++p->m_requestsAfterEnd;
+        p->m_done.notify_all();
+    }
+
+    SoundResolver m_resolver;
+    std::vector<std::uint8_t> m_data;
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    std::size_t m_offset = 0;
+    std::optional<Clock::time_point> m_first;
+    std::optional<Clock::time_point> m_last;
+    int m_requestsAfterEnd = 0;
+};
+
+std::vector<WordFigures> measureReopening(const QString& dataDir) {
+    ::setenv("SDL_AUDIODRIVER", "disk", 1);
+    ::setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+        std::exit(1);
+    ReopeningPlayer player(dataDir);
+    TimingView view(nullptr);
+    SpeakSentence(sentence(), view, player);
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+
+    std::vector<WordFigures> figures(WordCount);
+    for (int w = 0; w < WordCount && w < int(player.firstHeard.size()); ++w) {
+        figures[w].leadMs = ms(player.firstHeard[w] - view.shown[w].at);
+        if (w > 0)
+            figures[w].silenceBefore = std::max(
+                0.0, ms(player.firstHeard[w] - player.lastHeard[w - 1]) * Rate / 1000.0 - 1);
+    }
+    return figures;
+}
+
+// --- decoding ------------------------------------------------------------------------
+
+struct DecodeFigures {
+    double firstChunkMs;
+    double wholeClipMs;
+};
+
+DecodeFigures measureDecode(const QString& path) {
+    DeviceFormat format;
+    format.sdlFormat = AUDIO_F32SYS;
+    format.rate = Rate;
+    format.channels = 2;
+    format.bytesPerFrame = 8;
+    std::vector<double> first, whole;
+    std::vector<std::uint8_t> chunk;
+    std::vector<std::uint8_t> queue(std::size_t(Rate) * 8); // stands in for the engine's queue
+    for (int run = 0; run < 41; ++run) {
+        const Clock::time_point start = Clock::now();
+        ClipStream clip;
+        clip.open(QFile::encodeName(path), format);
+        bool firstDone = false;
+        std::size_t at = 0;
+        while (clip.next(chunk)) {
+            const std::size_t n = std::min(chunk.size(), queue.size() - at);
+            std::memcpy(queue.data() + at, chunk.data(), n);
+            at = (at + n) % queue.size();
+            if (!firstDone) {
+                first.push_back(ms(Clock::now() - start));
+                firstDone = true;
+            }
+        }
+        whole.push_back(ms(Clock::now() - start));
+    }
+    std::sort(first.begin(), first.end());
+    std::sort(whole.begin(), whole.end());
+    return {first[first.size() / 2], whole[whole.size() / 2]};
+}
+
+// --- memory while streaming ----------------------------------------------------------
+
+long kib(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0)
+            return std::atol(line.c_str() + std::strlen(field));
+    return -1;
+}
+
+// Runs in a child process of its own, so its peak is not the parent's.
+int streamChild(const char* dataDir, const char* word) {
+    ::setenv("SDL_AUDIODRIVER", "disk", 1);
+    ::setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
+    ::setenv("SDL_DISKAUDIODELAY", "0", 1); // as fast as the engine can feed it
+    auto engine = AudioEngine::open(QString::fromUtf8(dataDir));
+    if (!engine)
+        return 1;
+    const long before = kib("VmRSS:");
+    const Clock::time_point start = Clock::now();
+    engine->play(QStringLiteral("sound/%1.wav").arg(QString::fromUtf8(word)));
+    engine->drain();
+    const double seconds = ms(Clock::now() - start) / 1000.0;
+    std::printf("%ld %ld %lld %.2f\n", before, kib("VmHWM:"),
+                static_cast<long long>(engine->framesQueued()), seconds);
+    return 0;
+}
+
+struct StreamFigures {
+    long rssBeforeKiB = 0;
+    long peakKiB = 0;
+    long long frames = 0;
+    double seconds = 0;
+};
+
+StreamFigures runStreamChild(const QString& dataDir, const char* word) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        std::exit(1);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        ::close(pipeFds[0]);
+        ::execl("/proc/self/exe", "bench-playback", "--stream",
+                QFile::encodeName(dataDir).constData(), word, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    std::string out;
+    char buf[256];
+    for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;)
+        out.append(buf, std::size_t(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    StreamFigures f;
+    std::sscanf(out.c_str(), "%ld %ld %lld %lf", &f.rssBeforeKiB, &f.peakKiB, &f.frames,
+                &f.seconds);
+    return f;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc == 4 && std::strcmp(argv[1], "--stream") == 0)
+        return streamChild(argv[2], argv[3]);
+
+    QTemporaryDir dir;
+    const QString sound = dir.filePath(QStringLiteral("sound"));
+    if (!dir.isValid() || !QDir().mkpath(sound))
+        return 1;
+    for (const Word& w : Words)
+        writeLevelClip(sound + QStringLiteral("/%1.wav").arg(QString::fromUtf8(w.name)), w.format,
+                       w.rate, w.channels, std::lround(w.seconds * w.rate), w.level);
+
+    int bufferFrames = 0;
+    const auto engine =
+        measureEngine(dir.path(), dir.filePath(QStringLiteral("capture.raw")), &bufferFrames);
+    const auto reopening = measureReopening(dir.path());
+
+    std::printf("Speaking %d words through SDL's disk driver (48 kHz stereo float, device buffer "
+                "%d frames).\n",
+                WordCount, bufferFrames);
+    std::printf(
+        "silence = samples inserted before the word; lead = text on screen before its first "
+        "sample is heard\n\n");
+    std::printf("%-12s %-14s | %14s %10s | %18s %10s\n", "word", "recording", "engine silence",
+                "lead", "reopening silence", "lead");
+    double worstSilence = 0, worstLead = -1e9, worstReopenSilence = 0, worstReopenLead = -1e9,
+           sumReopenSilence = 0;
+    for (int w = 0; w < WordCount; ++w) {
+        char rec[32];
+        std::snprintf(rec, sizeof rec, "%d Hz %dch", Words[w].rate, Words[w].channels);
+        // Pad by characters, not bytes: "är" is three bytes wide.
+        const QString name = QString::fromUtf8(Words[w].name).leftJustified(12);
+        std::printf("%s %-14s | %14.0f %7.1f ms | %18.0f %7.1f ms\n", name.toUtf8().constData(),
+                    rec, engine[w].silenceBefore, engine[w].leadMs, reopening[w].silenceBefore,
+                    reopening[w].leadMs);
+        worstSilence = std::max(worstSilence, engine[w].silenceBefore);
+        worstLead = std::max(worstLead, engine[w].leadMs);
+        worstReopenSilence = std::max(worstReopenSilence, reopening[w].silenceBefore);
+        worstReopenLead = std::max(worstReopenLead, reopening[w].leadMs);
+        sumReopenSilence += reopening[w].silenceBefore;
+    }
+
+    const QString oneSecond = dir.filePath(QStringLiteral("sound/en sekund.wav"));
+    writeLevelClip(oneSecond, SF_FORMAT_PCM_16, 22050, 1, 22050, 0.3f);
+    const DecodeFigures decode = measureDecode(oneSecond);
+    const QString oneSecondCd = dir.filePath(QStringLiteral("sound/en sekund cd.wav"));
+    writeLevelClip(oneSecondCd, SF_FORMAT_PCM_16, 44100, 2, 44100, 0.3f);
+    const DecodeFigures decodeCd = measureDecode(oneSecondCd);
+
+    writeLevelClip(dir.filePath(QStringLiteral("sound/tio sekunder.wav")), SF_FORMAT_PCM_16, 44100,
+                   2, 44100L * 10, 0.3f);
+    writeLevelClip(dir.filePath(QStringLiteral("sound/tio minuter.wav")), SF_FORMAT_PCM_16, 44100,
+                   2, 44100L * 600, 0.3f);
+    const StreamFigures shortStream = runStreamChild(dir.path(), "tio sekunder");
+    const StreamFigures longStream = runStreamChild(dir.path(), "tio minuter");
+    const long growth = longStream.peakKiB - shortStream.peakKiB;
+
+    const double period = 1000.0 * bufferFrames / Rate;
+    auto verdict = [](bool met) { return met ? "met" : "MISSED"; };
+    std::printf("\n%-58s %14s %16s\n", "figure", "measured", "goal");
+    std::printf("%-58s %11.0f sa %16s  %s\n", "engine: most silence inserted between two words",
+                worstSilence, "0 samples", verdict(worstSilence == 0));
+    std::printf("%-58s %11.1f ms %16s  %s\n", "engine: longest text-to-sound lead", worstLead,
+                "<= 25 ms", verdict(worstLead <= LeadGoalMs));
+    std::printf("%-58s %11.0f sa %16s\n", "reopening player: most silence between two words",
+                worstReopenSilence, "(comparison)");
+    std::printf("%-58s %11.1f ms %16s\n", "reopening player: mean silence between two words",
+                sumReopenSilence / (WordCount - 1) * 1000.0 / Rate, "(comparison)");
+    std::printf("%-58s %11.1f ms %16s\n", "reopening player: longest text-to-sound lead",
+                worstReopenLead, "(comparison)");
+    std::printf("%-58s %11.3f ms %13s%.1f ms  %s\n",
+                "decode+convert+queue, first chunk of a 1 s clip (22 kHz)", decode.firstChunkMs,
+                "<= ", period, verdict(decode.firstChunkMs <= period));
+    std::printf("%-58s %11.3f ms %16s\n", "decode+convert+queue, whole 1 s clip (22 kHz mono)",
+                decode.wholeClipMs, "-");
+    std::printf("%-58s %11.3f ms %16s\n", "decode+convert+queue, whole 1 s clip (44.1 kHz stereo)",
+                decodeCd.wholeClipMs, "-");
+    std::printf("%-58s %11ld KiB %15s\n", "peak memory streaming a 10 s file (44.1 kHz stereo)",
+                shortStream.peakKiB, "-");
+    std::printf("%-58s %11ld KiB %15s\n", "peak memory streaming a 10 min file (101 MiB)",
+                longStream.peakKiB, "-");
+    std::printf("%-58s %11ld KiB %16s  %s\n", "growth from 10 s to 10 min", growth, "<= 1024 KiB",
+                verdict(growth <= 1024));
+    std::printf("(10 min file: %lld frames queued in %.1f s with the disk driver unthrottled)\n",
+                longStream.frames, longStream.seconds);
+    return 0;
+}
