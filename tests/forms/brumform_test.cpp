@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QTest>
 
 namespace brumlis::test {
@@ -58,6 +59,10 @@ TEST_F(FormTest, WindowIsFixedCaptionedAndHasOnlyACloseBox) {
     EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
     EXPECT_FALSE(form->windowIcon().isNull());
+    // Centred on the screen (up to the window frame, which the screen centre ignores).
+    const QPoint offCentre =
+        form->geometry().center() - form->screen()->availableGeometry().center();
+    EXPECT_LE(offCentre.manhattanLength(), 40) << offCentre.x() << "," << offCentre.y();
     EXPECT_EQ(form->palette().color(QPalette::Window), QColor(250, 200, 250));
     EXPECT_EQ(smisk()->palette().color(QPalette::Window), QColor(250, 200, 250));
     EXPECT_TRUE(smisk()->autoFillBackground());
