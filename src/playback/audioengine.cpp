@@ -12,6 +12,9 @@ namespace {
 constexpr auto IdlePeriod = std::chrono::milliseconds(5);
 // A device that has not asked for sound for this long is taken as gone.
 constexpr auto StallLimit = std::chrono::milliseconds(1000);
+// A word's text may be on screen this long before its first sample is heard, at most.
+// Kept a little below the 25 ms the eye forgives, for the time showing the text takes.
+constexpr auto LeadBudget = std::chrono::milliseconds(21);
 // The queue holds this much sound ahead of the device while a clip streams.
 constexpr int QueueMilliseconds = 250;
 
@@ -60,6 +63,12 @@ std::unique_ptr<AudioEngine> AudioEngine::open(const QString& dataDir, QString* 
         std::max<std::size_t>(std::size_t(have.freq) * QueueMilliseconds / 1000, 4u * have.samples);
     engine->m_queue.resize(queueFrames * std::size_t(format.bytesPerFrame));
     engine->m_lastRequest = Clock::now();
+    // A word is heard at most one device buffer after the sound queued ahead of it, so
+    // the lookahead is what the lead budget leaves after that buffer, but never less than
+    // one buffer: the device takes whole buffers, and one must be ready at every request.
+    const int budgetFrames = int(std::int64_t(have.freq) * LeadBudget.count() / 1000);
+    const int lookaheadFrames = std::max<int>(have.samples, budgetFrames - have.samples);
+    engine->m_lookaheadBytes = std::size_t(lookaheadFrames) * std::size_t(format.bytesPerFrame);
 
     SDL_PauseAudioDevice(device, 0);
     return engine;
@@ -156,10 +165,9 @@ void AudioEngine::play(const QString& path) {
             return;
         }
     }
-    // Hand back control while one device period of the clip is still to come: the
-    // next clip is queued before the device asks again.
-    const std::size_t lookahead = std::size_t(m_format.bufferFrames) * m_format.bytesPerFrame;
-    waitFor([&] { return m_filled <= lookahead; }, generation);
+    // Hand back control while a little of the clip is still to come, so the next word's
+    // text appears and its clip is queued before the device runs dry.
+    waitFor([&] { return m_filled <= m_lookaheadBytes; }, generation);
 }
 
 void AudioEngine::drain() {

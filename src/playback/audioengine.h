@@ -17,15 +17,15 @@ namespace brumlis {
 /// Speaks recordings through one SDL audio device that stays open for the engine's life.
 ///
 /// Each clip is decoded and converted a chunk at a time into a small queue that the
-/// device's callback drains. `play` returns once its clip is queued and less than one
-/// device buffer of it is left, so the caller has a full device period to show the next
-/// word and queue its clip: consecutive clips follow each other without a single sample
-/// of silence between them, and no word is shown long before it is heard.
+/// device's callback drains. `play` returns once its clip is queued and only a short
+/// lookahead of it is left (about 16 ms), so the caller has time to show the next word
+/// and queue its clip: consecutive clips follow each other without a single sample of
+/// silence between them, and no word is shown more than 21 ms before it is heard.
 class AudioEngine final : public SoundPlayer {
 public:
     static constexpr int WantedRate = 48000;
     static constexpr int WantedChannels = 2;
-    static constexpr int WantedBufferFrames = 512;
+    static constexpr int WantedBufferFrames = 256;
 
     /// Starts SDL's audio subsystem and opens the default output device (honouring
     /// SDL_AUDIODRIVER and friends). Null, with the reason in `error`, when there is none.
@@ -70,6 +70,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::size_t m_lookaheadBytes = 0;  ///< play returns once no more than this is queued
     std::vector<std::uint8_t> m_queue; ///< ring buffer of device-format bytes
     std::size_t m_head = 0;            ///< where the device reads next
     std::size_t m_filled = 0;
