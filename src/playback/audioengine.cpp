@@ -118,12 +118,16 @@ template <typename Done> bool AudioEngine::waitFor(Done done, std::uint64_t gene
             m_filled = 0;
             return false;
         }
-        m_wake.wait_for(lock, IdlePeriod);
-        if (done())
-            break;
-        lock.unlock();
-        idle();
-        lock.lock();
+        // The idle hook gets its turn every IdlePeriod however often the device wakes
+        // us, so a window stays responsive (and can stop us) during a long clip.
+        if (const Clock::time_point now = Clock::now(); now - m_lastIdle >= IdlePeriod) {
+            m_lastIdle = now;
+            lock.unlock();
+            idle();
+            lock.lock();
+            continue;
+        }
+        m_wake.wait_until(lock, m_lastIdle + IdlePeriod);
     }
     return m_generation == generation;
 }

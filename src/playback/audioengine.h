@@ -80,6 +80,7 @@ private:
     std::int64_t m_lastDataRequest = -2; ///< the last callback that took queued sound
     Clock::time_point m_lastRequest;
     std::uint64_t m_generation = 0; ///< bumped by stop()
+    Clock::time_point m_lastIdle;   ///< when a wait last called the idle hook
 
     ClipStream m_clip;
     std::vector<std::uint8_t> m_chunk;
