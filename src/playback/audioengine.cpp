@@ -52,23 +52,27 @@ std::unique_ptr<AudioEngine> AudioEngine::open(const QString& dataDir, QString* 
         return fail("SDL_OpenAudioDevice");
     engine->m_device = device;
 
-    DeviceFormat& format = engine->m_format;
-    format.sdlFormat = have.format;
-    format.rate = have.freq;
-    format.channels = have.channels;
-    format.bytesPerFrame = int(SDL_AUDIO_BITSIZE(have.format) / 8) * have.channels;
-    format.bufferFrames = have.samples;
-    format.silence = have.silence;
-    const std::size_t queueFrames =
-        std::max<std::size_t>(std::size_t(have.freq) * QueueMilliseconds / 1000, 4u * have.samples);
-    engine->m_queue.resize(queueFrames * std::size_t(format.bytesPerFrame));
-    engine->m_lastRequest = Clock::now();
-    // A word is heard at most one device buffer after the sound queued ahead of it, so
-    // the lookahead is what the lead budget leaves after that buffer, but never less than
-    // one buffer: the device takes whole buffers, and one must be ready at every request.
-    const int budgetFrames = int(std::int64_t(have.freq) * LeadBudget.count() / 1000);
-    const int lookaheadFrames = std::max<int>(have.samples, budgetFrames - have.samples);
-    engine->m_lookaheadBytes = std::size_t(lookaheadFrames) * std::size_t(format.bytesPerFrame);
+    {
+        // The device's thread exists already; it reads all of this under the same lock.
+        std::lock_guard lock(engine->m_mutex);
+        DeviceFormat& format = engine->m_format;
+        format.sdlFormat = have.format;
+        format.rate = have.freq;
+        format.channels = have.channels;
+        format.bytesPerFrame = int(SDL_AUDIO_BITSIZE(have.format) / 8) * have.channels;
+        format.bufferFrames = have.samples;
+        format.silence = have.silence;
+        const std::size_t queueFrames = std::max<std::size_t>(
+            std::size_t(have.freq) * QueueMilliseconds / 1000, 4u * have.samples);
+        engine->m_queue.resize(queueFrames * std::size_t(format.bytesPerFrame));
+        engine->m_lastRequest = Clock::now();
+        // A word is heard at most one device buffer after the sound queued ahead of it, so
+        // the lookahead is what the lead budget leaves after that buffer, but never less than
+        // one buffer: the device takes whole buffers, and one must be ready at every request.
+        const int budgetFrames = int(std::int64_t(have.freq) * LeadBudget.count() / 1000);
+        const int lookaheadFrames = std::max<int>(have.samples, budgetFrames - have.samples);
+        engine->m_lookaheadBytes = std::size_t(lookaheadFrames) * std::size_t(format.bytesPerFrame);
+    }
 
     SDL_PauseAudioDevice(device, 0);
     return engine;
