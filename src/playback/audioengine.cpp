@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <algorithm>
 #include <cstring>
+#include <dlfcn.h>
 
 namespace brumlis {
 
@@ -17,6 +18,28 @@ constexpr auto StallLimit = std::chrono::milliseconds(1000);
 constexpr auto LeadBudget = std::chrono::milliseconds(21);
 // The queue holds this much sound ahead of the device while a clip streams.
 constexpr int QueueMilliseconds = 250;
+
+using AlsaErrorHandler = void (*)(const char*, int, const char*, int, const char*, ...);
+
+void ignoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
+// libasound prints every failed probe of a sound card on stderr by itself, eight lines on
+// a machine without one. The engine says in one line what went wrong instead, so ALSA's
+// own report is turned off. SDL loads the same library; it stays loaded so the setting
+// lasts.
+void quietAlsa() {
+    static void* const library = [] {
+        void* handle = ::dlopen("libasound.so.2", RTLD_LAZY | RTLD_LOCAL);
+        if (handle) {
+            using SetHandler = int (*)(AlsaErrorHandler);
+            if (auto set =
+                    reinterpret_cast<SetHandler>(::dlsym(handle, "snd_lib_error_set_handler")))
+                set(&ignoreAlsaError);
+        }
+        return handle;
+    }();
+    (void)library;
+}
 
 } // namespace
 
@@ -33,6 +56,7 @@ std::unique_ptr<AudioEngine> AudioEngine::open(const QString& dataDir, QString* 
 
     // SDL would otherwise turn Ctrl+C into an event nobody reads.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    quietAlsa();
     std::unique_ptr<AudioEngine> engine(new AudioEngine(dataDir));
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
         return fail("SDL_InitSubSystem");
