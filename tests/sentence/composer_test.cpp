@@ -248,10 +248,11 @@ INSTANTIATE_TEST_SUITE_P(
             "text/färg.txt är tom"}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
-int openDescriptors() { return int(QDir("/proc/self/fd").entryList(QDir::Files | QDir::System).size()); }
+int openDescriptors() {
+    return int(QDir("/proc/self/fd").entryList(QDir::Files | QDir::System).size());
+}
 
-TEST_F(Composer, EveryPickClosesItsFile)
-{
+TEST_F(Composer, EveryPickClosesItsFile) {
     writeClassLists(dir);
     dir.mkdir("text/adj.txt.d");
     QFile::remove(dir.filePath("text/adj.txt"));
