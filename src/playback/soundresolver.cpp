@@ -84,7 +84,8 @@ SoundResolver::SoundResolver(QString dataDir)
     : m_root(QFile::encodeName(dataDir)) {}
 
 QByteArray SoundResolver::resolve(const QString& path) const {
-    if (path.isEmpty())
+    // No file name holds NUL, and the system calls would stop reading the path there.
+    if (path.isEmpty() || path.contains(QChar(0)))
         return {};
     QString unified = path;
     unified.replace(u'\\', u'/');

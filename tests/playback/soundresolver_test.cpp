@@ -67,6 +67,10 @@ TEST(SoundResolver, FindsRecordingsTheWayWindowsWould) {
         {"absolute", QString::fromUtf8(root + "/sound/Kalle.wav"), {}},
         {"absolute with backslash", QStringLiteral("\\etc\\passwd"), {}},
         {"drive letter", QStringLiteral("C:\\sound\\Kalle.wav"), {}},
+        // A file name cannot hold NUL; cut there, the path would name another file.
+        {"NUL inside the word",
+         QStringLiteral("sound/Kalle.wav") + QChar(0) + QStringLiteral(".wav"),
+         {}},
     };
 
     const SoundResolver resolver(dir.path());
