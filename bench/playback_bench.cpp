@@ -8,6 +8,7 @@
 #include "playback/soundresolver.h"
 #include "playback/speaker.h"
 #include "sentence/sentencebuffer.h"
+#include "support/levelclip.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -48,24 +49,10 @@ double ms(Clock::duration d) {
 
 void writeLevelClip(const QString& path, int format, int rate, int channels, long frames,
                     float level) {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = SF_FORMAT_WAV | format;
-    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    if (!file) {
+    if (!test::writeLevelClip(path, format, rate, channels, frames, level)) {
         std::fprintf(stderr, "cannot write %s: %s\n", qPrintable(path), sf_strerror(nullptr));
         std::exit(1);
     }
-    std::vector<float> samples(std::size_t(4096) * std::size_t(channels));
-    for (long done = 0; done < frames;) {
-        const long n = std::min<long>(4096, frames - done);
-        for (std::size_t i = 0; i < std::size_t(n) * std::size_t(channels); ++i)
-            samples[i] = level;
-        sf_writef_float(file, samples.data(), n);
-        done += n;
-    }
-    sf_close(file);
 }
 
 // A sentence of word-length clips in the encodings a Windows recorder might use. Each

@@ -2,6 +2,7 @@
 #include "playback/speaker.h"
 #include "sentence/sentencebuffer.h"
 #include "support/fakes.h"
+#include "support/levelclip.h"
 #include "support/tempdir.h"
 
 #include <QFile>
@@ -16,19 +17,10 @@
 namespace brumlis {
 namespace {
 
-/// Writes a clip that holds `level` in every sample, so that any silence the engine
-/// inserts shows up as zeros in the captured stream.
 void writeLevelClip(const QString& path, int format, int rate, int channels, int frames,
                     float level) {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = SF_FORMAT_WAV | format;
-    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-    const std::vector<float> samples(std::size_t(frames) * std::size_t(channels), level);
-    EXPECT_EQ(sf_writef_float(file, samples.data(), frames), frames);
-    sf_close(file);
+    ASSERT_TRUE(test::writeLevelClip(path, format, rate, channels, frames, level))
+        << sf_strerror(nullptr);
 }
 
 /// Points SDL at one of its headless drivers for the life of a test.
