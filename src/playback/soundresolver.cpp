@@ -51,23 +51,25 @@ bool isUtf8(const QByteArray& bytes) {
     return !decoder.hasError();
 }
 
+using Match = SoundResolver::Match;
+
 /// Finds `wanted` among the entries of `folder` by the relaxed rules, in their order.
-QByteArray matchInFolder(const QByteArray& folder, const QString& wanted) {
+SoundResolver::Found matchInFolder(const QByteArray& folder, const QString& wanted) {
     const std::vector<QByteArray> names = listFolder(folder);
     const QString byCase = caseKey(wanted);
     for (const QByteArray& name : names) {
         if (isUtf8(name) && caseKey(QString::fromUtf8(name)) == byCase)
-            return name;
+            return {name, Match::Case};
     }
     const QString byForm = normalisedKey(wanted);
     for (const QByteArray& name : names) {
         if (isUtf8(name) && normalisedKey(QString::fromUtf8(name)) == byForm)
-            return name;
+            return {name, Match::Form};
     }
     for (const QByteArray& name : names) {
         // Bytes that are not UTF-8 were most likely written in the Windows code page.
         if (!isUtf8(name) && normalisedKey(decodeListBytes(name)) == byForm)
-            return name;
+            return {name, Match::Windows1252};
     }
     return {};
 }
@@ -83,7 +85,7 @@ QByteArray joined(const QByteArray& folder, const QByteArray& name) {
 SoundResolver::SoundResolver(QString dataDir)
     : m_root(QFile::encodeName(dataDir)) {}
 
-QByteArray SoundResolver::resolve(const QString& path) const {
+SoundResolver::Found SoundResolver::find(const QString& path) const {
     // No file name holds NUL, and the system calls would stop reading the path there.
     if (path.isEmpty() || path.contains(QChar(0)))
         return {};
@@ -107,19 +109,20 @@ QByteArray SoundResolver::resolve(const QString& path) const {
     for (const QString& part : parts)
         exact = joined(exact, QFile::encodeName(part));
     if (exists(exact))
-        return exact;
+        return {exact, Match::Exact};
 
-    QByteArray found = m_root;
+    Found found{m_root, Match::Exact};
     for (const QString& part : parts) {
-        const QByteArray direct = joined(found, QFile::encodeName(part));
+        const QByteArray direct = joined(found.path, QFile::encodeName(part));
         if (exists(direct)) {
-            found = direct;
+            found.path = direct;
             continue;
         }
-        const QByteArray name = matchInFolder(found, part);
-        if (name.isEmpty())
+        const Found match = matchInFolder(found.path, part);
+        if (match.match == Match::None)
             return {};
-        found = joined(found, name);
+        found.path = joined(found.path, match.path);
+        found.match = std::max(found.match, match.match);
     }
     return found;
 }

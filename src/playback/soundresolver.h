@@ -17,12 +17,28 @@ namespace brumlis {
 /// same kind the one whose bytes sort first wins, so the choice is stable.
 class SoundResolver {
 public:
+    /// How a recording was found, from the strictest rule to the loosest.
+    enum class Match {
+        None,        ///< nothing to play
+        Exact,       ///< the exact name (after turning backslashes into slashes)
+        Case,        ///< only by ignoring case
+        Form,        ///< only by ignoring case and Unicode normalisation (NFC/NFD)
+        Windows1252, ///< only as a name stored in Windows-1252 bytes
+    };
+
+    struct Found {
+        QByteArray path;           ///< in the file system's own bytes; empty when nothing matched
+        Match match = Match::None; ///< the loosest rule any component of the path needed
+    };
+
     explicit SoundResolver(QString dataDir);
 
-    /// The file's path in the file system's own bytes, or an empty array when there is
-    /// nothing to play. The result may name something that is not a regular file; the
-    /// decoder checks that.
-    QByteArray resolve(const QString& path) const;
+    /// The file for `path`, and the rule it was found by. The result may name something
+    /// that is not a regular file; the decoder checks that.
+    Found find(const QString& path) const;
+
+    /// The path of find(): empty when there is nothing to play.
+    QByteArray resolve(const QString& path) const { return find(path).path; }
 
 private:
     QByteArray m_root;

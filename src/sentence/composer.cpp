@@ -26,27 +26,18 @@ bool SentenceComposer::PickWord(SentenceBuffer& buffer, QStringView category) {
 
     buffer.PickedWord.clear();
     const ListFile list = readListFile(path);
-    QString problem;
-    switch (list.status) {
-    case ListStatus::Missing:
-        problem = QStringLiteral("existerar inte");
-        break;
-    case ListStatus::Unreadable:
-        problem = QStringLiteral("kan inte läsas");
-        break;
-    case ListStatus::Ok: {
+    QString problem = problemText(list.status);
+    if (list.status == ListStatus::Ok) {
         const qsizetype count = countItems(list.text);
-        if (count == 0) {
-            problem = QStringLiteral("är tom");
-            break;
+        if (count > 0) {
+            qsizetype wanted = qsizetype(m_random.below(std::uint64_t(count)));
+            ItemReader reader(list.text);
+            while (wanted-- > 0)
+                reader.next();
+            reader.next(&buffer.PickedWord);
+            return true;
         }
-        qsizetype wanted = qsizetype(m_random.below(std::uint64_t(count)));
-        ItemReader reader(list.text);
-        while (wanted-- > 0)
-            reader.next();
-        reader.next(&buffer.PickedWord);
-        return true;
-    }
+        problem = QStringLiteral("är tom");
     }
     m_messages.show(QDir::toNativeSeparators(relative) + u' ' + problem);
     return false;

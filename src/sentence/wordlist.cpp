@@ -74,19 +74,32 @@ private:
 
 } // namespace
 
-QString decodeListBytes(QByteArrayView bytes) {
+DecodedList decodeList(QByteArrayView bytes) {
     if (startsWith(bytes, {0xFF, 0xFE}))
-        return decodeWith(QStringConverter::Utf16LE, bytes.sliced(2));
+        return {decodeWith(QStringConverter::Utf16LE, bytes.sliced(2)), ListEncoding::Utf16LE};
     if (startsWith(bytes, {0xFE, 0xFF}))
-        return decodeWith(QStringConverter::Utf16BE, bytes.sliced(2));
-    if (startsWith(bytes, {0xEF, 0xBB, 0xBF}))
+        return {decodeWith(QStringConverter::Utf16BE, bytes.sliced(2)), ListEncoding::Utf16BE};
+    const bool bom = startsWith(bytes, {0xEF, 0xBB, 0xBF});
+    if (bom)
         bytes = bytes.sliced(3);
 
     QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     QString text = utf8(bytes);
     if (!utf8.hasError())
-        return text;
-    return decodeWindows1252(bytes);
+        return {std::move(text), bom ? ListEncoding::Utf8Bom : ListEncoding::Utf8};
+    return {decodeWindows1252(bytes), ListEncoding::Windows1252};
+}
+
+QString problemText(ListStatus status) {
+    switch (status) {
+    case ListStatus::Ok:
+        break;
+    case ListStatus::Missing:
+        return QStringLiteral("existerar inte");
+    case ListStatus::Unreadable:
+        return QStringLiteral("kan inte läsas");
+    }
+    return {};
 }
 
 bool ItemReader::next(QString* item) {
@@ -182,7 +195,8 @@ ListFile readListFile(const QString& path) {
         }
         bytes.append(chunk.data(), n);
     }
-    return {ListStatus::Ok, decodeListBytes(bytes)};
+    DecodedList decoded = decodeList(bytes);
+    return {ListStatus::Ok, std::move(decoded.text), decoded.encoding};
 }
 
 } // namespace brumlis

@@ -7,10 +7,30 @@
 
 namespace brumlis {
 
+/// How the bytes of a word list were read.
+enum class ListEncoding {
+    Utf8,        ///< valid UTF-8 without a byte-order mark (plain ASCII included)
+    Utf8Bom,     ///< UTF-8 with its byte-order mark
+    Utf16LE,     ///< byte-order mark FF FE
+    Utf16BE,     ///< byte-order mark FE FF
+    Windows1252, ///< not UTF-8: lists saved on older Windows
+    Mixed,       ///< no mark; some lines UTF-8, others Windows-1252
+};
+
+struct DecodedList {
+    QString text;
+    ListEncoding encoding = ListEncoding::Utf8;
+};
+
 /// Turns the bytes of a word list into text. UTF-16 LE/BE when the file starts with
 /// that byte-order mark; UTF-8 (its mark skipped) when the bytes are valid UTF-8;
 /// otherwise Windows-1252, which is what lists saved on older Windows are in.
-QString decodeListBytes(QByteArrayView bytes);
+DecodedList decodeList(QByteArrayView bytes);
+
+/// The text of decodeList().
+inline QString decodeListBytes(QByteArrayView bytes) {
+    return decodeList(bytes).text;
+}
 
 /// Walks the items of a decoded word list one by one.
 ///
@@ -48,7 +68,12 @@ enum class ListStatus {
 struct ListFile {
     ListStatus status = ListStatus::Missing;
     QString text; ///< the decoded contents when status is Ok
+    ListEncoding encoding = ListEncoding::Utf8;
 };
+
+/// What a failed pick says after "text/<klass>.txt ": "existerar inte", "kan inte läsas".
+/// Empty for ListStatus::Ok.
+QString problemText(ListStatus status);
 
 /// Reads and decodes the file at `path`. Never blocks on a FIFO or device, and never
 /// reads from anything but a regular file.
