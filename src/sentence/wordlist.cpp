@@ -98,6 +98,8 @@ QString problemText(ListStatus status) {
         return QStringLiteral("existerar inte");
     case ListStatus::Unreadable:
         return QStringLiteral("kan inte läsas");
+    case ListStatus::TooLarge:
+        return QStringLiteral("är för stor");
     }
     return {};
 }
@@ -180,6 +182,8 @@ ListFile readListFile(const QString& path) {
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
         return {ListStatus::Unreadable, {}};
+    if (info.st_size > MaxListBytes)
+        return {ListStatus::TooLarge, {}};
 
     QByteArray bytes;
     bytes.reserve(qsizetype(info.st_size));
@@ -194,6 +198,9 @@ ListFile readListFile(const QString& path) {
             return {ListStatus::Unreadable, {}};
         }
         bytes.append(chunk.data(), n);
+        // A file that grows while it is read is held to the same limit.
+        if (bytes.size() > MaxListBytes)
+            return {ListStatus::TooLarge, {}};
     }
     DecodedList decoded = decodeList(bytes);
     return {ListStatus::Ok, std::move(decoded.text), decoded.encoding};

@@ -58,11 +58,19 @@ private:
 qsizetype countItems(QStringView text);
 QStringList parseItems(QStringView text);
 
+/// A list file larger than this is not read: no word list needs it, and reading and
+/// laying out more would keep the window from answering.
+inline constexpr qint64 MaxListBytes = 16 * 1024 * 1024;
+
+/// No item is longer than this many characters, on screen or in a file name.
+inline constexpr qsizetype MaxItemLength = 1000;
+
 /// Outcome of reading a word list file.
 enum class ListStatus {
     Ok,
     Missing,    ///< no such file
     Unreadable, ///< a folder, a FIFO or device, no permission, or a read error
+    TooLarge,   ///< over MaxListBytes
 };
 
 struct ListFile {
