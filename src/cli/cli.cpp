@@ -49,14 +49,15 @@ QString globalUsage(const CliContext& context) {
         text += QStringLiteral("  %1 %2\n")
                     .arg(QString::fromUtf8(command.name), -10)
                     .arg(QString::fromUtf8(command.summary));
-    text += QStringLiteral("\n"
-                           "Flaggor före kommandot:\n"
-                           "  --data MAPP    mappen som innehåller text/ och sound/ (standard: "
-                           "den första av arbetskatalogen, ~/.local/share/brumlis och "
-                           "/usr/share/brumlis som innehåller text/)\n"
-                           "  --help         visa den här hjälpen\n"
-                           "  --version      visa versionen\n"
-                           "\n");
+    text += QStringLiteral(
+        "\n"
+        "Flaggor före kommandot:\n"
+        "  --data MAPP    mappen som innehåller text/ och sound/; utan den den första\n"
+        "                 av arbetskatalogen, ~/.local/share/brumlis och\n"
+        "                 /usr/share/brumlis som innehåller text/\n"
+        "  --help         visa den här hjälpen\n"
+        "  --version      visa versionen\n"
+        "\n");
     return text + dataDirLine(context);
 }
 
