@@ -76,6 +76,8 @@ QStringList valueOptionNames(const QList<QCommandLineOption>& options) {
 QString parseErrorReason(const QCommandLineParser& parser, const QStringList& args,
                          const QList<QCommandLineOption>& options) {
     const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.contains(QStringLiteral("data")))
+        return QStringLiteral("--data står före kommandot");
     if (!unknown.isEmpty()) {
         for (const QString& arg : args) {
             const QString name = arg.section(u'=', 0, 0);
