@@ -1,19 +1,27 @@
-# The two commands of the README, plus the benchmarks. Each one first makes sure
-# the Debian packages are there, then configures and builds.
+# The commands of the README, plus the benchmarks and the package. Each one first makes
+# sure the Debian packages it needs are there, then configures and builds.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test bench asan format clean
+# `make run` builds only the two programs; everything else builds the tests and
+# benchmarks too. The options are passed every time, as the build folder is shared.
+PROGRAMS_ONLY = -DBRUMLIS_BUILD_TESTS=OFF -DBRUMLIS_BUILD_BENCH=OFF
+EVERYTHING = -DBRUMLIS_BUILD_TESTS=ON -DBRUMLIS_BUILD_BENCH=ON
+
+.PHONY: all deps build run test bench package asan format clean
 
 all: build
 
 deps:
-	@tools/install-deps
+	@tools/install-deps test bench
 
 build: deps
-	@cmake --preset default >/dev/null
+	@cmake --preset default $(EVERYTHING) >/dev/null
 	@cmake --build --preset default -j $(JOBS)
 
-run: build
+run:
+	@tools/install-deps run
+	@cmake --preset default $(PROGRAMS_ONLY) >/dev/null
+	@cmake --build --preset default -j $(JOBS) --target brumlis brumlis-cli
 	cd data && ../build/bin/brumlis
 
 test: build
@@ -21,6 +29,14 @@ test: build
 
 bench: build
 	@tools/run-bench
+
+# build/brumlis_<version>_amd64.deb, checked by lintian (which fails on an error).
+package:
+	@tools/install-deps package
+	@cmake --preset default $(PROGRAMS_ONLY) >/dev/null
+	@cmake --build --preset default -j $(JOBS)
+	cd build && cpack -G DEB
+	lintian --info build/brumlis_$$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$$/\1/p' build/CPackConfig.cmake)_amd64.deb
 
 asan: deps
 	@cmake --preset asan >/dev/null

@@ -1,49 +1,158 @@
 #include "cli.h"
 
+#include "output.h"
 #include "playback/soundplayer.h"
 #include "playback/speaker.h"
 #include "sentence/composer.h"
+#include "sentence/datadir.h"
 #include "sentence/messagesink.h"
 #include "sentence/random.h"
 #include "sentence/templates.h"
+#include "version.h"
 
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
-#include <optional>
+#include <cstring>
+#include <variant>
 
 namespace brumlis {
 
 namespace {
 
-constexpr char kUsage[] =
-    "Användning: brumlis-cli [--data MAPP] generate [--count N] [--seed S] [--template K] "
-    "[--json]\n"
-    "            brumlis-cli [--data MAPP] speak [--count N] [--seed S] [--template K]\n"
-    "\n"
-    "  --data MAPP    mappen som innehåller text/ och sound/ (standard: arbetskatalogen)\n"
-    "  --count N      antal meningar (standard: 1)\n"
-    "  --seed S       startvärde för slumpen: samma värde ger samma meningar\n"
-    "  --template K   använd alltid mall K (1 till 11)\n"
-    "  --json         ett JSON-objekt per mening\n"
-    "  --help         visa den här hjälpen\n"
-    "  --version      visa versionen\n";
+int runGenerate(const QStringList& args, CliContext& context);
+int runSpeak(const QStringList& args, CliContext& context);
 
-void write(std::FILE* stream, const QString& text) {
-    const QByteArray utf8 = text.toUtf8();
-    std::fwrite(utf8.constData(), 1, std::size_t(utf8.size()), stream);
+// Every command of brumlis-cli, in the order --help lists them.
+constexpr CliCommand Commands[] = {
+    {"generate", "skriv ut meningar, en per rad", runGenerate},
+    {"speak", "läs upp meningar och skriv ut varje ord när det sägs", runSpeak},
+};
+
+const CliCommand* findCommand(const QString& name) {
+    for (const CliCommand& command : Commands)
+        if (name == QLatin1String(command.name))
+            return &command;
+    return nullptr;
 }
 
+QString dataDirLine(const CliContext& context) {
+    return QStringLiteral("Datamapp: %1\n").arg(QDir::toNativeSeparators(context.dataDir));
+}
+
+QString globalUsage(const CliContext& context) {
+    QString text = QStringLiteral("Användning: brumlis-cli [--data MAPP] KOMMANDO [FLAGGOR]\n"
+                                  "            brumlis-cli KOMMANDO --help\n"
+                                  "\n"
+                                  "Kommandon:\n");
+    for (const CliCommand& command : Commands)
+        text += QStringLiteral("  %1 %2\n")
+                    .arg(QString::fromUtf8(command.name), -10)
+                    .arg(QString::fromUtf8(command.summary));
+    text += QStringLiteral(
+        "\n"
+        "Flaggor före kommandot:\n"
+        "  --data MAPP    mappen som innehåller text/ och sound/; utan den den första\n"
+        "                 av arbetskatalogen, ~/.local/share/brumlis och\n"
+        "                 /usr/share/brumlis som innehåller text/\n"
+        "  --help         visa den här hjälpen\n"
+        "  --version      visa versionen\n"
+        "\n");
+    return text + dataDirLine(context);
+}
+
+// The names of the options that take a value, as they are written on a command line.
+QStringList valueOptionNames(const QList<QCommandLineOption>& options) {
+    QStringList names;
+    for (const QCommandLineOption& option : options)
+        if (!option.valueName().isEmpty())
+            for (const QString& name : option.names())
+                names << QLatin1String(name.size() == 1 ? "-" : "--") + name;
+    return names;
+}
+
+// QCommandLineParser words its errors in English; brumlis-cli speaks Swedish, so the
+// reason is worked out from the arguments themselves.
+QString parseErrorReason(const QCommandLineParser& parser, const QStringList& args,
+                         const QList<QCommandLineOption>& options) {
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.contains(QStringLiteral("data")))
+        return QStringLiteral("--data står före kommandot");
+    if (!unknown.isEmpty()) {
+        for (const QString& arg : args) {
+            const QString name = arg.section(u'=', 0, 0);
+            if (name == QStringLiteral("--") + unknown.first() || name == u'-' + unknown.first())
+                return QStringLiteral("okänd flagga: %1").arg(name);
+        }
+        return QStringLiteral("okänd flagga: --%1").arg(unknown.first());
+    }
+    const QStringList withValue = valueOptionNames(options);
+    if (!args.isEmpty() && withValue.contains(args.last()))
+        return QStringLiteral("%1 kräver ett värde").arg(args.last());
+    for (const QString& arg : args) {
+        if (arg == u"--")
+            break;
+        const QString name = arg.section(u'=', 0, 0);
+        if (arg.startsWith(u'-') && name.size() < arg.size() && !withValue.contains(name))
+            return QStringLiteral("%1 tar inget värde").arg(name);
+    }
+    return parser.errorText();
+}
+
+// Finishes a parse: a usage error or --help gives the status to exit with.
+std::optional<int> settleParse(const QCommandLineParser& parser, bool parsed,
+                               const QList<QCommandLineOption>& options, const QStringList& args,
+                               CliContext& context, const QString& usage, bool positionalAllowed) {
+    auto usageError = [&](const QString& reason) {
+        context.err.write(QStringLiteral("brumlis-cli: %1\n\n").arg(reason) + usage);
+        return std::optional<int>(CliUsageError);
+    };
+    if (!parsed)
+        return usageError(parseErrorReason(parser, args, options));
+    if (parser.isSet(QStringLiteral("help"))) {
+        context.out.write(usage);
+        return CliOk;
+    }
+    if (!positionalAllowed && !parser.positionalArguments().isEmpty())
+        return usageError(
+            QStringLiteral("oväntat argument: %1").arg(parser.positionalArguments().first()));
+    return std::nullopt;
+}
+
+// Adds -h/--help to `options` and makes single-dash words long options, as GNU tools
+// and Qt's own -platform do.
+QList<QCommandLineOption> prepare(QCommandLineParser& parser, QList<QCommandLineOption> options) {
+    options << QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions(options);
+    return options;
+}
+
+} // namespace
+
+std::optional<int> parseCommandLine(QCommandLineParser& parser,
+                                    const QList<QCommandLineOption>& options,
+                                    const QStringList& args, CliContext& context,
+                                    const QString& usage, bool positionalAllowed) {
+    const QList<QCommandLineOption> all = prepare(parser, options);
+    const bool parsed = parser.parse(QStringList{QStringLiteral("brumlis-cli")} + args);
+    return settleParse(parser, parsed, all, args, context, usage, positionalAllowed);
+}
+
+namespace {
+
+// Failed picks go to stderr, one line each, as they happen.
 class StreamMessages final : public MessageSink {
 public:
-    explicit StreamMessages(std::FILE* err)
+    explicit StreamMessages(Output& err)
         : m_err(err) {}
     void show(const QString& message) override {
-        write(m_err, message + u'\n');
-        std::fflush(m_err);
+        m_err.write(message + u'\n');
+        m_err.flush();
     }
 
 private:
-    std::FILE* m_err;
+    Output& m_err;
 };
 
 QString jsonString(const QString& text) {
@@ -100,7 +209,7 @@ QString jsonLine(const SentenceBuffer& buffer) {
 // template's slots are separated by single blanks, like `generate` prints them.
 class StreamView final : public SentenceView {
 public:
-    StreamView(std::FILE* out, int slotsUsed)
+    StreamView(Output& out, int slotsUsed)
         : m_out(out)
         , m_slotsUsed(slotsUsed) {}
 
@@ -114,8 +223,8 @@ public:
         if (m_slot < m_slotsUsed) {
             QString word = caption.sliced(m_caption.size());
             word.chop(1); // the blank the label puts after every word
-            write(m_out, m_slot > 0 ? u' ' + word : word);
-            std::fflush(m_out);
+            m_out.write(m_slot > 0 ? u' ' + word : word);
+            m_out.flush();
         }
         m_caption = caption;
         ++m_slot;
@@ -125,23 +234,17 @@ public:
     void focusGenerate() override {}
 
 private:
-    std::FILE* m_out;
+    Output& m_out;
     int m_slotsUsed;
     int m_slot = 0;
     QString m_caption;
 };
 
-struct Options {
-    QString command;
-    QString dataDir;
+struct SentenceOptions {
     long long count = 1;
     std::optional<std::uint64_t> seed;
     int forcedTemplate = 0;
     bool json = false;
-};
-
-struct UsageError {
-    QString reason;
 };
 
 std::optional<long long> parseInteger(const QString& text, long long min, long long max) {
@@ -161,123 +264,159 @@ std::optional<std::uint64_t> parseSeed(const QString& text) {
     return std::nullopt;
 }
 
-// Returns the options, or a usage error; --help and --version are handled by the caller.
-std::variant<Options, UsageError> parse(const QStringList& args) {
-    Options options;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        QString arg = args[i];
-        std::optional<QString> inlineValue;
-        if (arg.startsWith(u"--") && arg.contains(u'=')) {
-            inlineValue = arg.sliced(arg.indexOf(u'=') + 1);
-            arg.truncate(arg.indexOf(u'='));
-        }
-        auto value = [&]() -> std::optional<QString> {
-            if (inlineValue)
-                return inlineValue;
-            if (i + 1 < args.size())
-                return args[++i];
-            return std::nullopt;
-        };
-        auto needsValue = [&](const QString& name) {
-            return UsageError{QStringLiteral("%1 kräver ett värde").arg(name)};
-        };
+QString sentenceUsage(const char* command, bool json, const CliContext& context) {
+    QString text = QStringLiteral("Användning: brumlis-cli [--data MAPP] %1 [--count N] [--seed S] "
+                                  "[--template K]%2\n"
+                                  "\n"
+                                  "  --count N      antal meningar (standard: 1)\n"
+                                  "  --seed S       startvärde för slumpen: samma värde ger "
+                                  "samma meningar\n"
+                                  "  --template K   använd alltid mall K (1 till 11)\n")
+                       .arg(QString::fromUtf8(command), json ? u" [--json]" : u"");
+    if (json)
+        text += QStringLiteral("  --json         ett JSON-objekt per mening\n");
+    text += QStringLiteral("  --help         visa den här hjälpen\n\n");
+    return text + dataDirLine(context);
+}
 
-        if (arg == u"--data") {
-            const auto v = value();
-            if (!v)
-                return needsValue(arg);
-            options.dataDir = *v;
-        } else if (arg == u"--count") {
-            const auto v = value();
-            if (!v)
-                return needsValue(arg);
-            const auto n = parseInteger(*v, 0, 1'000'000'000);
-            if (!n)
-                return UsageError{QStringLiteral("ogiltigt antal: %1").arg(*v)};
-            options.count = *n;
-        } else if (arg == u"--seed") {
-            const auto v = value();
-            if (!v)
-                return needsValue(arg);
-            options.seed = parseSeed(*v);
-            if (!options.seed)
-                return UsageError{QStringLiteral("ogiltigt startvärde: %1").arg(*v)};
-        } else if (arg == u"--template") {
-            const auto v = value();
-            if (!v)
-                return needsValue(arg);
-            const auto k = parseInteger(*v, 1, TemplateCount);
-            if (!k)
-                return UsageError{QStringLiteral("mallen måste vara 1 till 11: %1").arg(*v)};
-            options.forcedTemplate = int(*k);
-        } else if (arg == u"--json" && !inlineValue) {
-            options.json = true;
-        } else if (arg.startsWith(u'-') && arg.size() > 1) {
-            return UsageError{QStringLiteral("okänd flagga: %1").arg(args[i])};
-        } else if (options.command.isEmpty()) {
-            if (arg != u"generate" && arg != u"speak")
-                return UsageError{QStringLiteral("okänt kommando: %1").arg(arg)};
-            options.command = arg;
-        } else {
-            return UsageError{QStringLiteral("oväntat argument: %1").arg(arg)};
-        }
+// The options generate and speak share; on a usage error or --help, the status to exit with.
+std::variant<SentenceOptions, int>
+parseSentenceOptions(const char* command, bool json, const QStringList& args, CliContext& context) {
+    const QString usage = sentenceUsage(command, json, context);
+    QCommandLineParser parser;
+    const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
+    const QCommandLineOption seed(QStringLiteral("seed"), {}, QStringLiteral("S"));
+    const QCommandLineOption forced(QStringLiteral("template"), {}, QStringLiteral("K"));
+    const QCommandLineOption jsonOption(QStringLiteral("json"));
+    if (const auto status =
+            parseCommandLine(parser, {count, seed, forced, jsonOption}, args, context, usage))
+        return *status;
+
+    auto usageError = [&](const QString& reason) {
+        context.err.write(QStringLiteral("brumlis-cli: %1\n\n").arg(reason) + usage);
+        return int(CliUsageError);
+    };
+    SentenceOptions options;
+    if (parser.isSet(count)) {
+        const auto n = parseInteger(parser.value(count), 0, 1'000'000'000);
+        if (!n)
+            return usageError(QStringLiteral("ogiltigt antal: %1").arg(parser.value(count)));
+        options.count = *n;
     }
-    if (options.command.isEmpty())
-        return UsageError{QStringLiteral("inget kommando angivet")};
-    if (options.json && options.command != u"generate")
-        return UsageError{QStringLiteral("--json gäller bara generate")};
-    if (!options.dataDir.isEmpty() && !QFileInfo(options.dataDir).isDir())
-        return UsageError{QStringLiteral("mappen finns inte: %1").arg(options.dataDir)};
+    if (parser.isSet(seed)) {
+        options.seed = parseSeed(parser.value(seed));
+        if (!options.seed)
+            return usageError(QStringLiteral("ogiltigt startvärde: %1").arg(parser.value(seed)));
+    }
+    if (parser.isSet(forced)) {
+        const auto k = parseInteger(parser.value(forced), 1, TemplateCount);
+        if (!k)
+            return usageError(
+                QStringLiteral("mallen måste vara 1 till 11: %1").arg(parser.value(forced)));
+        options.forcedTemplate = int(*k);
+    }
+    if (parser.isSet(jsonOption)) {
+        if (!json)
+            return usageError(QStringLiteral("--json gäller bara generate"));
+        options.json = true;
+    }
     return options;
 }
 
-} // namespace
-
-int runCli(const QStringList& args, std::FILE* out, std::FILE* err, const PlayerFactory& players) {
-    for (const QString& arg : args) {
-        if (arg == u"--help" || arg == u"-h") {
-            write(out, QString::fromUtf8(kUsage));
-            return 0;
-        }
-        if (arg == u"--version") {
-            write(out, QStringLiteral("brumlis-cli 1.00.0007\n"));
-            return 0;
-        }
-    }
-
-    const auto parsed = parse(args);
-    if (const auto* error = std::get_if<UsageError>(&parsed)) {
-        write(err,
-              QStringLiteral("brumlis-cli: %1\n\n").arg(error->reason) + QString::fromUtf8(kUsage));
-        return 2;
-    }
-    const Options& options = std::get<Options>(parsed);
-
-    StreamMessages messages(err);
+int composeAndPrint(const SentenceOptions& options, CliContext& context, SoundPlayer* player) {
+    StreamMessages messages(context.err);
     MersenneRandom random;
     SystemClock clock;
     if (options.seed)
         random.seed(*options.seed);
-    SentenceComposer composer(options.dataDir, messages, random, options.seed ? nullptr : &clock);
-
-    std::unique_ptr<SoundPlayer> player;
-    if (options.command == u"speak")
-        player = players(options.dataDir.isEmpty() ? QDir::currentPath() : options.dataDir);
+    SentenceComposer composer(context.dataDir, messages, random, options.seed ? nullptr : &clock);
 
     bool allPicked = true;
     SentenceBuffer buffer;
     for (long long n = 0; n < options.count; ++n) {
         allPicked &= composer.compose(buffer, options.forcedTemplate);
         if (player) {
-            StreamView view(out, slotCount(buffer));
+            StreamView view(context.out, slotCount(buffer));
             SpeakSentence(buffer, view, *player);
-            write(out, QStringLiteral("\n"));
+            context.out.write(QStringLiteral("\n"));
         } else {
-            write(out, (options.json ? jsonLine(buffer) : plainLine(buffer)) + u'\n');
+            context.out.write((options.json ? jsonLine(buffer) : plainLine(buffer)) + u'\n');
         }
-        std::fflush(out);
+        // Each sentence reaches the reader at once, and a reader that has gone away
+        // stops the loop here rather than after the whole count.
+        context.out.flush();
     }
-    return allPicked ? 0 : 1;
+    return allPicked ? CliOk : CliPickFailed;
+}
+
+int runGenerate(const QStringList& args, CliContext& context) {
+    const auto parsed = parseSentenceOptions("generate", true, args, context);
+    if (const int* status = std::get_if<int>(&parsed))
+        return *status;
+    return composeAndPrint(std::get<SentenceOptions>(parsed), context, nullptr);
+}
+
+int runSpeak(const QStringList& args, CliContext& context) {
+    const auto parsed = parseSentenceOptions("speak", false, args, context);
+    if (const int* status = std::get_if<int>(&parsed))
+        return *status;
+    std::unique_ptr<SoundPlayer> player =
+        context.players ? context.players(context.dataDir) : std::make_unique<SilentPlayer>();
+    return composeAndPrint(std::get<SentenceOptions>(parsed), context, player.get());
+}
+
+int dispatch(const QStringList& args, Output& out, Output& err, const PlayerFactory& players) {
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    const QCommandLineOption data(QStringLiteral("data"), {}, QStringLiteral("MAPP"));
+    const QCommandLineOption version(QStringLiteral("version"));
+    const QList<QCommandLineOption> options = prepare(parser, {data, version});
+    const bool parsed = parser.parse(QStringList{QStringLiteral("brumlis-cli")} + args);
+
+    // The folder is looked up before the arguments are judged, so that the help names
+    // the folder that would be read.
+    CliContext context{out, err, findDataDir(parsed ? parser.value(data) : QString()), players};
+    if (const auto status =
+            settleParse(parser, parsed, options, args, context, globalUsage(context), true))
+        return *status;
+    if (parser.isSet(version)) {
+        out.write(QStringLiteral("brumlis-cli %1\n").arg(QLatin1String(VersionRecord)));
+        return CliOk;
+    }
+
+    auto usageError = [&](const QString& reason) {
+        err.write(QStringLiteral("brumlis-cli: %1\n\n").arg(reason) + globalUsage(context));
+        return int(CliUsageError);
+    };
+    if (parser.isSet(data) && !QFileInfo(parser.value(data)).isDir())
+        return usageError(QStringLiteral("mappen finns inte: %1").arg(parser.value(data)));
+    QStringList rest = parser.positionalArguments();
+    if (rest.isEmpty())
+        return usageError(QStringLiteral("inget kommando angivet"));
+    const QString name = rest.takeFirst();
+    const CliCommand* command = findCommand(name);
+    if (!command)
+        return usageError(QStringLiteral("okänt kommando: %1").arg(name));
+    return command->run(rest, context);
+}
+
+} // namespace
+
+int runCli(const QStringList& args, std::FILE* out, std::FILE* err, const PlayerFactory& players) {
+    Output checkedOut(out);
+    Output checkedErr(err);
+    try {
+        const int status = dispatch(args, checkedOut, checkedErr, players);
+        checkedOut.flush();
+        checkedErr.flush();
+        return status;
+    } catch (const WriteFailed& failure) {
+        // stderr may be the stream that failed; then there is nobody left to tell.
+        std::fprintf(err, "brumlis-cli: kan inte skriva utdata: %s\n",
+                     std::strerror(failure.error));
+        std::fflush(err);
+        return CliWriteFailed;
+    }
 }
 
 } // namespace brumlis

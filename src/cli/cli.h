@@ -1,20 +1,62 @@
 #pragma once
 
+#include <QCommandLineOption>
 #include <QStringList>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
+
+class QCommandLineParser;
 
 namespace brumlis {
 
+class Output;
 class SoundPlayer;
 
 /// Makes the player that `speak` uses, given the data folder that holds sound/.
 using PlayerFactory = std::function<std::unique_ptr<SoundPlayer>(const QString& dataDir)>;
 
+/// The exit statuses of brumlis-cli.
+enum CliStatus : int {
+    CliOk = 0,          ///< every pick succeeded
+    CliPickFailed = 1,  ///< a word list failed; the sentences were still printed
+    CliUsageError = 2,  ///< bad arguments
+    CliWriteFailed = 3, ///< stdout or stderr refused a write
+};
+
+/// What a command gets: checked streams, the data folder in use (absolute) and the
+/// way to a sound player.
+struct CliContext {
+    Output& out;
+    Output& err;
+    QString dataDir;
+    PlayerFactory players;
+};
+
+/// A command of brumlis-cli: `args` are the arguments after its name. Writes only
+/// through the context's streams; a WriteFailed it lets through ends the program.
+using CliCommandFunction = int (*)(const QStringList& args, CliContext& context);
+
+struct CliCommand {
+    const char* name;
+    const char* summary; ///< one line for the command list of --help
+    CliCommandFunction run;
+};
+
+/// Parses a command's `args` with `parser`, which gets `options` and -h/--help added.
+/// Handles --help (prints `usage`, status 0) and every usage error (prints "brumlis-cli:
+/// <reason>" and `usage` on stderr, status 2): returns the status to exit with then, or
+/// nothing when the command should go on. Positional arguments are refused unless
+/// `positionalAllowed`.
+std::optional<int> parseCommandLine(QCommandLineParser& parser,
+                                    const QList<QCommandLineOption>& options,
+                                    const QStringList& args, CliContext& context,
+                                    const QString& usage, bool positionalAllowed = false);
+
 /// Runs brumlis-cli with `args` (without the program name), writing UTF-8 to `out` and
-/// `err`. Returns the exit status: 0 when every pick succeeded, 1 when one failed, 2 for
-/// a usage error.
+/// `err`: global options (--data MAPP, --help, --version), then a command and its
+/// options. Returns a CliStatus.
 int runCli(const QStringList& args, std::FILE* out, std::FILE* err, const PlayerFactory& players);
 
 } // namespace brumlis

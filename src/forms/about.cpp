@@ -2,6 +2,7 @@
 
 #include "brumform.h"
 #include "looks.h"
+#include "windowroles.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -32,6 +33,7 @@ About::About(Brumform* mainWindow)
     : QWidget(nullptr,
               Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , m_main(mainWindow) {
+    installWindowRoles();
     setObjectName(QStringLiteral("About"));
     setAttribute(Qt::WA_DeleteOnClose);
     // Tool windows do not keep the program running by default; this one must, so that

@@ -4,9 +4,11 @@
 #include "looks.h"
 #include "messageboxsink.h"
 #include "playback/soundplayer.h"
+#include "windowroles.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -69,8 +71,9 @@ Brumform::Brumform(std::unique_ptr<SoundPlayer> player, QString dataDir, QWidget
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
     , m_messages(std::make_unique<MessageBoxSink>(this))
-    , m_composer(std::move(dataDir), *m_messages, m_random, &m_clock)
+    , m_composer(dataDir, *m_messages, m_random, &m_clock)
     , m_player(player ? std::move(player) : std::make_unique<SilentPlayer>()) {
+    installWindowRoles();
     setObjectName(QStringLiteral("Brumform"));
     setWindowTitle(QStringLiteral(" Brumlis"));
     setWindowIcon(brumlisIcon());
@@ -105,6 +108,11 @@ Brumform::Brumform(std::unique_ptr<SoundPlayer> player, QString dataDir, QWidget
     connect(cmdInformera, &QPushButton::clicked, this, &Brumform::cmdInformera_Click);
 
     Command1->setFocus(Qt::OtherFocusReason);
+
+    m_dataDirNote =
+        QStringLiteral("Datamapp: %1")
+            .arg(QDir::toNativeSeparators(dataDir.isEmpty() ? QDir::currentPath() : dataDir));
+    updateAccessibleDescription();
 
     // While the player waits, keep the window alive: it repaints when moved or uncovered
     // and answers the desktop, while the input blocker drops what the user does meanwhile.
@@ -191,6 +199,15 @@ void Brumform::speak() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     qApp->removeEventFilter(&m_inputBlocker);
     m_speaking = false;
+}
+
+void Brumform::updateAccessibleDescription() {
+    QStringList parts{m_dataDirNote};
+    if (!m_soundNote.isEmpty())
+        parts << m_soundNote;
+    const QString description = parts.join(QStringLiteral(". "));
+    setAccessibleDescription(description);
+    smisk->setToolTip(description);
 }
 
 void Brumform::keyPressEvent(QKeyEvent* event) {

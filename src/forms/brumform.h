@@ -35,7 +35,8 @@ class Brumform final : public QWidget, public SentenceView {
     Q_OBJECT
 
 public:
-    /// `dataDir` holds text/ (empty: the working directory, as the program uses it).
+    /// `dataDir` holds text/ (empty: the working directory, as the program uses it). The
+    /// window names it in its accessible description and the label's tooltip.
     explicit Brumform(std::unique_ptr<SoundPlayer> player, QString dataDir = {},
                       QWidget* parent = nullptr);
     ~Brumform() override;
@@ -72,6 +73,8 @@ protected:
 
 private:
     void speak();
+    /// Joins what a user may need to know about where words and sound come from.
+    void updateAccessibleDescription();
 
     QLabel* Image2;
     QLabel* Image1;
@@ -90,6 +93,8 @@ private:
     QPointer<About> m_about;
     bool m_speaking = false;
     bool m_aborted = false;
+    QString m_dataDirNote;
+    QString m_soundNote;
 };
 
 } // namespace brumlis

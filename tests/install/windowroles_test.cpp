@@ -1,0 +1,58 @@
+#include "forms/about.h"
+#include "forms/brumform.h"
+#include "playback/soundplayer.h"
+#include "support/tempdir.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QLabel>
+#include <gtest/gtest.h>
+
+namespace brumlis {
+namespace {
+
+// A screen reader announces top-level windows by their role; the client-area role a
+// plain widget gets would leave both windows unannounced.
+TEST(WindowRoles, MainWindowIsAWindowAndAboutADialog) {
+    test::TempDir data;
+    Brumform window(std::make_unique<SilentPlayer>(), data.path());
+    window.cmdInformera_Click();
+    ASSERT_NE(window.aboutWindow(), nullptr);
+
+    struct Case {
+        const char* name;
+        QWidget* widget;
+        QAccessible::Role role;
+    } cases[] = {
+        {"Brumform", &window, QAccessible::Window},
+        {"About", window.aboutWindow(), QAccessible::Dialog},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(c.widget);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->role(), c.role);
+        EXPECT_EQ(accessible->text(QAccessible::Name), c.widget->windowTitle());
+        EXPECT_GT(accessible->childCount(), 0);
+    }
+}
+
+TEST(WindowRoles, TheWindowNamesItsDataFolder) {
+    test::TempDir data;
+    Brumform window(std::make_unique<SilentPlayer>(), data.path());
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&window);
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->text(QAccessible::Description), "Datamapp: " + data.path());
+    EXPECT_EQ(window.findChild<QLabel*>("smisk")->toolTip(), "Datamapp: " + data.path());
+}
+
+} // namespace
+} // namespace brumlis
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
