@@ -6,6 +6,7 @@
 #include "sentence/messagesink.h"
 #include "sentence/random.h"
 #include "sentence/templates.h"
+#include "toolcommand.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,6 +20,11 @@ constexpr char kUsage[] =
     "Användning: brumlis-cli [--data MAPP] generate [--count N] [--seed S] [--template K] "
     "[--json]\n"
     "            brumlis-cli [--data MAPP] speak [--count N] [--seed S] [--template K]\n"
+    "            brumlis-cli [--data MAPP] check [--json]\n"
+    "            brumlis-cli [--data MAPP] voice [--alla] [--dry-run]\n"
+    "            brumlis-cli [--data MAPP] render [--seed S] [--template K] -o FIL.wav\n"
+    "                        [--rate R] [--mono]\n"
+    "            (brumlis-cli KOMMANDO --help visar ett kommandos egna flaggor)\n"
     "\n"
     "  --data MAPP    mappen som innehåller text/ och sound/ (standard: arbetskatalogen)\n"
     "  --count N      antal meningar (standard: 1)\n"
@@ -234,6 +240,18 @@ std::variant<Options, UsageError> parse(const QStringList& args) {
 } // namespace
 
 int runCli(const QStringList& args, std::FILE* out, std::FILE* err, const PlayerFactory& players) {
+    // check, voice and render take their own options, --help included, after their name.
+    QString toolData;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == u"--data" && i + 1 < args.size())
+            toolData = args[++i];
+        else if (args[i].startsWith(u"--data="))
+            toolData = args[i].sliced(7);
+        else if (isToolCommand(args[i]))
+            return runToolCommand(args[i], toolData, args.mid(i + 1), out, err);
+        else
+            break;
+    }
     for (const QString& arg : args) {
         if (arg == u"--help" || arg == u"-h") {
             write(out, QString::fromUtf8(kUsage));

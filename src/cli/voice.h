@@ -1,0 +1,15 @@
+#pragma once
+
+#include "output.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace brumlis {
+
+/// `brumlis-cli [--data MAPP] voice [--alla] [--dry-run]`: makes the missing recordings of
+/// `dataDir` with espeak-ng's Swedish voice. Returns 0 when every word has a recording
+/// afterwards, 1 when one could not be made, 2 for a usage error.
+int runVoice(const QString& dataDir, const QStringList& args, Output& out, Output& err);
+
+} // namespace brumlis

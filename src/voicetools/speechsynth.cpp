@@ -1,0 +1,54 @@
+#include "speechsynth.h"
+
+#include <espeak-ng/speak_lib.h>
+
+namespace brumlis {
+
+namespace {
+
+int collect(short* samples, int count, espeak_EVENT* events) {
+    auto* out = static_cast<std::vector<float>*>(events ? events->user_data : nullptr);
+    if (out && samples)
+        for (int i = 0; i < count; ++i)
+            out->push_back(float(samples[i]) / 32768.0f);
+    return 0;
+}
+
+} // namespace
+
+SpeechSynth::SpeechSynth() {
+    // DONT_EXIT: without its data espeak-ng would end the whole program.
+    const int rate =
+        espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);
+    if (rate <= 0) {
+        m_error = QStringLiteral("espeak-ng kunde inte startas");
+        return;
+    }
+    if (espeak_SetVoiceByName("sv") != EE_OK) {
+        m_error = QStringLiteral("espeak-ng har ingen svensk röst (sv)");
+        espeak_Terminate();
+        return;
+    }
+    espeak_SetParameter(espeakRATE, WordsPerMinute, 0);
+    espeak_SetSynthCallback(collect);
+    m_rate = rate;
+}
+
+SpeechSynth::~SpeechSynth() {
+    if (m_rate > 0)
+        espeak_Terminate();
+}
+
+std::vector<float> SpeechSynth::speak(const QString& text) {
+    std::vector<float> samples;
+    if (!isReady())
+        return samples;
+    const QByteArray utf8 = text.toUtf8();
+    if (espeak_Synth(utf8.constData(), std::size_t(utf8.size()) + 1, 0, POS_CHARACTER, 0,
+                     espeakCHARS_UTF8, nullptr, &samples) != EE_OK ||
+        espeak_Synchronize() != EE_OK)
+        samples.clear();
+    return samples;
+}
+
+} // namespace brumlis
