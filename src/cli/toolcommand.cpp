@@ -51,7 +51,8 @@ std::optional<int> parseToolOptions(QCommandLineParser& parser, const QString& c
         const QString text = parser.errorText();
         const qsizetype open = text.indexOf(u'\'');
         QString name = open >= 0 ? text.sliced(open + 1).section(u'\'', 0, 0) : QString();
-        name.prepend(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"));
+        if (!name.startsWith(u'-'))
+            name.prepend(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"));
         QString reason = QStringLiteral("okänd flagga: %1").arg(name);
         if (parser.unknownOptionNames().isEmpty())
             reason = text.startsWith(u"Missing") ? QStringLiteral("%1 kräver ett värde").arg(name)
