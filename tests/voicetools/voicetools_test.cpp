@@ -39,6 +39,58 @@ TEST(LineEnds, NamesTheKindFound) {
             << QString::fromUtf16(c.text).toStdString();
 }
 
+// The counts of a list, read by the program's own reader.
+TEST(CollectWords, CountsItemsEmptiesDuplicatesAndOverlongOnes) {
+    struct Case {
+        QByteArray bytes;
+        qsizetype items, empty, duplicates, tooLong;
+        ListEncoding encoding;
+        QStringList words;
+    };
+    const QByteArray longWord(MaxItemLength + 1, 'a');
+    const Case cases[] = {
+        {"Kalle\nLisa\n", 2, 0, 0, 0, ListEncoding::Utf8, {"Kalle", "Lisa"}},
+        {"Kalle,,Lisa,\n\n  \n", 6, 4, 0, 0, ListEncoding::Utf8, {"Kalle", "Lisa"}},
+        {"Kalle\r\nKalle\r\n\"Kalle\"\r\nkalle",
+         4,
+         0,
+         2,
+         0,
+         ListEncoding::Utf8,
+         {"Kalle", "kalle"}},
+        {"\xEF\xBB\xBFK\xC3\xA5re\n" + longWord,
+         2,
+         0,
+         0,
+         1,
+         ListEncoding::Utf8Bom,
+         {"Kåre", QString::fromLatin1(longWord)}},
+        {"K\xE5re", 1, 0, 0, 0, ListEncoding::Windows1252, {"Kåre"}},
+    };
+    for (const Case& c : cases) {
+        const test::TempDir dir;
+        dir.write(QStringLiteral("text/sub.txt"), c.bytes);
+        std::vector<ListReport> lists;
+        const std::vector<WordReport> words = collectWords(dir.path(), &lists);
+        const auto sub = std::find_if(lists.begin(), lists.end(),
+                                      [](const ListReport& l) { return l.wordClass == u"sub"; });
+        ASSERT_NE(sub, lists.end());
+        SCOPED_TRACE(c.bytes.left(40).toStdString());
+        EXPECT_EQ(sub->status, ListStatus::Ok);
+        EXPECT_EQ(sub->items, c.items);
+        EXPECT_EQ(sub->emptyItems, c.empty);
+        EXPECT_EQ(sub->duplicates, c.duplicates);
+        EXPECT_EQ(sub->tooLong, c.tooLong);
+        EXPECT_EQ(sub->encoding, c.encoding);
+        QStringList found;
+        for (const WordReport& w : words)
+            if (!w.isPhrase())
+                found << w.text;
+        EXPECT_EQ(found, c.words);
+        EXPECT_EQ(words.front().soundPath, QStringLiteral("sound/tycker_att.wav"));
+    }
+}
+
 TEST(Loudness, SilenceAtBothEndsIsCountedInFrames) {
     struct Case {
         int leading;
