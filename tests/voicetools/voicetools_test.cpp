@@ -1,3 +1,4 @@
+#include "support/levelclip.h"
 #include "support/tempdir.h"
 #include "voicetools/folderreport.h"
 #include "voicetools/loudness.h"
@@ -12,6 +13,7 @@
 #include <numbers>
 #include <sndfile.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace brumlis {
 namespace {
@@ -88,6 +90,40 @@ TEST(CollectWords, CountsItemsEmptiesDuplicatesAndOverlongOnes) {
                 found << w.text;
         EXPECT_EQ(found, c.words);
         EXPECT_EQ(words.front().soundPath, QStringLiteral("sound/tycker_att.wav"));
+    }
+}
+
+// check says why a recording cannot be played.
+TEST(ClipProblem, SaysWhyARecordingIsNotPlayable) {
+    const test::TempDir dir;
+    dir.mkdir(QStringLiteral("folder.wav"));
+    dir.write(QStringLiteral("empty.wav"), {});
+    dir.write(QStringLiteral("text.wav"), "just some text, not audio at all");
+    ASSERT_EQ(
+        ::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo.wav"))).constData(), 0600), 0);
+    ASSERT_TRUE(test::writeLevelClip(dir.filePath(QStringLiteral("slow.wav")), SF_FORMAT_PCM_16,
+                                     500, 1, 100, 0.5f));
+    ASSERT_TRUE(test::writeLevelClip(dir.filePath(QStringLiteral("good.wav")), SF_FORMAT_PCM_16,
+                                     8000, 1, 100, 0.5f));
+    struct Case {
+        const char* name;
+        ClipDecoder::Problem expected;
+    };
+    const Case cases[] = {
+        {"none.wav", ClipDecoder::Problem::Missing},
+        {"folder.wav", ClipDecoder::Problem::NotRegular},
+        {"fifo.wav", ClipDecoder::Problem::NotRegular},
+        {"empty.wav", ClipDecoder::Problem::Undecodable},
+        {"text.wav", ClipDecoder::Problem::Undecodable},
+        {"slow.wav", ClipDecoder::Problem::Refused},
+        {"good.wav", ClipDecoder::Problem::None},
+    };
+    for (const Case& c : cases) {
+        ClipDecoder::Problem problem = ClipDecoder::Problem::Missing;
+        const auto measure =
+            measureClip(QFile::encodeName(dir.filePath(QString::fromUtf8(c.name))), &problem);
+        EXPECT_EQ(problem, c.expected) << c.name;
+        EXPECT_EQ(bool(measure), c.expected == ClipDecoder::Problem::None) << c.name;
     }
 }
 
