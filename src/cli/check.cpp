@@ -122,7 +122,7 @@ QByteArray toJson(const FolderReport& report) {
                          {QStringLiteral("found"), matchKey(word.match)},
                          {QStringLiteral("playable"), word.speakable()}};
         if (word.match != SoundResolver::Match::None)
-            item.insert(QStringLiteral("file"), QFile::decodeName(word.file));
+            item.insert(QStringLiteral("file"), word.foundName);
         if (word.problem != ClipDecoder::Problem::None)
             item.insert(QStringLiteral("problem"), problemKey(word.problem));
         words.append(item);
@@ -214,13 +214,13 @@ QString toTable(const FolderReport& report) {
     }
 
     text += QStringLiteral("\nOrd och fasta fraser\n");
-    const Table words{18, 28, 30};
+    const Table words{18, 28, 50};
     text += words.row({QStringLiteral("ord"), QStringLiteral("inspelning"),
                        QStringLiteral("hittad"), QStringLiteral("spelbar")});
     for (const WordReport& word : report.words) {
         QString found = matchText(word.match);
         if (word.match != SoundResolver::Match::None && word.match != SoundResolver::Match::Exact)
-            found += QStringLiteral(": ") + QFile::decodeName(word.file).section(u'/', -1);
+            found += QStringLiteral(": ") + word.foundName;
         QString playable = word.match == SoundResolver::Match::None ? QStringLiteral("-")
                            : word.speakable()                       ? QStringLiteral("ja")
                                               : QStringLiteral("nej, ") + problemName(word.problem);

@@ -66,7 +66,7 @@ void reportWord(const WordReport& word, std::vector<Finding>& findings) {
     auto add = [&](Severity severity, const char* kind, const QString& message) {
         findings.push_back({severity, QString::fromLatin1(kind), word.text, message});
     };
-    const QString found = QFile::decodeName(word.file);
+    const QString& found = word.foundName;
     switch (word.match) {
     case SoundResolver::Match::None:
         add(Severity::Error, "missing-recording",
@@ -163,7 +163,7 @@ std::vector<WordReport> collectWords(const QString& dataDir, std::vector<ListRep
     QHash<QString, std::size_t> index;
     for (const TemplateSlot& phrase : FixedPhrases) {
         index.insert(phrase.text.toString(), words.size());
-        words.push_back({phrase.text.toString(), phrase.sound.toString(), {}, {}, {}, {}});
+        words.push_back({phrase.text.toString(), phrase.sound.toString(), {}, {}, {}, {}, {}});
     }
     const QString prefix = dataDir.isEmpty() ? QString() : dataDir + u'/';
     for (const QStringView wordClass : WordClasses) {
@@ -199,7 +199,7 @@ std::vector<WordReport> collectWords(const QString& dataDir, std::vector<ListRep
                 continue;
             }
             index.insert(item, words.size());
-            words.push_back({item, soundPath, {list.wordClass}, {}, {}, {}});
+            words.push_back({item, soundPath, {list.wordClass}, {}, {}, {}, {}});
         }
         if (lists)
             lists->push_back(std::move(list));
@@ -225,6 +225,10 @@ FolderReport inspectFolder(const QString& dataDir) {
         const SoundResolver::Found found = resolver.find(word.soundPath);
         word.match = found.match;
         word.file = found.path;
+        const QByteArray prefix = QFile::encodeName(dataDir) + '/';
+        word.foundName = QFile::decodeName(!dataDir.isEmpty() && found.path.startsWith(prefix)
+                                               ? found.path.sliced(prefix.size())
+                                               : found.path);
         if (found.match == SoundResolver::Match::None)
             continue;
         ClipDecoder decoder;

@@ -39,7 +39,8 @@ struct WordReport {
     QString soundPath;   ///< as the program looks it up: "sound/Kalle.wav"
     QStringList classes; ///< the lists that hold it; empty for a fixed phrase
     SoundResolver::Match match = SoundResolver::Match::None;
-    QByteArray file; ///< what the lookup found, in file-system bytes
+    QByteArray file;   ///< what the lookup found, in file-system bytes
+    QString foundName; ///< the same, relative to the data folder: "sound/kalle.wav"
     ClipDecoder::Problem problem = ClipDecoder::Problem::None;
 
     bool isPhrase() const { return classes.isEmpty(); }
