@@ -73,6 +73,40 @@ QString problemKey(ClipDecoder::Problem problem) {
     return {};
 }
 
+QString encodingKey(ListEncoding encoding) {
+    switch (encoding) {
+    case ListEncoding::Utf8:
+        return QStringLiteral("utf-8");
+    case ListEncoding::Utf8Bom:
+        return QStringLiteral("utf-8-bom");
+    case ListEncoding::Utf16LE:
+        return QStringLiteral("utf-16le");
+    case ListEncoding::Utf16BE:
+        return QStringLiteral("utf-16be");
+    case ListEncoding::Windows1252:
+        return QStringLiteral("windows-1252");
+    case ListEncoding::Mixed:
+        return QStringLiteral("mixed");
+    }
+    return {};
+}
+
+QString lineEndsKey(LineEnds ends) {
+    switch (ends) {
+    case LineEnds::None:
+        return QStringLiteral("none");
+    case LineEnds::CrLf:
+        return QStringLiteral("crlf");
+    case LineEnds::Lf:
+        return QStringLiteral("lf");
+    case LineEnds::Cr:
+        return QStringLiteral("cr");
+    case LineEnds::Mixed:
+        return QStringLiteral("mixed");
+    }
+    return {};
+}
+
 QString statusKey(ListStatus status) {
     switch (status) {
     case ListStatus::Ok:
@@ -103,8 +137,8 @@ QByteArray toJson(const FolderReport& report) {
                          {QStringLiteral("file"), list.path},
                          {QStringLiteral("status"), statusKey(list.status)}};
         if (list.status == ListStatus::Ok) {
-            item.insert(QStringLiteral("encoding"), encodingName(list.encoding));
-            item.insert(QStringLiteral("lineEnds"), lineEndsName(list.lineEnds));
+            item.insert(QStringLiteral("encoding"), encodingKey(list.encoding));
+            item.insert(QStringLiteral("lineEnds"), lineEndsKey(list.lineEnds));
             item.insert(QStringLiteral("items"), list.items);
             item.insert(QStringLiteral("emptyItems"), list.emptyItems);
             item.insert(QStringLiteral("duplicates"), list.duplicates);

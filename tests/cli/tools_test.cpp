@@ -143,7 +143,11 @@ TEST(Check, NamesEachProblemExactlyOnce) {
     }
     for (const QJsonValue list : report[QStringLiteral("lists")].toArray())
         if (list[QStringLiteral("class")].toString() == u"adj") {
-            EXPECT_EQ(list[QStringLiteral("lineEnds")].toString(), QStringLiteral("CR LF"));
+            EXPECT_EQ(list[QStringLiteral("lineEnds")].toString(), QStringLiteral("crlf"));
+        }
+    for (const QJsonValue list : report[QStringLiteral("lists")].toArray())
+        if (list[QStringLiteral("class")].toString() == u"färg") {
+            EXPECT_EQ(list[QStringLiteral("encoding")].toString(), QStringLiteral("windows-1252"));
         }
     EXPECT_NEAR(report[QStringLiteral("medianLoudnessLufs")].toDouble(), -23.0, 1.5);
 
