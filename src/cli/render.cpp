@@ -9,6 +9,9 @@
 #include "voicetools/sentencerender.h"
 #include "voicetools/wavfile.h"
 
+#include <cstdio>
+#include <unistd.h>
+
 namespace brumlis {
 
 namespace {
@@ -99,6 +102,10 @@ int runRender(const QString& dataDir, const QStringList& args, Output& out, Outp
         return usageError(command, QStringLiteral("-o FIL krävs"), kUsage, err);
     const QString target = parser.value(outputOption);
     const bool toStdout = target == u"-";
+    if (toStdout && ::isatty(::fileno(out.stream())))
+        return usageError(command,
+                          QStringLiteral("skriver inte ljud till en terminal; ange -o FIL.wav"),
+                          kUsage, err);
     const int channels = parser.isSet(monoOption) ? 1 : 2;
 
     OutputMessages messages(err);
