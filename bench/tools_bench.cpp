@@ -69,7 +69,7 @@ Measured medianOf(std::vector<Measured> runs) {
 
 void row(const char* figure, double measured, const char* unit, const char* goal,
          const char* verdict) {
-    std::printf("%-44s %11.2f %-6s %16s  %s\n", figure, measured, unit, goal, verdict);
+    std::printf("%-46s %11.2f %-3s %12s  %s\n", figure, measured, unit, goal, verdict);
 }
 
 } // namespace
@@ -113,15 +113,16 @@ int main() {
              QStringLiteral("-o"), scratch.filePath(QStringLiteral("sentence.wav"))}));
     const Measured render = medianOf(renders);
 
-    std::printf("%-44s %18s %16s\n", "figure", "measured", "goal");
+    std::printf("%-46s %11s %-3s %12s\n", "figure", "measured", "", "goal");
     const bool checkMet = check.cpuMs <= CheckGoalMs;
     allMet &= checkMet;
-    row("check, bundled folder: CPU time (median of 5)", check.cpuMs, "ms", "<= 1000 ms",
+    const QByteArray goal = QStringLiteral("<= %1 ms").arg(CheckGoalMs).toUtf8();
+    row("check, bundled folder: CPU time (median of 5)", check.cpuMs, "ms", goal.constData(),
         checkMet ? "met" : "MISSED");
     row("check, bundled folder: wall time", check.wallMs, "ms", "-", "");
     row("voice, per word: CPU time", voice.cpuMs / double(words), "ms", "report", "");
     row("voice, per word: wall time", voice.wallMs / double(words), "ms", "report", "");
-    std::printf("%-44s %11lld %-6s\n", "voice: words made", (long long)words, "");
+    std::printf("%-46s %11lld\n", "voice: words made", (long long)words);
     row("render, 8-word sentence: CPU time (median)", render.cpuMs, "ms", "report", "");
     row("render, 8-word sentence: wall time", render.wallMs, "ms", "report", "");
     return allMet ? 0 : 1;
