@@ -354,6 +354,26 @@ TEST(Render, JoinsTheConvertedClipsWithNoSilence) {
               double(std::size(clips)));
 }
 
+// A word without a recording is passed over, said so, and the run ends with 1.
+TEST(Render, SaysWhichWordsHadNoSound) {
+    Folder f;
+    f.standardLists();
+    f.list("namn", "Kalle");
+    for (const char* name : {"Kalle", "är", "hemma"})
+        ASSERT_TRUE(test::writeLevelClip(f.sound(QString::fromUtf8(name) + QStringLiteral(".wav")),
+                                         SF_FORMAT_PCM_16, 48000, 2, 4800, 0.5f));
+    const QString out = f.dir.filePath(QStringLiteral("s.wav"));
+    const ToolRun r = run(f.dir.path(), {QStringLiteral("render"), QStringLiteral("--template"),
+                                         QStringLiteral("5"), QStringLiteral("-o"), out});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, QStringLiteral("render: \"på\" har ingen inspelning som kan spelas\n"));
+    SF_INFO info{};
+    SNDFILE* file = sf_open(QFile::encodeName(out).constData(), SFM_READ, &info);
+    ASSERT_TRUE(file);
+    sf_close(file);
+    EXPECT_EQ(info.frames, 3 * 4800);
+}
+
 TEST(Render, SameSeedSameSentenceAsGenerate) {
     const QString data = QStringLiteral(BRUMLIS_DATA);
     const test::TempDir dir;
