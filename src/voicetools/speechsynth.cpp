@@ -14,30 +14,42 @@ int collect(short* samples, int count, espeak_EVENT* events) {
     return 0;
 }
 
+struct Engine {
+    int rate = 0;
+    QString error;
+};
+
+// espeak-ng hangs when it is started again after espeak_Terminate, so it is started once
+// per process and left running until the process ends.
+const Engine& engine() {
+    static const Engine started = [] {
+        Engine e;
+        // DONT_EXIT: without its data espeak-ng would end the whole program.
+        const int rate =
+            espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);
+        if (rate <= 0) {
+            e.error = QStringLiteral("espeak-ng kunde inte startas");
+            return e;
+        }
+        if (espeak_SetVoiceByName("sv") != EE_OK) {
+            e.error = QStringLiteral("espeak-ng har ingen svensk röst (sv)");
+            return e;
+        }
+        espeak_SetParameter(espeakRATE, SpeechSynth::WordsPerMinute, 0);
+        espeak_SetSynthCallback(collect);
+        e.rate = rate;
+        return e;
+    }();
+    return started;
+}
+
 } // namespace
 
-SpeechSynth::SpeechSynth() {
-    // DONT_EXIT: without its data espeak-ng would end the whole program.
-    const int rate =
-        espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);
-    if (rate <= 0) {
-        m_error = QStringLiteral("espeak-ng kunde inte startas");
-        return;
-    }
-    if (espeak_SetVoiceByName("sv") != EE_OK) {
-        m_error = QStringLiteral("espeak-ng har ingen svensk röst (sv)");
-        espeak_Terminate();
-        return;
-    }
-    espeak_SetParameter(espeakRATE, WordsPerMinute, 0);
-    espeak_SetSynthCallback(collect);
-    m_rate = rate;
-}
+SpeechSynth::SpeechSynth()
+    : m_rate(engine().rate)
+    , m_error(engine().error) {}
 
-SpeechSynth::~SpeechSynth() {
-    if (m_rate > 0)
-        espeak_Terminate();
-}
+SpeechSynth::~SpeechSynth() = default;
 
 std::vector<float> SpeechSynth::speak(const QString& text) {
     std::vector<float> samples;

@@ -7,8 +7,8 @@ namespace brumlis {
 
 /// espeak-ng's Swedish voice through its C library, speaking into memory.
 ///
-/// espeak-ng keeps one global state per process, so there is at most one SpeechSynth at a
-/// time; it is not thread-safe.
+/// espeak-ng keeps one global state per process: every SpeechSynth shares it, it is started
+/// by the first one and kept until the process ends, and it is not thread-safe.
 class SpeechSynth {
 public:
     /// Words per minute: a little slower than espeak-ng's default, as for a child listening.
