@@ -2,6 +2,7 @@
 #include "support/tempdir.h"
 #include "voicetools/folderreport.h"
 #include "voicetools/loudness.h"
+#include "voicetools/speechsynth.h"
 #include "voicetools/voicemaker.h"
 #include "voicetools/wavfile.h"
 
@@ -204,6 +205,16 @@ TEST(VoiceMaker, TrimsSilenceAndMatchesLoudnessWithoutClipping) {
     matchLoudness(trimmed, 22050, 0.0);
     const ClipMeasure m = measureSamples(trimmed.data(), std::int64_t(trimmed.size()), 22050, 1);
     EXPECT_NEAR(m.peakDbfs, MaxPeakDbfs, 0.01);
+}
+
+// A second voice run in the same process must not find espeak-ng stopped (or hang in it).
+TEST(SpeechSynth, SpeaksAgainAfterTheFirstIsGone) {
+    for (int round = 0; round < 2; ++round) {
+        SpeechSynth synth;
+        ASSERT_TRUE(synth.isReady()) << synth.error().toStdString();
+        const std::vector<float> word = trimSilence(synth.speak(QStringLiteral("hej")));
+        EXPECT_GT(word.size(), std::size_t(synth.rate() / 10)) << round;
+    }
 }
 
 TEST(WavFile, EncodesWhatLibsndfileReadsBack) {
