@@ -1,14 +1,17 @@
 #include "cli.h"
 
+#include "check.h"
 #include "output.h"
 #include "playback/soundplayer.h"
 #include "playback/speaker.h"
+#include "render.h"
 #include "sentence/composer.h"
 #include "sentence/datadir.h"
 #include "sentence/messagesink.h"
 #include "sentence/random.h"
 #include "sentence/templates.h"
 #include "version.h"
+#include "voice.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -27,6 +30,9 @@ int runSpeak(const QStringList& args, CliContext& context);
 constexpr CliCommand Commands[] = {
     {"generate", "skriv ut meningar, en per rad", runGenerate},
     {"speak", "läs upp meningar och skriv ut varje ord när det sägs", runSpeak},
+    {"check", "gå igenom ordlistor och inspelningar: vad saknas, vad är trasigt", runCheck},
+    {"voice", "gör de inspelningar som saknas med espeak-ng:s svenska röst", runVoice},
+    {"render", "skriv en mening som en WAV-fil", runRender},
 };
 
 const CliCommand* findCommand(const QString& name) {
@@ -255,15 +261,6 @@ std::optional<long long> parseInteger(const QString& text, long long min, long l
     return value;
 }
 
-std::optional<std::uint64_t> parseSeed(const QString& text) {
-    bool ok = false;
-    if (const qulonglong value = text.toULongLong(&ok); ok)
-        return value;
-    if (const qlonglong value = text.toLongLong(&ok); ok)
-        return std::uint64_t(value);
-    return std::nullopt;
-}
-
 QString sentenceUsage(const char* command, bool json, const CliContext& context) {
     QString text = QStringLiteral("Användning: brumlis-cli [--data MAPP] %1 [--count N] [--seed S] "
                                   "[--template K]%2\n"
@@ -293,8 +290,7 @@ parseSentenceOptions(const char* command, bool json, const QStringList& args, Cl
         return *status;
 
     auto usageError = [&](const QString& reason) {
-        context.err.write(QStringLiteral("brumlis-cli: %1\n\n").arg(reason) + usage);
-        return int(CliUsageError);
+        return reportUsageError(context, reason, usage);
     };
     SentenceOptions options;
     if (parser.isSet(count)) {
@@ -324,7 +320,7 @@ parseSentenceOptions(const char* command, bool json, const QStringList& args, Cl
 }
 
 int composeAndPrint(const SentenceOptions& options, CliContext& context, SoundPlayer* player) {
-    StreamMessages messages(context.err);
+    OutputMessages messages(context.err);
     MersenneRandom random;
     SystemClock clock;
     if (options.seed)
@@ -401,6 +397,25 @@ int dispatch(const QStringList& args, Output& out, Output& err, const PlayerFact
 }
 
 } // namespace
+
+int reportUsageError(CliContext& context, const QString& reason, const QString& usage) {
+    context.err.write(QStringLiteral("brumlis-cli: %1\n\n").arg(reason) + usage);
+    return CliUsageError;
+}
+
+std::optional<std::uint64_t> parseSeed(const QString& text) {
+    bool ok = false;
+    if (const qulonglong value = text.toULongLong(&ok); ok)
+        return value;
+    if (const qlonglong value = text.toLongLong(&ok); ok)
+        return std::uint64_t(value);
+    return std::nullopt;
+}
+
+void OutputMessages::show(const QString& message) {
+    m_err.write(message + u'\n');
+    m_err.flush();
+}
 
 int runCli(const QStringList& args, std::FILE* out, std::FILE* err, const PlayerFactory& players) {
     Output checkedOut(out);

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "sentence/messagesink.h"
+
 #include <QCommandLineOption>
 #include <QStringList>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -53,6 +56,24 @@ std::optional<int> parseCommandLine(QCommandLineParser& parser,
                                     const QList<QCommandLineOption>& options,
                                     const QStringList& args, CliContext& context,
                                     const QString& usage, bool positionalAllowed = false);
+
+/// Reports a usage error found after parsing ("brumlis-cli: <reason>", then `usage`, on
+/// stderr); returns CliUsageError.
+int reportUsageError(CliContext& context, const QString& reason, const QString& usage);
+
+/// A --seed value: any 64-bit number, negative ones taken as their two's complement.
+std::optional<std::uint64_t> parseSeed(const QString& text);
+
+/// Failed picks go to stderr, one line each, as they happen.
+class OutputMessages final : public MessageSink {
+public:
+    explicit OutputMessages(Output& err)
+        : m_err(err) {}
+    void show(const QString& message) override;
+
+private:
+    Output& m_err;
+};
 
 /// Runs brumlis-cli with `args` (without the program name), writing UTF-8 to `out` and
 /// `err`: global options (--data MAPP, --help, --version), then a command and its

@@ -24,18 +24,23 @@ void ClipDecoder::close() {
 
 bool ClipDecoder::open(const QByteArray& path) {
     close();
+    m_problem = Problem::Missing;
     if (path.isEmpty())
         return false;
 
     // Look before opening: opening a FIFO may block and opening a device may do things.
     struct stat st;
-    if (::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+    if (::stat(path.constData(), &st) != 0)
+        return false;
+    m_problem = S_ISREG(st.st_mode) ? Problem::Undecodable : Problem::NotRegular;
+    if (!S_ISREG(st.st_mode) || st.st_size == 0)
         return false;
     const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return false;
     // The name may have been replaced between the two calls; trust only what was opened.
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_problem = Problem::NotRegular;
         ::close(fd);
         return false;
     }
@@ -46,9 +51,12 @@ bool ClipDecoder::open(const QByteArray& path) {
     m_file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
     if (!m_file || info.channels < 1 || info.channels > MaxChannels || info.samplerate < MinRate ||
         info.samplerate > MaxRate) {
+        const bool decodable = m_file != nullptr;
         close();
+        m_problem = decodable ? Problem::Refused : Problem::Undecodable;
         return false;
     }
+    m_problem = Problem::None;
     m_rate = info.samplerate;
     m_channels = info.channels;
     return true;

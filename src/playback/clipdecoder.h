@@ -16,6 +16,15 @@ public:
     static constexpr int MinRate = 1000;
     static constexpr int MaxRate = 768000;
 
+    /// Why the last open() failed.
+    enum class Problem {
+        None,        ///< the last open() succeeded, or none was tried
+        Missing,     ///< nothing by that name
+        NotRegular,  ///< a folder, FIFO, device or the like
+        Undecodable, ///< empty, unreadable, or not audio libsndfile knows
+        Refused,     ///< decodable, but with a rate or channel count outside the limits
+    };
+
     ClipDecoder() = default;
     ~ClipDecoder();
     ClipDecoder(const ClipDecoder&) = delete;
@@ -28,6 +37,7 @@ public:
     void close();
 
     bool isOpen() const { return m_file != nullptr; }
+    Problem problem() const { return m_problem; }
     int sampleRate() const { return m_rate; }
     int channels() const { return m_channels; }
 
@@ -40,6 +50,7 @@ private:
     int m_fd = -1;
     int m_rate = 0;
     int m_channels = 0;
+    Problem m_problem = Problem::None;
 };
 
 } // namespace brumlis

@@ -10,7 +10,7 @@ namespace brumlis {
 namespace {
 
 // Every word of the bundled lists and every fixed phrase has a recording that plays, so
-// an edited list without tools/make-voice run afterwards shows up here.
+// an edited list without `brumlis-cli voice` run afterwards shows up here.
 TEST(BundledVoice, EveryWordAndPhraseHasAPlayableRecording) {
     const QString data = QStringLiteral(BRUMLIS_DATA);
     const SoundResolver resolver(data);

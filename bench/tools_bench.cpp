@@ -1,0 +1,129 @@
+// brumlis-cli's tools for vocabulary and voice makers, measured as the user runs them: the
+// real program in its own process, its CPU time taken from the kernel (the machine may be
+// busy with other work, which stretches the wall-clock time but not the CPU time).
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr double CheckGoalMs = 1000.0;
+constexpr int Runs = 5;
+
+struct Measured {
+    double cpuMs = 0;
+    double wallMs = 0;
+    int status = -1;
+};
+
+// Runs brumlis-cli with `args`, its output thrown away, and returns its CPU and wall time.
+Measured runCli(const QStringList& args) {
+    std::vector<QByteArray> storage;
+    storage.push_back(QByteArray(BRUMLIS_CLI));
+    for (const QString& arg : args)
+        storage.push_back(QFile::encodeName(arg));
+    std::vector<char*> argv;
+    for (QByteArray& a : storage)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    Measured m;
+    rusage usage{};
+    int status = 0;
+    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid)
+        return m;
+    m.wallMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    m.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+              (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    m.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return m;
+}
+
+Measured medianOf(std::vector<Measured> runs) {
+    std::sort(runs.begin(), runs.end(),
+              [](const Measured& a, const Measured& b) { return a.cpuMs < b.cpuMs; });
+    return runs[runs.size() / 2];
+}
+
+void row(const char* figure, double measured, const char* unit, const char* goal,
+         const char* verdict) {
+    std::printf("%-46s %11.2f %-3s %12s  %s\n", figure, measured, unit, goal, verdict);
+}
+
+} // namespace
+
+int main() {
+    const QString data = QStringLiteral(BRUMLIS_DATA_DIR);
+    bool allMet = true;
+
+    std::vector<Measured> checks;
+    for (int i = 0; i < Runs; ++i)
+        checks.push_back(runCli({QStringLiteral("--data"), data, QStringLiteral("check")}));
+    const Measured check = medianOf(checks);
+    if (check.status != 0) {
+        std::fprintf(stderr, "brumlis-cli check failed on the bundled folder (status %d)\n",
+                     check.status);
+        return 1;
+    }
+
+    // Every bundled word made anew in a scratch copy of the lists.
+    QTemporaryDir scratch;
+    QDir().mkpath(scratch.filePath(QStringLiteral("text")));
+    for (const QString& name : QDir(data + QStringLiteral("/text")).entryList(QDir::Files))
+        QFile::copy(data + QStringLiteral("/text/") + name,
+                    scratch.filePath(QStringLiteral("text/") + name));
+    const Measured voice =
+        runCli({QStringLiteral("--data"), scratch.path(), QStringLiteral("voice")});
+    const qsizetype words = QDir(scratch.filePath(QStringLiteral("sound")))
+                                .entryList({QStringLiteral("*.wav")}, QDir::Files)
+                                .size();
+    if (voice.status != 0 || words == 0) {
+        std::fprintf(stderr, "brumlis-cli voice failed (status %d, %lld files)\n", voice.status,
+                     (long long)words);
+        return 1;
+    }
+
+    std::vector<Measured> renders;
+    for (int i = 0; i < Runs; ++i)
+        renders.push_back(runCli(
+            {QStringLiteral("--data"), data, QStringLiteral("render"), QStringLiteral("--seed"),
+             QString::number(i), QStringLiteral("--template"), QStringLiteral("10"),
+             QStringLiteral("-o"), scratch.filePath(QStringLiteral("sentence.wav"))}));
+    const Measured render = medianOf(renders);
+
+    std::printf("%-46s %11s %-3s %12s\n", "figure", "measured", "", "goal");
+    const bool checkMet = check.cpuMs <= CheckGoalMs;
+    allMet &= checkMet;
+    const QByteArray goal = QStringLiteral("<= %1 ms").arg(CheckGoalMs).toUtf8();
+    row("check, bundled folder: CPU time (median of 5)", check.cpuMs, "ms", goal.constData(),
+        checkMet ? "met" : "MISSED");
+    row("check, bundled folder: wall time", check.wallMs, "ms", "-", "");
+    row("voice, per word: CPU time", voice.cpuMs / double(words), "ms", "report", "");
+    row("voice, per word: wall time", voice.wallMs / double(words), "ms", "report", "");
+    std::printf("%-46s %11lld\n", "voice: words made", (long long)words);
+    row("render, 8-word sentence: CPU time (median)", render.cpuMs, "ms", "report", "");
+    row("render, 8-word sentence: wall time", render.wallMs, "ms", "report", "");
+    return allMet ? 0 : 1;
+}

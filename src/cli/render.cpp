@@ -1,0 +1,127 @@
+#include "render.h"
+
+#include "playback/clipdecoder.h"
+#include "sentence/composer.h"
+#include "sentence/messagesink.h"
+#include "sentence/random.h"
+#include "sentence/templates.h"
+#include "voicetools/sentencerender.h"
+#include "voicetools/wavfile.h"
+
+#include <QCommandLineParser>
+#include <cstdio>
+#include <unistd.h>
+
+namespace brumlis {
+
+namespace {
+
+constexpr char kUsage[] =
+    "Användning: brumlis-cli [--data MAPP] render [--seed S] [--template K] -o FIL.wav\n"
+    "                        [--rate R] [--mono]\n"
+    "\n"
+    "Skriver en mening som en WAV-fil: ordens inspelningar omräknade och lagda efter\n"
+    "varandra utan tystnad emellan, 16 bitar. Meningen skrivs ut.\n"
+    "\n"
+    "  -o FIL         filen att skriva; - skriver till standard ut (meningen då till standard "
+    "fel)\n"
+    "  --seed S       startvärde för slumpen: samma mening som generate --seed S\n"
+    "  --template K   använd mall K (1 till 11)\n"
+    "  --rate R       samplingsfrekvens i Hz (standard: 48000)\n"
+    "  --mono         en kanal i stället för två\n"
+    "  --help         visa den här hjälpen\n";
+
+} // namespace
+
+int runRender(const QStringList& args, CliContext& context) {
+    QCommandLineParser parser;
+    const QCommandLineOption seedOption(QStringLiteral("seed"), {}, QStringLiteral("S"));
+    const QCommandLineOption templateOption(QStringLiteral("template"), {}, QStringLiteral("K"));
+    const QCommandLineOption outputOption(
+        QStringList{QStringLiteral("o"), QStringLiteral("output")}, {}, QStringLiteral("FIL"));
+    const QCommandLineOption rateOption(QStringLiteral("rate"), {}, QStringLiteral("R"));
+    const QCommandLineOption monoOption(QStringLiteral("mono"));
+    const QString usage = QString::fromUtf8(kUsage);
+    if (const auto done = parseCommandLine(
+            parser, {seedOption, templateOption, outputOption, rateOption, monoOption}, args,
+            context, usage))
+        return *done;
+    auto usageError = [&](const QString& reason) {
+        return reportUsageError(context, reason, usage);
+    };
+    Output& out = context.out;
+    Output& err = context.err;
+    const QString& dataDir = context.dataDir;
+
+    std::optional<std::uint64_t> seed;
+    if (parser.isSet(seedOption)) {
+        seed = parseSeed(parser.value(seedOption));
+        if (!seed)
+            return usageError(
+                QStringLiteral("ogiltigt startvärde: %1").arg(parser.value(seedOption)));
+    }
+    int forcedTemplate = 0;
+    if (parser.isSet(templateOption)) {
+        bool ok = false;
+        forcedTemplate = parser.value(templateOption).toInt(&ok);
+        if (!ok || forcedTemplate < 1 || forcedTemplate > TemplateCount)
+            return usageError(QStringLiteral("mallen måste vara 1 till 11: %1")
+                                  .arg(parser.value(templateOption)));
+    }
+    int rate = 48000;
+    if (parser.isSet(rateOption)) {
+        bool ok = false;
+        rate = parser.value(rateOption).toInt(&ok);
+        if (!ok || rate < ClipDecoder::MinRate || rate > ClipDecoder::MaxRate)
+            return usageError(QStringLiteral("samplingsfrekvensen måste vara %1 till %2 Hz: %3")
+                                  .arg(ClipDecoder::MinRate)
+                                  .arg(ClipDecoder::MaxRate)
+                                  .arg(parser.value(rateOption)));
+    }
+    if (!parser.isSet(outputOption) || parser.value(outputOption).isEmpty())
+        return usageError(QStringLiteral("-o FIL krävs"));
+    const QString target = parser.value(outputOption);
+    const bool toStdout = target == u"-";
+    if (toStdout && ::isatty(::fileno(out.stream())))
+        return usageError(QStringLiteral("skriver inte ljud till en terminal; ange -o FIL.wav"));
+    const int channels = parser.isSet(monoOption) ? 1 : 2;
+
+    OutputMessages messages(err);
+    MersenneRandom random;
+    SystemClock clock;
+    if (seed)
+        random.seed(*seed);
+    SentenceComposer composer(dataDir, messages, random, seed ? nullptr : &clock);
+    SentenceBuffer buffer;
+    bool complete = composer.compose(buffer, forcedTemplate);
+    const int slots = Templates[std::size_t(buffer.TemplateNo - 1)].slotCount;
+
+    QStringList texts;
+    for (int k = 0; k < slots; ++k)
+        texts << buffer.WordText(k);
+    // With the sound on standard output, the sentence must not end up inside it.
+    Output& sentenceOut = toStdout ? err : out;
+    sentenceOut.write(texts.join(u' ') + u'\n');
+    sentenceOut.flush();
+
+    const RenderedSentence rendered = renderSentence(buffer, slots, dataDir, rate, channels);
+    for (const QString& word : rendered.unplayable)
+        err.write(QStringLiteral("render: \"%1\" har ingen inspelning som kan spelas\n").arg(word));
+    complete &= rendered.unplayable.isEmpty();
+
+    const QByteArray wav = encodeWav(rendered.samples, rate, channels);
+    if (wav.isEmpty()) {
+        err.write(QStringLiteral("render: kan inte göra en WAV-fil\n"));
+        return 1;
+    }
+    if (toStdout) {
+        out.write(QByteArrayView(wav));
+        out.flush();
+    } else if (QString why; !writeFileAtomically(target, wav, &why)) {
+        err.write(QStringLiteral("render: kan inte skriva %1: %2\n").arg(target, why));
+        return 1;
+    }
+    return complete ? 0 : 1;
+}
+
+} // namespace brumlis

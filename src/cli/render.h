@@ -1,0 +1,17 @@
+#pragma once
+
+#include "cli.h"
+#include "output.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace brumlis {
+
+/// `brumlis-cli [--data MAPP] render [--seed S] [--template K] -o FIL.wav [--rate R] [--mono]`:
+/// writes one sentence as one WAV file ("-": standard output) and prints the sentence.
+/// Returns 0 when every word was picked and has a playable recording, 1 otherwise, 2 for a
+/// usage error.
+int runRender(const QStringList& args, CliContext& context);
+
+} // namespace brumlis

@@ -1,0 +1,323 @@
+#include "folderreport.h"
+
+#include "sentence/composer.h"
+#include "sentence/templates.h"
+
+#include <QFile>
+#include <QHash>
+#include <QSet>
+#include <algorithm>
+#include <cmath>
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
+
+namespace brumlis {
+
+namespace {
+
+using Severity = Finding::Severity;
+
+QByteArray realPath(const QByteArray& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.constData(), resolved) ? QByteArray(resolved) : path;
+}
+
+bool isBlankItem(const QString& item) {
+    return item.trimmed().isEmpty();
+}
+
+QString count(qsizetype n, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(n == 1 ? one : many));
+}
+
+void reportList(const ListReport& list, std::vector<Finding>& findings) {
+    auto add = [&](Severity severity, const char* kind, const QString& message) {
+        findings.push_back({severity, QString::fromLatin1(kind), list.path, message});
+    };
+    if (list.status != ListStatus::Ok) {
+        add(Severity::Error, "list-unreadable", list.path + u' ' + problemText(list.status));
+        return;
+    }
+    if (list.items == list.emptyItems) {
+        add(Severity::Error, "list-empty", list.path + QStringLiteral(" är tom"));
+        return;
+    }
+    if (list.encoding == ListEncoding::Windows1252 || list.encoding == ListEncoding::Mixed)
+        add(Severity::Warning, "encoding",
+            QStringLiteral("%1 är sparad som %2, inte UTF-8")
+                .arg(list.path, encodingName(list.encoding)));
+    if (list.emptyItems > 0)
+        add(Severity::Warning, "empty-items",
+            QStringLiteral("%1 har %2")
+                .arg(list.path, count(list.emptyItems, "tom post", "tomma poster")));
+    if (list.duplicates > 0)
+        add(Severity::Warning, "duplicates",
+            QStringLiteral("%1 har %2")
+                .arg(list.path, count(list.duplicates, "dubblett", "dubbletter")));
+    if (list.tooLong > 0)
+        add(Severity::Warning, "too-long",
+            QStringLiteral("%1 har %2 längre än %3 tecken")
+                .arg(list.path, count(list.tooLong, "post", "poster"))
+                .arg(MaxItemLength));
+}
+
+void reportWord(const WordReport& word, std::vector<Finding>& findings) {
+    auto add = [&](Severity severity, const char* kind, const QString& message) {
+        findings.push_back({severity, QString::fromLatin1(kind), word.text, message});
+    };
+    const QString& found = word.foundName;
+    switch (word.match) {
+    case SoundResolver::Match::None:
+        add(Severity::Error, "missing-recording",
+            QStringLiteral("\"%1\" saknar inspelning (%2)").arg(word.text, word.soundPath));
+        return;
+    case SoundResolver::Match::Exact:
+        break;
+    case SoundResolver::Match::Case:
+        add(Severity::Warning, "found-by-case",
+            QStringLiteral("\"%1\" hittas bara om skiftläget ignoreras: %2").arg(word.text, found));
+        break;
+    case SoundResolver::Match::Form:
+        add(Severity::Warning, "found-by-form",
+            QStringLiteral("\"%1\" hittas bara om Unicode-formen ignoreras: %2")
+                .arg(word.text, found));
+        break;
+    case SoundResolver::Match::Windows1252:
+        add(Severity::Warning, "found-by-windows-1252",
+            QStringLiteral("\"%1\" hittas bara som Windows-1252-namn: %2").arg(word.text, found));
+        break;
+    }
+    if (word.problem != ClipDecoder::Problem::None)
+        add(Severity::Error, "unplayable",
+            QStringLiteral("\"%1\" kan inte spelas: %2 %3")
+                .arg(word.text, found, problemName(word.problem)));
+}
+
+void reportRecording(const RecordingReport& recording, std::optional<double> median,
+                     std::vector<Finding>& findings) {
+    auto add = [&](const char* kind, const QString& message) {
+        findings.push_back({Severity::Warning, QString::fromLatin1(kind), recording.name, message});
+    };
+    if (!recording.used) {
+        add("orphan", QStringLiteral("%1 används inte av något ord").arg(recording.name));
+        return;
+    }
+    if (recording.loud && median) {
+        const double lufs = recording.measure->loudnessLufs;
+        if (std::isinf(lufs))
+            add("loudness", QStringLiteral("%1 är tyst").arg(recording.name));
+        else
+            add("loudness", QStringLiteral("%1 ligger %2 LU från mappens median (%3 LUFS)")
+                                .arg(recording.name)
+                                .arg(lufs - *median, 0, 'f', 1)
+                                .arg(*median, 0, 'f', 1));
+    }
+}
+
+// Top-level names in sound/ that end in .wav (any case), in byte order. Leading-dot names are
+// left out: they are hidden files, such as a voice run's temporary files.
+QList<QByteArray> recordingNames(const QByteArray& soundDir) {
+    QList<QByteArray> names;
+    DIR* dir = ::opendir(soundDir.constData());
+    if (!dir)
+        return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (!name.startsWith('.') && name.toLower().endsWith(".wav"))
+            names << name;
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+LineEnds lineEndsOf(QStringView text) {
+    bool crlf = false, lf = false, cr = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r') {
+            if (i + 1 < text.size() && text[i + 1] == u'\n') {
+                crlf = true;
+                ++i;
+            } else {
+                cr = true;
+            }
+        } else if (text[i] == u'\n') {
+            lf = true;
+        }
+    }
+    const int kinds = int(crlf) + int(lf) + int(cr);
+    if (kinds > 1)
+        return LineEnds::Mixed;
+    return crlf ? LineEnds::CrLf : lf ? LineEnds::Lf : cr ? LineEnds::Cr : LineEnds::None;
+}
+
+QByteArray folderBytes(const QString& dataDir) {
+    return dataDir.isEmpty() ? QByteArray(".") : QFile::encodeName(dataDir);
+}
+
+std::vector<WordReport> collectWords(const QString& dataDir, std::vector<ListReport>* lists) {
+    std::vector<WordReport> words;
+    QHash<QString, std::size_t> index;
+    for (const TemplateSlot& phrase : FixedPhrases) {
+        index.insert(phrase.text.toString(), words.size());
+        words.push_back({phrase.text.toString(), phrase.sound.toString(), {}, {}, {}, {}, {}});
+    }
+    const QString prefix = dataDir.isEmpty() ? QString() : dataDir + u'/';
+    for (const QStringView wordClass : WordClasses) {
+        ListReport list;
+        list.wordClass = wordClass.toString();
+        list.path = QStringLiteral("text/%1.txt").arg(wordClass);
+        const ListFile file = readListFile(prefix + list.path);
+        list.status = file.status;
+        list.encoding = file.encoding;
+        list.lineEnds = lineEndsOf(file.text);
+        QSet<QString> seen;
+        ItemReader reader(file.text);
+        QString item;
+        while (reader.next(&item)) {
+            ++list.items;
+            if (item.size() > MaxItemLength)
+                ++list.tooLong;
+            if (isBlankItem(item)) {
+                ++list.emptyItems;
+                continue;
+            }
+            if (seen.contains(item)) {
+                ++list.duplicates;
+                continue;
+            }
+            seen.insert(item);
+            // A word the program looks up by the same name as a fixed phrase shares its entry
+            // only when the sound path is the same too.
+            const QString soundPath = SentenceComposer::soundPathFor(item);
+            const auto known = index.constFind(item);
+            if (known != index.cend() && words[*known].soundPath == soundPath) {
+                words[*known].classes << list.wordClass;
+                continue;
+            }
+            index.insert(item, words.size());
+            words.push_back({item, soundPath, {list.wordClass}, {}, {}, {}, {}});
+        }
+        if (lists)
+            lists->push_back(std::move(list));
+    }
+    return words;
+}
+
+QList<QByteArray> recordingFiles(const QString& dataDir) {
+    const QByteArray soundDir = folderBytes(dataDir) + "/sound";
+    QList<QByteArray> files = recordingNames(soundDir);
+    for (QByteArray& name : files)
+        name.prepend(soundDir + '/');
+    return files;
+}
+
+FolderReport inspectFolder(const QString& dataDir) {
+    FolderReport report;
+    report.words = collectWords(dataDir, &report.lists);
+
+    const SoundResolver resolver(dataDir);
+    QSet<QByteArray> used;
+    for (WordReport& word : report.words) {
+        const SoundResolver::Found found = resolver.find(word.soundPath);
+        word.match = found.match;
+        word.file = found.path;
+        const QByteArray prefix = QFile::encodeName(dataDir) + '/';
+        word.foundName = QFile::decodeName(!dataDir.isEmpty() && found.path.startsWith(prefix)
+                                               ? found.path.sliced(prefix.size())
+                                               : found.path);
+        if (found.match == SoundResolver::Match::None)
+            continue;
+        ClipDecoder decoder;
+        decoder.open(found.path);
+        word.problem = decoder.problem();
+        used.insert(realPath(found.path));
+    }
+
+    const QByteArray soundDir = folderBytes(dataDir) + "/sound";
+    std::vector<double> levels;
+    for (const QByteArray& name : recordingNames(soundDir)) {
+        RecordingReport recording;
+        recording.name = QStringLiteral("sound/") + QFile::decodeName(name);
+        recording.file = soundDir + '/' + name;
+        recording.used = used.contains(realPath(recording.file));
+        recording.measure = measureClip(recording.file, &recording.problem);
+        if (recording.measure && std::isfinite(recording.measure->loudnessLufs))
+            levels.push_back(recording.measure->loudnessLufs);
+        report.recordings.push_back(std::move(recording));
+    }
+    report.medianLufs = median(levels);
+    for (RecordingReport& recording : report.recordings)
+        recording.loud =
+            recording.measure && report.medianLufs &&
+            !(std::fabs(recording.measure->loudnessLufs - *report.medianLufs) <= LoudnessTolerance);
+
+    for (const ListReport& list : report.lists)
+        reportList(list, report.findings);
+    for (const WordReport& word : report.words)
+        reportWord(word, report.findings);
+    for (const RecordingReport& recording : report.recordings)
+        reportRecording(recording, report.medianLufs, report.findings);
+    return report;
+}
+
+bool FolderReport::speakable() const {
+    return std::none_of(findings.begin(), findings.end(),
+                        [](const Finding& f) { return f.severity == Finding::Severity::Error; });
+}
+
+QString encodingName(ListEncoding encoding) {
+    switch (encoding) {
+    case ListEncoding::Utf8:
+        return QStringLiteral("UTF-8");
+    case ListEncoding::Utf8Bom:
+        return QStringLiteral("UTF-8 med BOM");
+    case ListEncoding::Utf16LE:
+        return QStringLiteral("UTF-16 LE");
+    case ListEncoding::Utf16BE:
+        return QStringLiteral("UTF-16 BE");
+    case ListEncoding::Windows1252:
+        return QStringLiteral("Windows-1252");
+    case ListEncoding::Mixed:
+        return QStringLiteral("blandad UTF-8 och Windows-1252");
+    }
+    return {};
+}
+
+QString lineEndsName(LineEnds ends) {
+    switch (ends) {
+    case LineEnds::None:
+        return QStringLiteral("inga");
+    case LineEnds::CrLf:
+        return QStringLiteral("CR LF");
+    case LineEnds::Lf:
+        return QStringLiteral("LF");
+    case LineEnds::Cr:
+        return QStringLiteral("CR");
+    case LineEnds::Mixed:
+        return QStringLiteral("blandade");
+    }
+    return {};
+}
+
+QString problemName(ClipDecoder::Problem problem) {
+    switch (problem) {
+    case ClipDecoder::Problem::None:
+        break;
+    case ClipDecoder::Problem::Missing:
+        return QStringLiteral("finns inte");
+    case ClipDecoder::Problem::NotRegular:
+        return QStringLiteral("är inte en vanlig fil");
+    case ClipDecoder::Problem::Undecodable:
+        return QStringLiteral("går inte att avkoda");
+    case ClipDecoder::Problem::Refused:
+        return QStringLiteral(
+            "har ett format som inte tas emot (samplingsfrekvens eller antal kanaler)");
+    }
+    return {};
+}
+
+} // namespace brumlis

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "loudness.h"
+#include "playback/clipdecoder.h"
+#include "playback/soundresolver.h"
+#include "sentence/wordlist.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+namespace brumlis {
+
+/// How the lines of a list end.
+enum class LineEnds { None, CrLf, Lf, Cr, Mixed };
+
+LineEnds lineEndsOf(QStringView text);
+
+/// Recordings whose loudness is further than this from the folder's median are flagged.
+inline constexpr double LoudnessTolerance = 3.0;
+
+struct ListReport {
+    QString wordClass;
+    QString path; ///< relative to the data folder: "text/adj.txt"
+    ListStatus status = ListStatus::Missing;
+    ListEncoding encoding = ListEncoding::Utf8;
+    LineEnds lineEnds = LineEnds::None;
+    qsizetype items = 0;
+    qsizetype emptyItems = 0; ///< blank, so a pick shows and plays nothing
+    qsizetype duplicates = 0; ///< items equal to an earlier one
+    qsizetype tooLong = 0;    ///< items whose text is longer than MaxItemLength
+};
+
+/// One word or fixed phrase, and the recording the program plays for it.
+struct WordReport {
+    QString text;
+    QString soundPath;   ///< as the program looks it up: "sound/Kalle.wav"
+    QStringList classes; ///< the lists that hold it; empty for a fixed phrase
+    SoundResolver::Match match = SoundResolver::Match::None;
+    QByteArray file;   ///< what the lookup found, in file-system bytes
+    QString foundName; ///< the same, relative to the data folder: "sound/kalle.wav"
+    ClipDecoder::Problem problem = ClipDecoder::Problem::None;
+
+    bool isPhrase() const { return classes.isEmpty(); }
+    bool speakable() const {
+        return match != SoundResolver::Match::None && problem == ClipDecoder::Problem::None;
+    }
+};
+
+/// One file in sound/ that looks like a recording (its name ends in .wav).
+struct RecordingReport {
+    QString name;    ///< "sound/Kalle.wav"
+    QByteArray file; ///< in file-system bytes
+    ClipDecoder::Problem problem = ClipDecoder::Problem::None;
+    std::optional<ClipMeasure> measure; ///< when playable
+    bool used = false;
+    bool loud = false; ///< loudness further than LoudnessTolerance from the median
+};
+
+/// A problem, named once. Errors keep a word from being spoken; warnings do not.
+struct Finding {
+    enum class Severity { Error, Warning };
+    Severity severity = Severity::Error;
+    QString kind;    ///< a fixed English key, for scripts: "missing-recording", "orphan", ...
+    QString subject; ///< the list, word or recording it is about
+    QString message; ///< in Swedish, for people
+};
+
+struct FolderReport {
+    std::vector<ListReport> lists;
+    std::vector<WordReport> words; ///< fixed phrases first, then words in list order
+    std::vector<RecordingReport> recordings;
+    std::optional<double> medianLufs;
+    std::vector<Finding> findings;
+
+    /// True when no finding is an error: every list is read and every word can be spoken.
+    bool speakable() const;
+};
+
+/// Every word and fixed phrase, read as the program reads them (same reader, same file
+/// names). `lists` receives what was found about each list when given.
+std::vector<WordReport> collectWords(const QString& dataDir,
+                                     std::vector<ListReport>* lists = nullptr);
+
+/// Reads the data folder at `dataDir` (empty: the working directory) as the program does,
+/// and measures every recording.
+FolderReport inspectFolder(const QString& dataDir);
+
+/// The recordings in sound/: files whose name ends in .wav (any case) and does not start
+/// with a dot, as full paths in file-system bytes, in byte order.
+QList<QByteArray> recordingFiles(const QString& dataDir);
+
+/// The file-system bytes of the data folder, "." for the working directory.
+QByteArray folderBytes(const QString& dataDir);
+
+/// Swedish words for report values.
+QString encodingName(ListEncoding encoding);
+QString lineEndsName(LineEnds ends);
+QString problemName(ClipDecoder::Problem problem);
+
+} // namespace brumlis

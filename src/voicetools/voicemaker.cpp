@@ -1,0 +1,40 @@
+#include "voicemaker.h"
+
+#include "loudness.h"
+
+#include <QList>
+#include <algorithm>
+#include <cmath>
+
+namespace brumlis {
+
+std::vector<float> trimSilence(const std::vector<float>& samples) {
+    const auto loud = [](float s) { return std::fabs(s) >= SilenceLevel; };
+    const auto first = std::find_if(samples.begin(), samples.end(), loud);
+    if (first == samples.end())
+        return {};
+    const auto last = std::find_if(samples.rbegin(), samples.rend(), loud).base();
+    return std::vector<float>(first, last);
+}
+
+void matchLoudness(std::vector<float>& samples, int rate, double targetLufs) {
+    const ClipMeasure measure =
+        measureSamples(samples.data(), std::int64_t(samples.size()), rate, 1);
+    if (!std::isfinite(measure.loudnessLufs) || !std::isfinite(measure.peakDbfs))
+        return;
+    const double gainDb =
+        std::min(targetLufs - measure.loudnessLufs, MaxPeakDbfs - measure.peakDbfs);
+    const float gain = float(std::pow(10.0, gainDb / 20.0));
+    for (float& s : samples)
+        s *= gain;
+}
+
+double targetLoudness(const QList<QByteArray>& files) {
+    std::vector<double> levels;
+    for (const QByteArray& file : files)
+        if (const auto measure = measureClip(file); measure && std::isfinite(measure->loudnessLufs))
+            levels.push_back(measure->loudnessLufs);
+    return median(std::move(levels)).value_or(DefaultLufs);
+}
+
+} // namespace brumlis

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <vector>
+
+namespace brumlis {
+
+/// Loudness a new recording gets when the folder has none to match.
+inline constexpr double DefaultLufs = -23.0;
+/// New recordings peak at most this high, so matching loudness never clips.
+inline constexpr double MaxPeakDbfs = -1.0;
+
+/// `samples` without the silence before the first and after the last sample at
+/// SilenceLevel (mono). Empty when it holds nothing else.
+std::vector<float> trimSilence(const std::vector<float>& samples);
+
+/// Scales mono `samples` at `rate` to `targetLufs`, but no higher than MaxPeakDbfs at its peak.
+/// Silence stays as it is.
+void matchLoudness(std::vector<float>& samples, int rate, double targetLufs);
+
+/// The median loudness of the recordings at `files`, or DefaultLufs when none has one.
+double targetLoudness(const QList<QByteArray>& files);
+
+} // namespace brumlis

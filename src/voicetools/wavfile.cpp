@@ -1,0 +1,146 @@
+#include "wavfile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brumlis {
+
+namespace {
+
+// libsndfile writes through these into a QByteArray, so a file and stdout get the same bytes.
+struct Memory {
+    QByteArray bytes;
+    sf_count_t pos = 0;
+};
+
+sf_count_t memoryLength(void* data) {
+    return static_cast<Memory*>(data)->bytes.size();
+}
+
+sf_count_t memorySeek(sf_count_t offset, int whence, void* data) {
+    auto* memory = static_cast<Memory*>(data);
+    sf_count_t base = 0;
+    if (whence == SEEK_CUR)
+        base = memory->pos;
+    else if (whence == SEEK_END)
+        base = memory->bytes.size();
+    if (base + offset < 0)
+        return -1;
+    memory->pos = base + offset;
+    return memory->pos;
+}
+
+sf_count_t memoryRead(void* out, sf_count_t count, void* data) {
+    auto* memory = static_cast<Memory*>(data);
+    const sf_count_t n =
+        std::max<sf_count_t>(0, std::min<sf_count_t>(count, memory->bytes.size() - memory->pos));
+    if (n > 0)
+        std::memcpy(out, memory->bytes.constData() + memory->pos, std::size_t(n));
+    memory->pos += n;
+    return n;
+}
+
+sf_count_t memoryWrite(const void* in, sf_count_t count, void* data) {
+    auto* memory = static_cast<Memory*>(data);
+    if (memory->pos + count > memory->bytes.size())
+        memory->bytes.resize(qsizetype(memory->pos + count), '\0');
+    std::memcpy(memory->bytes.data() + memory->pos, in, std::size_t(count));
+    memory->pos += count;
+    return count;
+}
+
+sf_count_t memoryTell(void* data) {
+    return static_cast<Memory*>(data)->pos;
+}
+
+QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+QByteArray encodeWav(const std::vector<std::int16_t>& samples, int rate, int channels) {
+    if (channels < 1 || rate < 1)
+        return {};
+    SF_VIRTUAL_IO io{memoryLength, memorySeek, memoryRead, memoryWrite, memoryTell};
+    Memory memory;
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &memory);
+    if (!file)
+        return {};
+    const sf_count_t frames = sf_count_t(samples.size()) / channels;
+    const bool written = sf_writef_short(file, samples.data(), frames) == frames;
+    if (sf_close(file) != 0 || !written)
+        return {};
+    return memory.bytes;
+}
+
+std::vector<std::int16_t> toPcm16(const std::vector<float>& samples) {
+    std::vector<std::int16_t> pcm(samples.size());
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const float scaled = std::round(samples[i] * 32767.0f);
+        pcm[i] = std::int16_t(std::clamp(scaled, -32768.0f, 32767.0f));
+    }
+    return pcm;
+}
+
+bool writeFileAtomically(const QString& path, QByteArrayView bytes, QString* error) {
+    auto fail = [&](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    const QFileInfo target(path);
+    // A leading dot and no .wav ending: a crashed run's leftover is never taken for a recording.
+    QByteArray temp =
+        QFile::encodeName(target.absolutePath() + QStringLiteral("/.brumlis-XXXXXX.tmp"));
+    const int fd = ::mkstemps(temp.data(), 4);
+    if (fd < 0)
+        return fail(systemError(errno));
+    auto discard = [&](int why) {
+        ::close(fd);
+        ::unlink(temp.constData());
+        return fail(systemError(why));
+    };
+    // mkstemps makes the file private to its owner; a recording is as readable as any file.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (::fchmod(fd, 0666 & ~mask) != 0)
+        return discard(errno);
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, std::size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return discard(n < 0 ? errno : EIO);
+        done += n;
+    }
+    if (::fsync(fd) != 0)
+        return discard(errno);
+    if (::close(fd) != 0) {
+        const int why = errno;
+        ::unlink(temp.constData());
+        return fail(systemError(why));
+    }
+    if (::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
+        const int why = errno;
+        ::unlink(temp.constData());
+        return fail(systemError(why));
+    }
+    return true;
+}
+
+} // namespace brumlis

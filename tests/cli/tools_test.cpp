@@ -1,0 +1,390 @@
+#include "cli/cli.h"
+#include "support/levelclip.h"
+#include "support/tempdir.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSet>
+#include <QThread>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <numbers>
+#include <sndfile.h>
+
+namespace brumlis {
+namespace {
+
+struct ToolRun {
+    int code = -1;
+    QByteArray out;
+    QString err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
+};
+
+QByteArray drain(std::FILE* stream, char*& buffer, std::size_t& size) {
+    std::fclose(stream);
+    QByteArray bytes(buffer, qsizetype(size));
+    std::free(buffer);
+    return bytes;
+}
+
+ToolRun run(const QString& data, const QStringList& args) {
+    char* outBuffer = nullptr;
+    char* errBuffer = nullptr;
+    std::size_t outSize = 0, errSize = 0;
+    std::FILE* out = open_memstream(&outBuffer, &outSize);
+    std::FILE* err = open_memstream(&errBuffer, &errSize);
+    ToolRun result;
+    result.code = runCli(QStringList{QStringLiteral("--data"), data} + args, out, err, {});
+    result.out = drain(out, outBuffer, outSize);
+    result.err = QString::fromUtf8(drain(err, errBuffer, errSize));
+    return result;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A tone, not a constant level: loudness weighting filters out a constant level entirely.
+void writeTone(const QString& path, double amplitude, double seconds = 0.5) {
+    SF_INFO info{};
+    info.samplerate = 8000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    ASSERT_TRUE(file) << path.toStdString();
+    std::vector<float> samples(std::size_t(8000 * seconds));
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = float(amplitude * std::sin(2 * std::numbers::pi * 500 * double(i) / 8000));
+    sf_writef_float(file, samples.data(), sf_count_t(samples.size()));
+    sf_close(file);
+}
+
+const char* const FixedPhraseFiles[] = {"tycker_att", "är",     "är_ett",  "är_en",
+                                        "har",        "har_en", "har_ett", "som"};
+
+// One word per list, each with its own recording, unless a test says otherwise.
+struct Folder {
+    test::TempDir dir;
+    void list(const char* wordClass, const QByteArray& bytes) const {
+        dir.write(QStringLiteral("text/%1.txt").arg(QString::fromUtf8(wordClass)), bytes);
+    }
+    QString sound(const QString& name) const {
+        return dir.filePath(QStringLiteral("sound/") + name);
+    }
+    void standardLists() const {
+        dir.mkdir(QStringLiteral("sound"));
+        list("namn", "Kalle\nLisa\n");
+        list("adj", "glad\r\n");
+        list("adj_neu", "glatt");
+        list("färg", "röd");
+        list("sub", "apa");
+        list("sub_neu", "bord");
+        list("sub_reale", "bil");
+        list("verb_pre", "springer");
+        list("verb_per", "sprungit");
+        list("prep", "på");
+        list("plats", "hemma");
+    }
+};
+
+// One data folder with every kind of problem once: check names each exactly once.
+TEST(Check, NamesEachProblemExactlyOnce) {
+    Folder f;
+    f.standardLists();
+    QFile::remove(f.dir.filePath(QStringLiteral("text/adj_neu.txt")));
+    f.list("färg", "r\xF6\x64\n"); // Windows-1252
+    for (const char* name : FixedPhraseFiles)
+        writeTone(f.sound(QString::fromUtf8(name) + QStringLiteral(".wav")), 0.1);
+    for (const char* name : {"Kalle", "glad", "röd", "bil", "springer", "sprungit", "på", "gammal"})
+        writeTone(f.sound(QString::fromUtf8(name) + QStringLiteral(".wav")), 0.1);
+    writeTone(f.sound(QStringLiteral("lisa.wav")), 0.1); // found only by case
+    writeTone(f.sound(QStringLiteral("hemma.wav")), 0.1 * std::pow(10.0, 10.0 / 20)); // 10 LU up
+    f.dir.write(QStringLiteral("sound/bord.wav"), "RIFF, but not really"); // not playable
+    // "apa" has no recording; "gammal" is used by no word.
+
+    const ToolRun r = run(f.dir.path(), {QStringLiteral("check"), QStringLiteral("--json")});
+    EXPECT_EQ(r.code, 1) << r.err.toStdString();
+    const QJsonObject report = r.json();
+    ASSERT_FALSE(report.isEmpty()) << r.out.toStdString();
+    EXPECT_FALSE(report[QStringLiteral("speakable")].toBool());
+
+    QMultiMap<QString, QString> named; // kind -> subject
+    for (const QJsonValue problem : report[QStringLiteral("problems")].toArray())
+        named.insert(problem[QStringLiteral("kind")].toString(),
+                     problem[QStringLiteral("subject")].toString());
+    const QMultiMap<QString, QString> expected{
+        {QStringLiteral("list-unreadable"), QStringLiteral("text/adj_neu.txt")},
+        {QStringLiteral("encoding"), QStringLiteral("text/färg.txt")},
+        {QStringLiteral("missing-recording"), QStringLiteral("apa")},
+        {QStringLiteral("found-by-case"), QStringLiteral("Lisa")},
+        {QStringLiteral("unplayable"), QStringLiteral("bord")},
+        {QStringLiteral("orphan"), QStringLiteral("sound/gammal.wav")},
+        {QStringLiteral("loudness"), QStringLiteral("sound/hemma.wav")},
+    };
+    EXPECT_EQ(named, expected);
+
+    // The details behind them.
+    for (const QJsonValue word : report[QStringLiteral("words")].toArray()) {
+        const QString text = word[QStringLiteral("text")].toString();
+        if (text == u"bord") {
+            EXPECT_EQ(word[QStringLiteral("problem")].toString(), QStringLiteral("not-decodable"));
+        } else if (text == u"Lisa") {
+            EXPECT_EQ(word[QStringLiteral("found")].toString(), QStringLiteral("case"));
+        }
+    }
+    for (const QJsonValue list : report[QStringLiteral("lists")].toArray())
+        if (list[QStringLiteral("class")].toString() == u"adj") {
+            EXPECT_EQ(list[QStringLiteral("lineEnds")].toString(), QStringLiteral("crlf"));
+        }
+    for (const QJsonValue list : report[QStringLiteral("lists")].toArray())
+        if (list[QStringLiteral("class")].toString() == u"färg") {
+            EXPECT_EQ(list[QStringLiteral("encoding")].toString(), QStringLiteral("windows-1252"));
+        }
+    EXPECT_NEAR(report[QStringLiteral("medianLoudnessLufs")].toDouble(), -23.0, 1.5);
+
+    // The table for people says the same.
+    const ToolRun table = run(f.dir.path(), {QStringLiteral("check")});
+    EXPECT_EQ(table.code, 1);
+    EXPECT_TRUE(
+        QString::fromUtf8(table.out).contains(QStringLiteral("fel: \"apa\" saknar inspelning")));
+}
+
+TEST(Check, TheBundledFolderCanBeSpokenEntirely) {
+    const ToolRun r =
+        run(QStringLiteral(BRUMLIS_DATA), {QStringLiteral("check"), QStringLiteral("--json")});
+    EXPECT_EQ(r.code, 0) << r.out.toStdString();
+    const QJsonObject report = r.json();
+    EXPECT_TRUE(report[QStringLiteral("orphans")].toArray().isEmpty());
+    EXPECT_GT(report[QStringLiteral("words")].toArray().size(), 8 + 11 * 10);
+}
+
+TEST(Tools, UsageErrorsExitWithTwo) {
+    const test::TempDir dir;
+    const QStringList cases[] = {
+        {"check", "--csv"},
+        {"voice", "--all"},
+        {"voice", "extra"},
+        {"render"},
+        {"render", "-o", "x.wav", "--template", "12"},
+        {"render", "-o", "x.wav", "--rate", "10"},
+        {"render", "-o", "x.wav", "--seed", "x"},
+    };
+    for (const QStringList& args : cases) {
+        const ToolRun r = run(dir.path(), args);
+        EXPECT_EQ(r.code, 2) << args.join(u' ').toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("Användning:"))) << r.err.toStdString();
+    }
+}
+
+// voice makes exactly what is missing, leaves what exists alone, and check then passes.
+TEST(Voice, MakesTheMissingRecordingsOnly) {
+    Folder f;
+    f.standardLists();
+    // Quieter than the -23 LUFS an empty folder gets, so matching them shows.
+    writeTone(f.sound(QStringLiteral("Kalle.wav")), 0.03);
+    writeTone(f.sound(QStringLiteral("lisa.wav")), 0.06); // "Lisa" is found by case: present
+    writeTone(f.sound(QStringLiteral("är.wav")), 0.03);
+    const QStringList existing = {QStringLiteral("Kalle.wav"), QStringLiteral("lisa.wav"),
+                                  QStringLiteral("är.wav")};
+    QList<QByteArray> before;
+    for (const QString& name : existing)
+        before << readFile(f.sound(name));
+
+    const ToolRun dry = run(f.dir.path(), {QStringLiteral("voice"), QStringLiteral("--dry-run")});
+    EXPECT_EQ(dry.code, 0);
+    const QStringList listed = QString::fromUtf8(dry.out).split(u'\n', Qt::SkipEmptyParts);
+    const QStringList missing = {"tycker att", "är ett",   "är en",    "har", "har en", "har ett",
+                                 "som",        "glad",     "glatt",    "röd", "apa",    "bord",
+                                 "bil",        "springer", "sprungit", "på",  "hemma"};
+    EXPECT_EQ(QSet<QString>(listed.begin(), listed.end()),
+              QSet<QString>(missing.begin(), missing.end()));
+    EXPECT_EQ(listed.size(), missing.size());
+    EXPECT_EQ(QDir(f.sound({})).entryList(QDir::Files).size(), existing.size())
+        << "a dry run writes nothing";
+
+    const ToolRun made = run(f.dir.path(), {QStringLiteral("voice")});
+    EXPECT_EQ(made.code, 0) << made.err.toStdString();
+    EXPECT_EQ(QString::fromUtf8(made.out).count(QStringLiteral("gjorde sound/")), missing.size());
+    for (qsizetype i = 0; i < existing.size(); ++i)
+        EXPECT_EQ(readFile(f.sound(existing[i])), before[i]) << existing[i].toStdString();
+
+    const ToolRun check = run(f.dir.path(), {QStringLiteral("check"), QStringLiteral("--json")});
+    EXPECT_EQ(check.code, 0) << check.out.toStdString();
+    for (const QJsonValue word : check.json()[QStringLiteral("words")].toArray())
+        EXPECT_TRUE(word[QStringLiteral("playable")].toBool())
+            << word[QStringLiteral("text")].toString().toStdString();
+    // The new recordings took the median of the old: only the one old outlier stands out.
+    QStringList loud;
+    for (const QJsonValue problem : check.json()[QStringLiteral("problems")].toArray())
+        if (problem[QStringLiteral("kind")].toString() == u"loudness")
+            loud << problem[QStringLiteral("subject")].toString();
+    EXPECT_EQ(loud, QStringList{QStringLiteral("sound/lisa.wav")});
+    const ToolRun again = run(f.dir.path(), {QStringLiteral("voice"), QStringLiteral("--dry-run")});
+    EXPECT_TRUE(again.out.isEmpty());
+}
+
+TEST(Voice, SkipsWordsThatCannotBeFileNames) {
+    Folder f;
+    f.standardLists();
+    f.list("sub", "apa\nx/y\n..\n");
+    const ToolRun dry = run(f.dir.path(), {QStringLiteral("voice"), QStringLiteral("--dry-run")});
+    EXPECT_FALSE(dry.out.contains("x/y"));
+    EXPECT_FALSE(dry.out.contains("\n..\n"));
+    EXPECT_TRUE(dry.err.contains(QStringLiteral("hoppar över \"x/y\"")));
+    EXPECT_TRUE(dry.err.contains(QStringLiteral("hoppar över \"..\"")));
+}
+
+// Killed after its first file, voice leaves only complete recordings under words' names.
+TEST(Voice, AnInterruptedRunLeavesNoHalfWrittenFile) {
+    test::TempDir dir;
+    for (const QString& name : QDir(QStringLiteral(BRUMLIS_DATA "/text")).entryList(QDir::Files))
+        dir.write(QStringLiteral("text/") + name,
+                  readFile(QStringLiteral(BRUMLIS_DATA "/text/") + name));
+    dir.mkdir(QStringLiteral("sound"));
+    const QDir sound(dir.filePath(QStringLiteral("sound")));
+
+    QProcess cli;
+    cli.start(QStringLiteral(BRUMLIS_CLI),
+              {QStringLiteral("--data"), dir.path(), QStringLiteral("voice")});
+    ASSERT_TRUE(cli.waitForStarted());
+    while (sound.entryList({QStringLiteral("*.wav")}, QDir::Files).isEmpty() &&
+           cli.state() == QProcess::Running)
+        QThread::usleep(200);
+    ::kill(pid_t(cli.processId()), SIGKILL);
+    cli.waitForFinished();
+    EXPECT_EQ(cli.exitStatus(), QProcess::CrashExit) << "finished before it could be killed";
+
+    const QStringList made = sound.entryList({QStringLiteral("*.wav")}, QDir::Files);
+    EXPECT_GE(made.size(), 1);
+    EXPECT_LT(made.size(), 100);
+    for (const QString& name : made) {
+        SF_INFO info{};
+        SNDFILE* file =
+            sf_open(QFile::encodeName(sound.filePath(name)).constData(), SFM_READ, &info);
+        ASSERT_TRUE(file) << name.toStdString();
+        sf_close(file);
+        EXPECT_GT(info.frames, 1000);
+        EXPECT_EQ(QFileInfo(sound.filePath(name)).size(), 44 + info.frames * 2)
+            << name.toStdString();
+    }
+}
+
+struct Clip {
+    const char* name;
+    int format;
+    int rate;
+    int channels;
+    long frames;
+    float level;
+};
+
+// render joins the converted clips: its length is their sum, and it holds no silence.
+TEST(Render, JoinsTheConvertedClipsWithNoSilence) {
+    Folder f;
+    f.standardLists();
+    f.list("namn", "Kalle");
+    const Clip clips[] = {
+        {"Kalle", SF_FORMAT_PCM_16, 22050, 1, 6615, 0.2f},
+        {"är", SF_FORMAT_FLOAT, 48000, 2, 12000, 0.3f},
+        {"på", SF_FORMAT_PCM_24, 44100, 1, 8820, 0.4f},
+        {"hemma", SF_FORMAT_PCM_16, 8000, 1, 3201, 0.5f},
+    };
+    double expectedFrames = 0;
+    for (const Clip& c : clips) {
+        ASSERT_TRUE(
+            test::writeLevelClip(f.sound(QString::fromUtf8(c.name) + QStringLiteral(".wav")),
+                                 c.format, c.rate, c.channels, c.frames, c.level));
+        expectedFrames += double(c.frames) * 48000 / c.rate;
+    }
+    const QString out = f.dir.filePath(QStringLiteral("sentence.wav"));
+    const ToolRun r = run(f.dir.path(), {QStringLiteral("render"), QStringLiteral("--template"),
+                                         QStringLiteral("5"), QStringLiteral("-o"), out});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QByteArray("Kalle är på hemma\n"));
+
+    SF_INFO info{};
+    SNDFILE* file = sf_open(QFile::encodeName(out).constData(), SFM_READ, &info);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(info.samplerate, 48000);
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_LE(std::fabs(double(info.frames) - expectedFrames), double(std::size(clips)));
+    std::vector<short> samples(std::size_t(info.frames * info.channels));
+    sf_readf_short(file, samples.data(), info.frames);
+    sf_close(file);
+    // Resampling may round a converted clip's very last frame down to nothing; two quiet
+    // frames in a row would be silence added between the words.
+    int quietRun = 0;
+    int longestRun = 0;
+    for (std::size_t frame = 0; frame < samples.size() / 2; ++frame) {
+        const bool quiet =
+            std::abs(samples[2 * frame]) < 164 && std::abs(samples[2 * frame + 1]) < 164;
+        quietRun = quiet ? quietRun + 1 : 0;
+        longestRun = std::max(longestRun, quietRun);
+    }
+    EXPECT_LE(longestRun, 1);
+
+    // To standard output: the same bytes, and the sentence kept out of them.
+    const ToolRun piped =
+        run(f.dir.path(), {QStringLiteral("render"), QStringLiteral("--template"),
+                           QStringLiteral("5"), QStringLiteral("-o"), QStringLiteral("-")});
+    EXPECT_EQ(piped.code, 0);
+    EXPECT_EQ(piped.out, readFile(out));
+    EXPECT_EQ(piped.err, QStringLiteral("Kalle är på hemma\n"));
+
+    const ToolRun mono =
+        run(f.dir.path(), {QStringLiteral("render"), QStringLiteral("--template"),
+                           QStringLiteral("5"), QStringLiteral("-o"), out, QStringLiteral("--mono"),
+                           QStringLiteral("--rate"), QStringLiteral("22050")});
+    EXPECT_EQ(mono.code, 0);
+    file = sf_open(QFile::encodeName(out).constData(), SFM_READ, &info);
+    ASSERT_TRUE(file);
+    sf_close(file);
+    EXPECT_EQ(info.channels, 1);
+    EXPECT_LE(std::fabs(double(info.frames) - expectedFrames * 22050 / 48000),
+              double(std::size(clips)));
+}
+
+// A word without a recording is passed over, said so, and the run ends with 1.
+TEST(Render, SaysWhichWordsHadNoSound) {
+    Folder f;
+    f.standardLists();
+    f.list("namn", "Kalle");
+    for (const char* name : {"Kalle", "är", "hemma"})
+        ASSERT_TRUE(test::writeLevelClip(f.sound(QString::fromUtf8(name) + QStringLiteral(".wav")),
+                                         SF_FORMAT_PCM_16, 48000, 2, 4800, 0.5f));
+    const QString out = f.dir.filePath(QStringLiteral("s.wav"));
+    const ToolRun r = run(f.dir.path(), {QStringLiteral("render"), QStringLiteral("--template"),
+                                         QStringLiteral("5"), QStringLiteral("-o"), out});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, QStringLiteral("render: \"på\" har ingen inspelning som kan spelas\n"));
+    SF_INFO info{};
+    SNDFILE* file = sf_open(QFile::encodeName(out).constData(), SFM_READ, &info);
+    ASSERT_TRUE(file);
+    sf_close(file);
+    EXPECT_EQ(info.frames, 3 * 4800);
+}
+
+TEST(Render, SameSeedSameSentenceAsGenerate) {
+    const QString data = QStringLiteral(BRUMLIS_DATA);
+    const test::TempDir dir;
+    const ToolRun rendered =
+        run(data, {QStringLiteral("render"), QStringLiteral("--seed"), QStringLiteral("42"),
+                   QStringLiteral("-o"), dir.filePath(QStringLiteral("a.wav"))});
+    const ToolRun generated =
+        run(data, {QStringLiteral("generate"), QStringLiteral("--seed"), QStringLiteral("42")});
+    EXPECT_EQ(rendered.code, 0) << rendered.err.toStdString();
+    EXPECT_EQ(rendered.out, generated.out);
+}
+
+} // namespace
+} // namespace brumlis
