@@ -20,14 +20,98 @@ constexpr std::array<char16_t, 32> kCp1252High = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
+QChar fromWindows1252(unsigned char b) {
+    return (b >= 0x80 && b < 0xA0) ? QChar(kCp1252High[b - 0x80]) : QChar(char16_t(b));
+}
+
 QString decodeWindows1252(QByteArrayView bytes) {
     QString text(bytes.size(), Qt::Uninitialized);
     QChar* out = text.data();
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        *out++ = (b >= 0x80 && b < 0xA0) ? QChar(kCp1252High[b - 0x80]) : QChar(char16_t(b));
-    }
+    for (const char c : bytes)
+        *out++ = fromWindows1252(static_cast<unsigned char>(c));
     return text;
+}
+
+/// Decodes one line of strict UTF-8 (no overlong forms, no surrogates, nothing past
+/// U+10FFFF) to `out`, which has room for one code unit per byte. Returns the end of
+/// what was written, or nullptr at the first invalid sequence.
+QChar* decodeUtf8Line(const unsigned char* in, const unsigned char* end, QChar* out) {
+    while (in < end) {
+        const unsigned b = *in;
+        if (b < 0x80) {
+            *out++ = QChar(char16_t(b));
+            ++in;
+            continue;
+        }
+        int length = 0;
+        char32_t cp = 0;
+        char32_t min = 0;
+        if (b >= 0xC2 && b <= 0xDF) {
+            length = 2, cp = b & 0x1F, min = 0x80;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            length = 3, cp = b & 0x0F, min = 0x800;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            length = 4, cp = b & 0x07, min = 0x10000;
+        } else {
+            return nullptr;
+        }
+        if (end - in < length)
+            return nullptr;
+        for (int i = 1; i < length; ++i) {
+            if ((in[i] & 0xC0) != 0x80)
+                return nullptr;
+            cp = (cp << 6) | (in[i] & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return nullptr;
+        in += length;
+        if (cp >= 0x10000) {
+            *out++ = QChar(QChar::highSurrogate(cp));
+            *out++ = QChar(QChar::lowSurrogate(cp));
+        } else {
+            *out++ = QChar(char16_t(cp));
+        }
+    }
+    return out;
+}
+
+/// Lists without a byte-order mark: each line in its own encoding.
+DecodedList decodeLinesApart(QByteArrayView bytes) {
+    // UTF-8 never takes more code units than bytes, nor does Windows-1252.
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar* const begin = text.data();
+    QChar* out = begin;
+    bool utf8Letters = false; // a line with non-ASCII letters read as UTF-8
+    bool cp1252Lines = false;
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* const end = in + bytes.size();
+    while (in < end) {
+        // CR and LF are single bytes in both encodings and never inside a UTF-8 sequence.
+        const unsigned char* lineEnd = in;
+        bool ascii = true;
+        while (lineEnd < end && *lineEnd != '\n' && *lineEnd != '\r') {
+            ascii &= *lineEnd < 0x80;
+            ++lineEnd;
+        }
+        if (ascii) {
+            for (const unsigned char* p = in; p < lineEnd; ++p)
+                *out++ = QChar(char16_t(*p));
+        } else if (QChar* decoded = decodeUtf8Line(in, lineEnd, out)) {
+            out = decoded;
+            utf8Letters = true;
+        } else {
+            for (const unsigned char* p = in; p < lineEnd; ++p)
+                *out++ = fromWindows1252(*p);
+            cp1252Lines = true;
+        }
+        for (in = lineEnd; in < end && (*in == '\n' || *in == '\r'); ++in)
+            *out++ = QChar(char16_t(*in));
+    }
+    text.truncate(out - begin);
+    const ListEncoding encoding = !cp1252Lines  ? ListEncoding::Utf8
+                                  : utf8Letters ? ListEncoding::Mixed
+                                                : ListEncoding::Windows1252;
+    return {std::move(text), encoding};
 }
 
 QString decodeWith(QStringConverter::Encoding encoding, QByteArrayView bytes) {
@@ -83,11 +167,16 @@ DecodedList decodeList(QByteArrayView bytes) {
     if (bom)
         bytes = bytes.sliced(3);
 
+    // Nearly every list is valid UTF-8 throughout: Qt's vectorised decoder settles that
+    // in one pass, and only a list it rejects is looked at line by line.
     QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     QString text = utf8(bytes);
     if (!utf8.hasError())
         return {std::move(text), bom ? ListEncoding::Utf8Bom : ListEncoding::Utf8};
-    return {decodeWindows1252(bytes), ListEncoding::Windows1252};
+    if (bom) // the mark speaks for the whole file, as it always has
+        return {decodeWindows1252(bytes), ListEncoding::Windows1252};
+    text.clear();
+    return decodeLinesApart(bytes);
 }
 
 QString problemText(ListStatus status) {
@@ -136,8 +225,15 @@ bool ItemReader::next(QString* item) {
         while (end > begin && isBlank(m_text[end - 1]))
             --end;
     }
-    if (item)
-        *item = m_text.sliced(begin, end - begin).toString();
+    if (item) {
+        qsizetype length = end - begin;
+        if (length > MaxItemLength) {
+            length = MaxItemLength;
+            if (m_text[begin + length - 1].isHighSurrogate())
+                --length;
+        }
+        *item = m_text.sliced(begin, length).toString();
+    }
 
     if (pos < size) {
         const QChar separator = m_text[pos++];
@@ -170,23 +266,37 @@ QStringList parseItems(QStringView text) {
     return items;
 }
 
-ListFile readListFile(const QString& path) {
-    const QByteArray native = QFile::encodeName(path);
+namespace {
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+struct RawRead {
+    RawRead() = default;
+    RawRead(ListStatus s)
+        : status(s) {}
+    ListStatus status = ListStatus::Ok;
+    QByteArray bytes;
+    bool changed = false; ///< size or modification time moved while reading
+};
+
+RawRead readOnce(const QByteArray& native, int attempt, const ListReadObserver& observer) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer. Only regular files are read.
     FileDescriptor fd(::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0)
         return {(errno == ENOENT || errno == ENOTDIR) ? ListStatus::Missing
-                                                      : ListStatus::Unreadable,
-                {}};
+                                                      : ListStatus::Unreadable};
 
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
-        return {ListStatus::Unreadable, {}};
-    if (info.st_size > MaxListBytes)
-        return {ListStatus::TooLarge, {}};
+    struct stat before {};
+    if (::fstat(fd.get(), &before) != 0 || !S_ISREG(before.st_mode))
+        return {ListStatus::Unreadable};
+    if (before.st_size > MaxListBytes)
+        return {ListStatus::TooLarge};
 
-    QByteArray bytes;
-    bytes.reserve(qsizetype(info.st_size));
+    RawRead result;
+    result.bytes.reserve(qsizetype(before.st_size));
     std::array<char, 64 * 1024> chunk;
     for (;;) {
         const ssize_t n = ::read(fd.get(), chunk.data(), chunk.size());
@@ -195,14 +305,33 @@ ListFile readListFile(const QString& path) {
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return {ListStatus::Unreadable, {}};
+            return {ListStatus::Unreadable};
         }
-        bytes.append(chunk.data(), n);
+        result.bytes.append(chunk.data(), n);
         // A file that grows while it is read is held to the same limit.
-        if (bytes.size() > MaxListBytes)
-            return {ListStatus::TooLarge, {}};
+        if (result.bytes.size() > MaxListBytes)
+            return {ListStatus::TooLarge};
+        if (observer)
+            observer(attempt, result.bytes.size());
     }
-    DecodedList decoded = decodeList(bytes);
+    struct stat after {};
+    result.changed = ::fstat(fd.get(), &after) != 0 || !sameFile(before, after);
+    return result;
+}
+
+} // namespace
+
+ListFile readListFile(const QString& path, const ListReadObserver& observer) {
+    const QByteArray native = QFile::encodeName(path);
+    RawRead read;
+    for (int attempt = 1; attempt <= 1 + MaxListRereads; ++attempt) {
+        read = readOnce(native, attempt, observer);
+        if (read.status != ListStatus::Ok)
+            return {read.status, {}};
+        if (!read.changed)
+            break;
+    }
+    DecodedList decoded = decodeList(read.bytes);
     return {ListStatus::Ok, std::move(decoded.text), decoded.encoding};
 }
 
