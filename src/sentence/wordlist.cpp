@@ -24,14 +24,6 @@ QChar fromWindows1252(unsigned char b) {
     return (b >= 0x80 && b < 0xA0) ? QChar(kCp1252High[b - 0x80]) : QChar(char16_t(b));
 }
 
-QString decodeWindows1252(QByteArrayView bytes) {
-    QString text(bytes.size(), Qt::Uninitialized);
-    QChar* out = text.data();
-    for (const char c : bytes)
-        *out++ = fromWindows1252(static_cast<unsigned char>(c));
-    return text;
-}
-
 /// Decodes one line of strict UTF-8 (no overlong forms, no surrogates, nothing past
 /// U+10FFFF) to `out`, which has room for one code unit per byte. Returns the end of
 /// what was written, or nullptr at the first invalid sequence.
@@ -157,6 +149,14 @@ private:
 };
 
 } // namespace
+
+QString decodeWindows1252(QByteArrayView bytes) {
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (const char c : bytes)
+        *out++ = fromWindows1252(static_cast<unsigned char>(c));
+    return text;
+}
 
 DecodedList decodeList(QByteArrayView bytes) {
     if (startsWith(bytes, {0xFF, 0xFE}))

@@ -30,6 +30,9 @@ struct DecodedList {
 /// are in. So a stray byte pasted into a UTF-8 list spoils only its own line.
 DecodedList decodeList(QByteArrayView bytes);
 
+/// Bytes in the Windows code page 1252, one character each.
+QString decodeWindows1252(QByteArrayView bytes);
+
 /// The text of decodeList().
 inline QString decodeListBytes(QByteArrayView bytes) {
     return decodeList(bytes).text;
