@@ -1,8 +1,12 @@
-# The two commands of the README, plus the benchmarks. Each one first makes sure
-# the Debian packages are there, then configures and builds.
+# The two commands of the README, plus benchmarks, sanitizers, fuzzing and CI. Each one
+# first makes sure the Debian packages are there, then configures and builds.
 JOBS ?= $(shell nproc)
+# `make test PRESET=ci` builds with every warning an error, as CI does.
+PRESET ?= default
+# How long `make fuzz` runs each fuzz target.
+FUZZ_SECONDS ?= 300
 
-.PHONY: all deps build run test bench asan format clean
+.PHONY: all deps build run test bench asan format format-check fuzz ci clean
 
 all: build
 
@@ -10,14 +14,14 @@ deps:
 	@tools/install-deps
 
 build: deps
-	@cmake --preset default >/dev/null
-	@cmake --build --preset default -j $(JOBS)
+	@cmake --preset $(PRESET) >/dev/null
+	@cmake --build --preset $(PRESET) -j $(JOBS)
 
 run: build
 	cd data && ../build/bin/brumlis
 
 test: build
-	ctest --preset default -j $(JOBS)
+	ctest --preset $(PRESET) -j $(JOBS)
 
 bench: build
 	@tools/run-bench
@@ -27,8 +31,20 @@ asan: deps
 	@cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
 
-format:
+format: deps
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
+# Fails on any file clang-format would change.
+format-check: deps
+	@git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+fuzz: deps
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz --target fuzzers -j $(JOBS)
+	@fuzz/run $(FUZZ_SECONDS)
+
+ci:
+	@bash .ci/run
+
 clean:
-	rm -rf build build-asan
+	rm -rf build build-ci build-asan build-fuzz
