@@ -4,6 +4,8 @@
 #include <QStringDecoder>
 #include <array>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,50 +26,50 @@ QChar fromWindows1252(unsigned char b) {
     return (b >= 0x80 && b < 0xA0) ? QChar(kCp1252High[b - 0x80]) : QChar(char16_t(b));
 }
 
-/// Decodes one line of strict UTF-8 (no overlong forms, no surrogates, nothing past
-/// U+10FFFF) to `out`, which has room for one code unit per byte. Returns the end of
-/// what was written, or nullptr at the first invalid sequence.
-QChar* decodeUtf8Line(const unsigned char* in, const unsigned char* end, QChar* out) {
-    while (in < end) {
-        const unsigned b = *in;
-        if (b < 0x80) {
-            *out++ = QChar(char16_t(b));
-            ++in;
-            continue;
-        }
-        int length = 0;
-        char32_t cp = 0;
-        char32_t min = 0;
-        if (b >= 0xC2 && b <= 0xDF) {
-            length = 2, cp = b & 0x1F, min = 0x80;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            length = 3, cp = b & 0x0F, min = 0x800;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            length = 4, cp = b & 0x07, min = 0x10000;
-        } else {
-            return nullptr;
-        }
-        if (end - in < length)
-            return nullptr;
-        for (int i = 1; i < length; ++i) {
-            if ((in[i] & 0xC0) != 0x80)
-                return nullptr;
-            cp = (cp << 6) | (in[i] & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return nullptr;
-        in += length;
-        if (cp >= 0x10000) {
-            *out++ = QChar(QChar::highSurrogate(cp));
-            *out++ = QChar(QChar::lowSurrogate(cp));
-        } else {
-            *out++ = QChar(char16_t(cp));
-        }
+/// Decodes one strict UTF-8 sequence (no overlong forms, no surrogates, nothing past
+/// U+10FFFF) that starts with the non-ASCII byte at `in`. Returns the bytes it took, or
+/// 0 when the bytes there are not UTF-8.
+int decodeUtf8Sequence(const unsigned char* in, const unsigned char* end, QChar*& out) {
+    const unsigned b = *in;
+    int length = 0;
+    char32_t cp = 0;
+    char32_t min = 0;
+    if (b >= 0xC2 && b <= 0xDF) {
+        length = 2, cp = b & 0x1F, min = 0x80;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        length = 3, cp = b & 0x0F, min = 0x800;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        length = 4, cp = b & 0x07, min = 0x10000;
+    } else {
+        return 0;
     }
-    return out;
+    if (end - in < length)
+        return 0;
+    for (int i = 1; i < length; ++i) {
+        if ((in[i] & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (in[i] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    if (cp >= 0x10000) {
+        *out++ = QChar(QChar::highSurrogate(cp));
+        *out++ = QChar(QChar::lowSurrogate(cp));
+    } else {
+        *out++ = QChar(char16_t(cp));
+    }
+    return length;
 }
 
-/// Lists without a byte-order mark: each line in its own encoding.
+/// Whether one of the eight bytes of `word` (all below 0x80) is `byte`.
+bool hasByte(std::uint64_t word, unsigned char byte) {
+    const std::uint64_t x = word ^ (0x0101010101010101u * byte);
+    return ((x - 0x0101010101010101u) & ~x & 0x8080808080808080u) != 0;
+}
+
+/// Lists without a byte-order mark: each line in its own encoding. One pass: a line is
+/// decoded as UTF-8 until a byte proves it is not, and only then read again from its
+/// start as Windows-1252.
 DecodedList decodeLinesApart(QByteArrayView bytes) {
     // UTF-8 never takes more code units than bytes, nor does Windows-1252.
     QString text(bytes.size(), Qt::Uninitialized);
@@ -78,25 +80,44 @@ DecodedList decodeLinesApart(QByteArrayView bytes) {
     const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = in + bytes.size();
     while (in < end) {
+        const unsigned char* const lineStart = in;
+        QChar* const lineOut = out;
+        bool nonAscii = false;
+        bool utf8 = true;
         // CR and LF are single bytes in both encodings and never inside a UTF-8 sequence.
-        const unsigned char* lineEnd = in;
-        bool ascii = true;
-        while (lineEnd < end && *lineEnd != '\n' && *lineEnd != '\r') {
-            ascii &= *lineEnd < 0x80;
-            ++lineEnd;
+        while (in < end && *in != '\n' && *in != '\r') {
+            // Eight plain ASCII bytes without a line end at a time: most of any list.
+            while (end - in >= 8) {
+                std::uint64_t word;
+                std::memcpy(&word, in, 8);
+                if ((word & 0x8080808080808080u) || hasByte(word, '\n') || hasByte(word, '\r'))
+                    break;
+                for (int i = 0; i < 8; ++i)
+                    out[i] = QChar(char16_t(in[i]));
+                in += 8;
+                out += 8;
+            }
+            if (in == end || *in == '\n' || *in == '\r')
+                break;
+            if (*in < 0x80) {
+                *out++ = QChar(char16_t(*in++));
+            } else if (const int taken = decodeUtf8Sequence(in, end, out)) {
+                in += taken;
+                nonAscii = true;
+            } else {
+                utf8 = false;
+                break;
+            }
         }
-        if (ascii) {
-            for (const unsigned char* p = in; p < lineEnd; ++p)
-                *out++ = QChar(char16_t(*p));
-        } else if (QChar* decoded = decodeUtf8Line(in, lineEnd, out)) {
-            out = decoded;
-            utf8Letters = true;
-        } else {
-            for (const unsigned char* p = in; p < lineEnd; ++p)
-                *out++ = fromWindows1252(*p);
+        if (!utf8) {
+            out = lineOut;
+            for (in = lineStart; in < end && *in != '\n' && *in != '\r'; ++in)
+                *out++ = fromWindows1252(*in);
             cp1252Lines = true;
+        } else {
+            utf8Letters |= nonAscii;
         }
-        for (in = lineEnd; in < end && (*in == '\n' || *in == '\r'); ++in)
+        for (; in < end && (*in == '\n' || *in == '\r'); ++in)
             *out++ = QChar(char16_t(*in));
     }
     text.truncate(out - begin);
@@ -121,14 +142,28 @@ bool startsWith(QByteArrayView bytes, std::initializer_list<unsigned char> prefi
     return true;
 }
 
-bool isBlank(QChar c) {
+bool isBlank(char16_t c) {
     return c == u' ' || c == u'\t';
 }
-bool isLineEnd(QChar c) {
-    return c == u'\n' || c == u'\r';
+
+// The scans below look at every character of a list, so they test the one bound first:
+// every separator, quote and line end lies at or below ','.
+qsizetype findSeparator(const char16_t* text, qsizetype pos, qsizetype size) {
+    for (; pos < size; ++pos) {
+        const char16_t c = text[pos];
+        if (c <= u',' && (c == u',' || c == u'\n' || c == u'\r'))
+            break;
+    }
+    return pos;
 }
-bool isSeparator(QChar c) {
-    return c == u',' || isLineEnd(c);
+
+qsizetype findQuoteOrLineEnd(const char16_t* text, qsizetype pos, qsizetype size) {
+    for (; pos < size; ++pos) {
+        const char16_t c = text[pos];
+        if (c <= u'"' && (c == u'"' || c == u'\n' || c == u'\r'))
+            break;
+    }
+    return pos;
 }
 
 // Closes the descriptor on every path out of readListFile.
@@ -167,15 +202,14 @@ DecodedList decodeList(QByteArrayView bytes) {
     if (bom)
         bytes = bytes.sliced(3);
 
-    // Nearly every list is valid UTF-8 throughout: Qt's vectorised decoder settles that
-    // in one pass, and only a list it rejects is looked at line by line.
-    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString text = utf8(bytes);
-    if (!utf8.hasError())
-        return {std::move(text), bom ? ListEncoding::Utf8Bom : ListEncoding::Utf8};
-    if (bom) // the mark speaks for the whole file, as it always has
+    if (bom) {
+        // The mark speaks for the whole file, as it always has.
+        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        QString text = utf8(bytes);
+        if (!utf8.hasError())
+            return {std::move(text), ListEncoding::Utf8Bom};
         return {decodeWindows1252(bytes), ListEncoding::Windows1252};
-    text.clear();
+    }
     return decodeLinesApart(bytes);
 }
 
@@ -204,25 +238,21 @@ bool ItemReader::next(QString* item) {
     if (m_pos >= size)
         return false;
 
+    const char16_t* const text = m_text.utf16();
     qsizetype pos = m_pos;
-    while (pos < size && isBlank(m_text[pos]))
+    while (pos < size && isBlank(text[pos]))
         ++pos;
 
     qsizetype begin = pos;
     qsizetype end = pos;
-    if (pos < size && m_text[pos] == u'"') {
+    if (pos < size && text[pos] == u'"') {
         begin = ++pos;
-        while (pos < size && m_text[pos] != u'"' && !isLineEnd(m_text[pos]))
-            ++pos;
-        end = pos;
+        pos = end = findQuoteOrLineEnd(text, pos, size);
         // Anything between the closing quote and the next separator is ignored.
-        while (pos < size && !isSeparator(m_text[pos]))
-            ++pos;
+        pos = findSeparator(text, pos, size);
     } else {
-        while (pos < size && !isSeparator(m_text[pos]))
-            ++pos;
-        end = pos;
-        while (end > begin && isBlank(m_text[end - 1]))
+        pos = end = findSeparator(text, pos, size);
+        while (end > begin && isBlank(text[end - 1]))
             --end;
     }
     if (item) {
@@ -236,12 +266,12 @@ bool ItemReader::next(QString* item) {
     }
 
     if (pos < size) {
-        const QChar separator = m_text[pos++];
+        const char16_t separator = text[pos++];
         if (separator == u',') {
             // A comma always announces one more item, even at the very end.
             if (pos >= size)
                 m_pendingEmpty = true;
-        } else if (separator == u'\r' && pos < size && m_text[pos] == u'\n') {
+        } else if (separator == u'\r' && pos < size && text[pos] == u'\n') {
             ++pos;
         }
     }
