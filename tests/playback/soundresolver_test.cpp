@@ -2,12 +2,9 @@
 #include "support/tempdir.h"
 
 #include <QFile>
-#include <atomic>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <string>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace brumlis {
@@ -162,22 +159,6 @@ TEST_F(FolderIndex, IsReadAgainOnlyWhenTheFolderTimeMoves) {
         stampFolder(step.folderTime);
         EXPECT_EQ(found(step.word), step.expected) << "step " << n++;
     }
-}
-
-TEST_F(FolderIndex, AnswersTheSameFromManyThreads) {
-    resolver.prepare();
-    std::vector<std::thread> threads;
-    std::atomic<int> wrong = 0;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&, t] {
-            for (int i = t; i < 3000; i += 4)
-                if (found(("ORD" + std::to_string(i)).c_str()) !=
-                    "ord" + QByteArray::number(i) + ".wav")
-                    ++wrong;
-        });
-    for (std::thread& thread : threads)
-        thread.join();
-    EXPECT_EQ(wrong, 0);
 }
 
 TEST(SoundResolver, WithoutSoundFolderNothingIsFound) {
