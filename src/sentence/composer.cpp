@@ -26,14 +26,15 @@ bool SentenceComposer::PickWord(SentenceBuffer& buffer, QStringView category) {
     const QString path = m_dataDir.isEmpty() ? relative : m_dataDir + u'/' + relative;
 
     buffer.PickedWord.clear();
-    const ListFile list = readListFile(path);
-    QString problem = problemText(list.status);
-    if (list.status == ListStatus::Ok) {
+    const ListStatus status = readListFile(path, m_list);
+    QString problem = problemText(status);
+    if (status == ListStatus::Ok) {
         // Where every MarkEvery-th item starts, noted while counting, so that reaching the
         // chosen item does not walk a long list a second time.
         constexpr qsizetype MarkEvery = 4096;
-        std::vector<ItemReader> marks;
-        ItemReader reader(list.text);
+        std::vector<ItemReader>& marks = m_marks;
+        marks.clear();
+        ItemReader reader(m_list.text);
         qsizetype count = 0;
         for (;; ++count) {
             if (count % MarkEvery == 0)

@@ -70,9 +70,10 @@ bool hasByte(std::uint64_t word, unsigned char byte) {
 /// Lists without a byte-order mark: each line in its own encoding. One pass: a line is
 /// decoded as UTF-8 until a byte proves it is not, and only then read again from its
 /// start as Windows-1252.
-DecodedList decodeLinesApart(QByteArrayView bytes) {
-    // UTF-8 never takes more code units than bytes, nor does Windows-1252.
-    QString text(bytes.size(), Qt::Uninitialized);
+ListEncoding decodeLinesApart(QByteArrayView bytes, QString& text) {
+    // UTF-8 never takes more code units than bytes, nor does Windows-1252. Storage the
+    // string already has is reused.
+    text.resize(bytes.size());
     QChar* const begin = text.data();
     QChar* out = begin;
     bool utf8Letters = false; // a line with non-ASCII letters read as UTF-8
@@ -121,10 +122,9 @@ DecodedList decodeLinesApart(QByteArrayView bytes) {
             *out++ = QChar(char16_t(*in));
     }
     text.truncate(out - begin);
-    const ListEncoding encoding = !cp1252Lines  ? ListEncoding::Utf8
-                                  : utf8Letters ? ListEncoding::Mixed
-                                                : ListEncoding::Windows1252;
-    return {std::move(text), encoding};
+    return !cp1252Lines  ? ListEncoding::Utf8
+           : utf8Letters ? ListEncoding::Mixed
+                         : ListEncoding::Windows1252;
 }
 
 QString decodeWith(QStringConverter::Encoding encoding, QByteArrayView bytes) {
@@ -193,24 +193,32 @@ QString decodeWindows1252(QByteArrayView bytes) {
     return text;
 }
 
-DecodedList decodeList(QByteArrayView bytes) {
-    if (startsWith(bytes, {0xFF, 0xFE}))
-        return {decodeWith(QStringConverter::Utf16LE, bytes.sliced(2)), ListEncoding::Utf16LE};
-    if (startsWith(bytes, {0xFE, 0xFF}))
-        return {decodeWith(QStringConverter::Utf16BE, bytes.sliced(2)), ListEncoding::Utf16BE};
-    const bool bom = startsWith(bytes, {0xEF, 0xBB, 0xBF});
-    if (bom)
-        bytes = bytes.sliced(3);
-
-    if (bom) {
-        // The mark speaks for the whole file, as it always has.
-        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-        QString text = utf8(bytes);
-        if (!utf8.hasError())
-            return {std::move(text), ListEncoding::Utf8Bom};
-        return {decodeWindows1252(bytes), ListEncoding::Windows1252};
+ListEncoding decodeListInto(QByteArrayView bytes, QString& text) {
+    if (startsWith(bytes, {0xFF, 0xFE})) {
+        text = decodeWith(QStringConverter::Utf16LE, bytes.sliced(2));
+        return ListEncoding::Utf16LE;
     }
-    return decodeLinesApart(bytes);
+    if (startsWith(bytes, {0xFE, 0xFF})) {
+        text = decodeWith(QStringConverter::Utf16BE, bytes.sliced(2));
+        return ListEncoding::Utf16BE;
+    }
+    if (startsWith(bytes, {0xEF, 0xBB, 0xBF})) {
+        // The mark speaks for the whole file, as it always has.
+        bytes = bytes.sliced(3);
+        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        text = utf8(bytes);
+        if (!utf8.hasError())
+            return ListEncoding::Utf8Bom;
+        text = decodeWindows1252(bytes);
+        return ListEncoding::Windows1252;
+    }
+    return decodeLinesApart(bytes, text);
+}
+
+DecodedList decodeList(QByteArrayView bytes) {
+    DecodedList decoded;
+    decoded.encoding = decodeListInto(bytes, decoded.text);
+    return decoded;
 }
 
 QString problemText(ListStatus status) {
@@ -303,16 +311,13 @@ bool sameFile(const struct stat& a, const struct stat& b) {
            a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-struct RawRead {
-    RawRead() = default;
-    RawRead(ListStatus s)
-        : status(s) {}
+struct ReadOutcome {
     ListStatus status = ListStatus::Ok;
-    QByteArray bytes;
     bool changed = false; ///< size or modification time moved while reading
 };
 
-RawRead readOnce(const QByteArray& native, int attempt, const ListReadObserver& observer) {
+ReadOutcome readOnce(const QByteArray& native, QByteArray& bytes, int attempt,
+                     const ListReadObserver& observer) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer. Only regular files are read.
     FileDescriptor fd(::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0)
@@ -325,8 +330,8 @@ RawRead readOnce(const QByteArray& native, int attempt, const ListReadObserver& 
     if (before.st_size > MaxListBytes)
         return {ListStatus::TooLarge};
 
-    RawRead result;
-    result.bytes.reserve(qsizetype(before.st_size));
+    bytes.resize(0); // keeps the storage
+    bytes.reserve(qsizetype(before.st_size));
     std::array<char, 64 * 1024> chunk;
     for (;;) {
         const ssize_t n = ::read(fd.get(), chunk.data(), chunk.size());
@@ -337,32 +342,42 @@ RawRead readOnce(const QByteArray& native, int attempt, const ListReadObserver& 
                 continue;
             return {ListStatus::Unreadable};
         }
-        result.bytes.append(chunk.data(), n);
+        bytes.append(chunk.data(), n);
         // A file that grows while it is read is held to the same limit.
-        if (result.bytes.size() > MaxListBytes)
+        if (bytes.size() > MaxListBytes)
             return {ListStatus::TooLarge};
         if (observer)
-            observer(attempt, result.bytes.size());
+            observer(attempt, bytes.size());
     }
     struct stat after {};
-    result.changed = ::fstat(fd.get(), &after) != 0 || !sameFile(before, after);
-    return result;
+    return {ListStatus::Ok, ::fstat(fd.get(), &after) != 0 || !sameFile(before, after)};
 }
 
 } // namespace
 
-ListFile readListFile(const QString& path, const ListReadObserver& observer) {
+ListStatus readListFile(const QString& path, ListBuffers& buffers, ListEncoding* encoding,
+                        const ListReadObserver& observer) {
     const QByteArray native = QFile::encodeName(path);
-    RawRead read;
     for (int attempt = 1; attempt <= 1 + MaxListRereads; ++attempt) {
-        read = readOnce(native, attempt, observer);
+        const ReadOutcome read = readOnce(native, buffers.bytes, attempt, observer);
         if (read.status != ListStatus::Ok)
-            return {read.status, {}};
+            return read.status;
         if (!read.changed)
             break;
     }
-    DecodedList decoded = decodeList(read.bytes);
-    return {ListStatus::Ok, std::move(decoded.text), decoded.encoding};
+    const ListEncoding decoded = decodeListInto(buffers.bytes, buffers.text);
+    if (encoding)
+        *encoding = decoded;
+    return ListStatus::Ok;
+}
+
+ListFile readListFile(const QString& path, const ListReadObserver& observer) {
+    ListBuffers buffers;
+    ListFile list;
+    list.status = readListFile(path, buffers, &list.encoding, observer);
+    if (list.status == ListStatus::Ok)
+        list.text = std::move(buffers.text);
+    return list;
 }
 
 } // namespace brumlis

@@ -101,10 +101,22 @@ QString problemText(ListStatus status);
 /// Tests use it to change a file while it is being read.
 using ListReadObserver = std::function<void(int read, qint64 bytesSoFar)>;
 
+/// Storage that readListFile() reuses from one call to the next, so that picking again
+/// from a large list needs no fresh memory, which the system would first have to fault in.
+struct ListBuffers {
+    QByteArray bytes; ///< the file as read
+    QString text;     ///< the decoded list
+};
+
 /// Reads and decodes the file at `path`. Never blocks on a FIFO or device, and never
 /// reads from anything but a regular file. A file whose size or modification time
 /// changed while it was read (an editor saving in place) is read again, at most
 /// MaxListRereads more times; a file that keeps changing is used as last read.
 ListFile readListFile(const QString& path, const ListReadObserver& observer = {});
+
+/// As readListFile(), with the decoded list in `buffers.text` (left as it was on failure)
+/// and its encoding in `encoding` when given.
+ListStatus readListFile(const QString& path, ListBuffers& buffers, ListEncoding* encoding = nullptr,
+                        const ListReadObserver& observer = {});
 
 } // namespace brumlis
