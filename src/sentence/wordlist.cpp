@@ -212,6 +212,15 @@ ListEncoding decodeListInto(QByteArrayView bytes, QString& text) {
         text = decodeWindows1252(bytes);
         return ListEncoding::Windows1252;
     }
+    // Nearly every list is valid UTF-8 throughout, which Qt's vectorised decoder settles
+    // in one pass; only a list it rejects is read line by line.
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    text.resize(bytes.size()); // keeps the storage; UTF-8 never needs more
+    const QChar* const end = utf8.appendToBuffer(text.data(), bytes);
+    if (!utf8.hasError()) {
+        text.truncate(end - text.constData());
+        return ListEncoding::Utf8;
+    }
     return decodeLinesApart(bytes, text);
 }
 
