@@ -1,13 +1,18 @@
-# The commands of the README, plus the benchmarks and the package. Each one first makes
-# sure the Debian packages it needs are there, then configures and builds.
+# The two commands of the README, plus benchmarks, the package, sanitizers, fuzzing and
+# CI. Each one first makes sure the Debian packages it needs are there, then configures
+# and builds.
 JOBS ?= $(shell nproc)
+# `make test PRESET=ci` builds with every warning an error, as CI does.
+PRESET ?= default
+# How long `make fuzz` runs each fuzz target.
+FUZZ_SECONDS ?= 300
 
 # `make run` builds only the two programs; everything else builds the tests and
 # benchmarks too. The options are passed every time, as the build folder is shared.
 PROGRAMS_ONLY = -DBRUMLIS_BUILD_TESTS=OFF -DBRUMLIS_BUILD_BENCH=OFF
 EVERYTHING = -DBRUMLIS_BUILD_TESTS=ON -DBRUMLIS_BUILD_BENCH=ON
 
-.PHONY: all deps build run test bench package asan format clean
+.PHONY: all deps build run test bench package asan format format-check fuzz ci clean
 
 all: build
 
@@ -15,8 +20,8 @@ deps:
 	@tools/install-deps test bench
 
 build: deps
-	@cmake --preset default $(EVERYTHING) >/dev/null
-	@cmake --build --preset default -j $(JOBS)
+	@cmake --preset $(PRESET) $(EVERYTHING) >/dev/null
+	@cmake --build --preset $(PRESET) -j $(JOBS)
 
 run:
 	@tools/install-deps run
@@ -25,7 +30,7 @@ run:
 	cd data && ../build/bin/brumlis
 
 test: build
-	ctest --preset default -j $(JOBS)
+	ctest --preset $(PRESET) -j $(JOBS)
 
 bench: build
 	@tools/run-bench
@@ -44,7 +49,22 @@ asan: deps
 	ctest --preset asan -j $(JOBS)
 
 format:
+	@tools/install-deps ci
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
+# Fails on any file clang-format would change.
+format-check:
+	@tools/install-deps ci
+	@git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+fuzz: deps
+	@tools/install-deps ci
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz --target fuzzers -j $(JOBS)
+	@fuzz/run $(FUZZ_SECONDS)
+
+ci:
+	@bash .ci/run
+
 clean:
-	rm -rf build build-asan
+	rm -rf build build-ci build-asan build-fuzz

@@ -464,7 +464,11 @@ int main(int argc, char* argv[]) {
     const long growth = longStream.peakKiB - shortStream.peakKiB;
 
     const double period = 1000.0 * bufferFrames / Rate;
-    auto verdict = [](bool met) { return met ? "met" : "MISSED"; };
+    bool allMet = true;
+    auto verdict = [&allMet](bool met) {
+        allMet &= met;
+        return met ? "met" : "MISSED";
+    };
     std::printf("\n%-58s %14s %16s\n", "figure", "measured", "goal");
     std::printf("%-58s %11.0f sa %16s  %s\n", "engine: most silence inserted between two words",
                 worstSilence, "0 samples", verdict(worstSilence == 0));
@@ -491,5 +495,5 @@ int main(int argc, char* argv[]) {
                 verdict(growth <= 1024));
     std::printf("(10 min file: %lld frames queued in %.1f s with the disk driver unthrottled)\n",
                 longStream.frames, longStream.seconds);
-    return 0;
+    return allMet ? 0 : 1;
 }

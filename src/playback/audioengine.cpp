@@ -107,6 +107,9 @@ AudioEngine::~AudioEngine() {
         SDL_CloseAudioDevice(m_device);
     if (m_subsystemStarted)
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    // The last user of SDL lets go of what SDL keeps besides (hints, its error text).
+    if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0)
+        SDL_Quit();
 }
 
 void AudioEngine::feed(void* self, std::uint8_t* out, int length) {

@@ -6,8 +6,11 @@
 #include <QStringConverter>
 #include <QStringList>
 #include <algorithm>
+#include <ctime>
 #include <dirent.h>
+#include <mutex>
 #include <sys/stat.h>
+#include <unordered_map>
 #include <vector>
 
 namespace brumlis {
@@ -17,21 +20,6 @@ namespace {
 bool exists(const QByteArray& path) {
     struct stat st;
     return ::lstat(path.constData(), &st) == 0;
-}
-
-std::vector<QByteArray> listFolder(const QByteArray& folder) {
-    std::vector<QByteArray> names;
-    DIR* dir = ::opendir(folder.isEmpty() ? "." : folder.constData());
-    if (!dir)
-        return names;
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name != "." && name != "..")
-            names.push_back(name);
-    }
-    ::closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 QString caseKey(const QString& name) {
@@ -51,27 +39,8 @@ bool isUtf8(const QByteArray& bytes) {
     return !decoder.hasError();
 }
 
-using Match = SoundResolver::Match;
-
-/// Finds `wanted` among the entries of `folder` by the relaxed rules, in their order.
-SoundResolver::Found matchInFolder(const QByteArray& folder, const QString& wanted) {
-    const std::vector<QByteArray> names = listFolder(folder);
-    const QString byCase = caseKey(wanted);
-    for (const QByteArray& name : names) {
-        if (isUtf8(name) && caseKey(QString::fromUtf8(name)) == byCase)
-            return {name, Match::Case};
-    }
-    const QString byForm = normalisedKey(wanted);
-    for (const QByteArray& name : names) {
-        if (isUtf8(name) && normalisedKey(QString::fromUtf8(name)) == byForm)
-            return {name, Match::Form};
-    }
-    for (const QByteArray& name : names) {
-        // Bytes that are not UTF-8 were most likely written in the Windows code page.
-        if (!isUtf8(name) && normalisedKey(decodeListBytes(name)) == byForm)
-            return {name, Match::Windows1252};
-    }
-    return {};
+bool earlier(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
 QByteArray joined(const QByteArray& folder, const QByteArray& name) {
@@ -80,10 +49,124 @@ QByteArray joined(const QByteArray& folder, const QByteArray& name) {
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
 }
 
+using Match = SoundResolver::Match;
+
 } // namespace
 
+/// The names of one folder, keyed by each relaxed rule. Never changed once built, so
+/// threads share it without a lock.
+class SoundResolver::FolderIndex {
+public:
+    /// Reads `folder`, whose status `info` was taken just before.
+    FolderIndex(const QByteArray& folder, const struct stat& info)
+        : m_device(info.st_dev)
+        , m_inode(info.st_ino)
+        , m_modified(info.st_mtim) {
+        // File times come from the kernel's coarse clock. A change made within the same
+        // tick as the folder's last one leaves its time as it was, so an index read in
+        // that tick cannot know it is out of date: it serves this lookup and no other.
+        timespec start{};
+        ::clock_gettime(CLOCK_REALTIME_COARSE, &start);
+        m_trusted = earlier(m_modified, start);
+
+        DIR* dir = ::opendir(folder.isEmpty() ? "." : folder.constData());
+        if (dir) {
+            while (const dirent* entry = ::readdir(dir)) {
+                const QByteArray name(entry->d_name);
+                if (name != "." && name != "..")
+                    m_names.push_back(name);
+            }
+            ::closedir(dir);
+        }
+        // Sorted, and each key kept by its first name: the first match by bytes wins.
+        std::sort(m_names.begin(), m_names.end());
+        for (std::size_t i = 0; i < m_names.size(); ++i) {
+            const QByteArray& name = m_names[i];
+            if (isUtf8(name)) {
+                const QString text = QString::fromUtf8(name);
+                m_byCase.try_emplace(caseKey(text), i);
+                m_byForm.try_emplace(normalisedKey(text), i);
+            } else {
+                // Bytes that are not UTF-8 were most likely written in the Windows code page.
+                m_byWindows1252.try_emplace(normalisedKey(decodeWindows1252(name)), i);
+            }
+        }
+    }
+
+    /// Still describes the folder whose status is `info`.
+    bool current(const struct stat& info) const {
+        return m_trusted && info.st_dev == m_device && info.st_ino == m_inode &&
+               info.st_mtim.tv_sec == m_modified.tv_sec &&
+               info.st_mtim.tv_nsec == m_modified.tv_nsec;
+    }
+
+    /// Finds `wanted` by the relaxed rules, in their order.
+    Found match(const QString& wanted) const {
+        if (const auto it = m_byCase.find(caseKey(wanted)); it != m_byCase.end())
+            return {m_names[it->second], Match::Case};
+        const QString byForm = normalisedKey(wanted);
+        if (const auto it = m_byForm.find(byForm); it != m_byForm.end())
+            return {m_names[it->second], Match::Form};
+        if (const auto it = m_byWindows1252.find(byForm); it != m_byWindows1252.end())
+            return {m_names[it->second], Match::Windows1252};
+        return {};
+    }
+
+private:
+    using Keys = std::unordered_map<QString, std::size_t>;
+
+    dev_t m_device;
+    ino_t m_inode;
+    timespec m_modified;
+    bool m_trusted = false;
+    std::vector<QByteArray> m_names;
+    Keys m_byCase;
+    Keys m_byForm;
+    Keys m_byWindows1252;
+};
+
+/// The folder indexes of one resolver. The audio engine may ask from its own thread
+/// while the window asks from the GUI thread.
+class SoundResolver::IndexCache {
+public:
+    /// The index of `folder`, current as of this call; null when it is no folder.
+    std::shared_ptr<const FolderIndex> get(const QByteArray& folder) {
+        struct stat info {};
+        if (::stat(folder.isEmpty() ? "." : folder.constData(), &info) != 0 ||
+            !S_ISDIR(info.st_mode))
+            return nullptr;
+        {
+            const std::lock_guard lock(m_mutex);
+            const auto it = m_indexes.find(folder);
+            if (it != m_indexes.end() && it->second->current(info))
+                return it->second;
+        }
+        // Built without the lock: reading a large folder must not hold up other lookups.
+        auto index = std::make_shared<const FolderIndex>(folder, info);
+        const std::lock_guard lock(m_mutex);
+        // Only existing folders get here, but a voice may still have very many of them.
+        if (m_indexes.size() >= MaxFolders)
+            m_indexes.clear();
+        m_indexes[folder] = index;
+        return index;
+    }
+
+private:
+    static constexpr std::size_t MaxFolders = 64;
+
+    std::mutex m_mutex;
+    std::unordered_map<QByteArray, std::shared_ptr<const FolderIndex>> m_indexes;
+};
+
 SoundResolver::SoundResolver(QString dataDir)
-    : m_root(QFile::encodeName(dataDir)) {}
+    : m_root(QFile::encodeName(dataDir))
+    , m_indexes(std::make_unique<IndexCache>()) {}
+
+SoundResolver::~SoundResolver() = default;
+
+void SoundResolver::prepare() const {
+    m_indexes->get(joined(m_root, QByteArrayLiteral("sound")));
+}
 
 SoundResolver::Found SoundResolver::find(const QString& path) const {
     // No file name holds NUL, and the system calls would stop reading the path there.
@@ -118,7 +201,8 @@ SoundResolver::Found SoundResolver::find(const QString& path) const {
             found.path = direct;
             continue;
         }
-        const Found match = matchInFolder(found.path, part);
+        const std::shared_ptr<const FolderIndex> index = m_indexes->get(found.path);
+        const Found match = index ? index->match(part) : Found{};
         if (match.match == Match::None)
             return {};
         found.path = joined(found.path, match.path);

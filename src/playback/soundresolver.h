@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <memory>
 
 namespace brumlis {
 
@@ -15,6 +16,11 @@ namespace brumlis {
 /// same name ignoring case and Unicode normalisation (NFC/NFD); and a name stored as
 /// Windows-1252 bytes, as old archive tools unpack them. Among several matches of the
 /// same kind the one whose bytes sort first wins, so the choice is stable.
+///
+/// An exact name costs one `stat`. The relaxed rules look a name up in an index of the
+/// folder's entries, built on first need and rebuilt only when the folder's
+/// modification time says it changed, so a voice of 100,000 recordings does not scan
+/// the folder for every word it lacks. One resolver may be used from several threads.
 class SoundResolver {
 public:
     /// How a recording was found, from the strictest rule to the loosest.
@@ -32,6 +38,15 @@ public:
     };
 
     explicit SoundResolver(QString dataDir);
+    ~SoundResolver();
+    SoundResolver(const SoundResolver&) = delete;
+    SoundResolver& operator=(const SoundResolver&) = delete;
+
+    /// Builds the index of the sound folder now, so that the first word without an exact
+    /// recording does not pay for reading a large folder. Meant to be called off the GUI
+    /// thread's critical path, for example while the previous word plays; calling it is
+    /// never needed for correct answers, and it is cheap when the index is current.
+    void prepare() const;
 
     /// The file for `path`, and the rule it was found by. The result may name something
     /// that is not a regular file; the decoder checks that.
@@ -41,7 +56,11 @@ public:
     QByteArray resolve(const QString& path) const { return find(path).path; }
 
 private:
+    class FolderIndex;
+    class IndexCache;
+
     QByteArray m_root;
+    std::unique_ptr<IndexCache> m_indexes;
 };
 
 } // namespace brumlis

@@ -6,6 +6,7 @@
 #include "wordlist.h"
 
 #include <QDir>
+#include <vector>
 
 namespace brumlis {
 
@@ -25,16 +26,28 @@ bool SentenceComposer::PickWord(SentenceBuffer& buffer, QStringView category) {
     const QString path = m_dataDir.isEmpty() ? relative : m_dataDir + u'/' + relative;
 
     buffer.PickedWord.clear();
-    const ListFile list = readListFile(path);
-    QString problem = problemText(list.status);
-    if (list.status == ListStatus::Ok) {
-        const qsizetype count = countItems(list.text);
+    const ListStatus status = readListFile(path, m_list);
+    QString problem = problemText(status);
+    if (status == ListStatus::Ok) {
+        // Where every MarkEvery-th item starts, noted while counting, so that reaching the
+        // chosen item does not walk a long list a second time.
+        constexpr qsizetype MarkEvery = 4096;
+        std::vector<ItemReader>& marks = m_marks;
+        marks.clear();
+        ItemReader reader(m_list.text);
+        qsizetype count = 0;
+        for (;; ++count) {
+            if (count % MarkEvery == 0)
+                marks.push_back(reader);
+            if (!reader.next())
+                break;
+        }
         if (count > 0) {
-            qsizetype wanted = qsizetype(m_random.below(std::uint64_t(count)));
-            ItemReader reader(list.text);
-            while (wanted-- > 0)
-                reader.next();
-            reader.next(&buffer.PickedWord);
+            const qsizetype wanted = qsizetype(m_random.below(std::uint64_t(count)));
+            ItemReader chosen = marks[std::size_t(wanted / MarkEvery)];
+            for (qsizetype skip = wanted % MarkEvery; skip > 0; --skip)
+                chosen.next();
+            chosen.next(&buffer.PickedWord);
             return true;
         }
         problem = QStringLiteral("är tom");

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "sentencebuffer.h"
+#include "wordlist.h"
 
 #include <QString>
 #include <QStringView>
+#include <vector>
 
 namespace brumlis {
 
@@ -39,6 +41,10 @@ private:
     MessageSink& m_messages;
     RandomSource& m_random;
     Clock* m_clock;
+    // Kept from pick to pick only for their storage: a large list read again then needs
+    // no fresh memory. They never carry a list over; every pick reads its file.
+    ListBuffers m_list;
+    std::vector<ItemReader> m_marks;
 };
 
 } // namespace brumlis

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QStringView>
+#include <functional>
 
 namespace brumlis {
 
@@ -22,10 +23,15 @@ struct DecodedList {
     ListEncoding encoding = ListEncoding::Utf8;
 };
 
-/// Turns the bytes of a word list into text. UTF-16 LE/BE when the file starts with
-/// that byte-order mark; UTF-8 (its mark skipped) when the bytes are valid UTF-8;
-/// otherwise Windows-1252, which is what lists saved on older Windows are in.
+/// Turns the bytes of a word list into text. A file with a byte-order mark is decoded
+/// whole: UTF-16 LE/BE, or UTF-8 (falling back to Windows-1252 if it is not valid
+/// UTF-8 after all). Without a mark each line is decoded on its own: as UTF-8 when it is
+/// valid UTF-8, otherwise as Windows-1252, which is what lists saved on older Windows
+/// are in. So a stray byte pasted into a UTF-8 list spoils only its own line.
 DecodedList decodeList(QByteArrayView bytes);
+
+/// Bytes in the Windows code page 1252, one character each.
+QString decodeWindows1252(QByteArrayView bytes);
 
 /// The text of decodeList().
 inline QString decodeListBytes(QByteArrayView bytes) {
@@ -39,7 +45,8 @@ inline QString decodeListBytes(QByteArrayView bytes) {
 /// is taken without its quotes and may hold commas; whatever follows its closing quote
 /// up to the next separator is ignored, and a quote left open runs to the end of its
 /// line. An empty line is one empty item, a trailing comma adds one more empty item,
-/// and the line end after the last item does not start a new one.
+/// and the line end after the last item does not start a new one. An item longer than
+/// MaxItemLength is cut there (never inside a surrogate pair); the rest of it is skipped.
 class ItemReader {
 public:
     explicit ItemReader(QStringView text)
@@ -49,10 +56,15 @@ public:
     /// item's text is stored there (counting passes leave it null and copy nothing).
     bool next(QString* item = nullptr);
 
+    /// True when the item next() last moved to was longer than MaxItemLength and is
+    /// handed out cut.
+    bool lastItemCut() const { return m_lastCut; }
+
 private:
     QStringView m_text;
     qsizetype m_pos = 0;
     bool m_pendingEmpty = false; ///< a trailing comma left one empty item to hand out
+    bool m_lastCut = false;
 };
 
 qsizetype countItems(QStringView text);
@@ -62,8 +74,14 @@ QStringList parseItems(QStringView text);
 /// laying out more would keep the window from answering.
 inline constexpr qint64 MaxListBytes = 16 * 1024 * 1024;
 
-/// No item is longer than this many characters, on screen or in a file name.
+/// No item is longer than this many characters (UTF-16 code units), on screen or in a
+/// file name. Longer items are cut rather than the list refused: one runaway line, say
+/// a file that lost its line ends, should not take every other word with it.
 inline constexpr qsizetype MaxItemLength = 1000;
+
+/// How often a list that changed while it was read is read again before the last read
+/// is taken as it is.
+inline constexpr int MaxListRereads = 2;
 
 /// Outcome of reading a word list file.
 enum class ListStatus {
@@ -83,8 +101,27 @@ struct ListFile {
 /// Empty for ListStatus::Ok.
 QString problemText(ListStatus status);
 
+/// Called after each chunk readListFile() takes from a file, with the number of the
+/// read (1 for the first, 2 and 3 for the re-reads) and the bytes read so far in it.
+/// Tests use it to change a file while it is being read.
+using ListReadObserver = std::function<void(int read, qint64 bytesSoFar)>;
+
+/// Storage that readListFile() reuses from one call to the next, so that picking again
+/// from a large list needs no fresh memory, which the system would first have to fault in.
+struct ListBuffers {
+    QByteArray bytes; ///< the file as read
+    QString text;     ///< the decoded list
+};
+
 /// Reads and decodes the file at `path`. Never blocks on a FIFO or device, and never
-/// reads from anything but a regular file.
-ListFile readListFile(const QString& path);
+/// reads from anything but a regular file. A file whose size or modification time
+/// changed while it was read (an editor saving in place) is read again, at most
+/// MaxListRereads more times; a file that keeps changing is used as last read.
+ListFile readListFile(const QString& path, const ListReadObserver& observer = {});
+
+/// As readListFile(), with the decoded list in `buffers.text` (left as it was on failure)
+/// and its encoding in `encoding` when given.
+ListStatus readListFile(const QString& path, ListBuffers& buffers, ListEncoding* encoding = nullptr,
+                        const ListReadObserver& observer = {});
 
 } // namespace brumlis

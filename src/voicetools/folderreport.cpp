@@ -179,7 +179,7 @@ std::vector<WordReport> collectWords(const QString& dataDir, std::vector<ListRep
         QString item;
         while (reader.next(&item)) {
             ++list.items;
-            if (item.size() > MaxItemLength)
+            if (reader.lastItemCut())
                 ++list.tooLong;
             if (isBlankItem(item)) {
                 ++list.emptyItems;

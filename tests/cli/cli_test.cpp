@@ -191,13 +191,16 @@ TEST_F(Cli, SpeakPrintsEachWordBeforeItsClipPlays) {
     test::RecordingPlayer* player = &recorder;
     std::vector<QString> printedAtPlay;
     recorder.onPlay = [&] { printedAtPlay.push_back(out.text()); };
+    int playersMade = 0;
     const int code = runCli(withData({"speak", "--template", "6", "--seed", "9"}), out.stream(),
                             err.stream(), [&](const QString& dataDir) {
                                 EXPECT_EQ(dataDir, data.path());
+                                ++playersMade;
                                 return std::make_unique<ForwardingPlayer>(recorder);
                             });
     EXPECT_EQ(code, 0);
-    ASSERT_NE(player, nullptr);
+    // One player for the whole run, made through the factory it was given.
+    ASSERT_EQ(playersMade, 1);
     ASSERT_EQ(player->calls.size(), 15u);
     EXPECT_EQ(player->drains, 1);
     const QStringList words = out.text().trimmed().split(u' ');

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace brumlis {
@@ -85,6 +86,78 @@ TEST(SoundResolver, FindsRecordingsTheWayWindowsWould) {
         const SoundResolver::Found found = resolver.find(c.path);
         EXPECT_EQ(found.path, expected) << c.label;
         EXPECT_EQ(found.match, c.match) << c.label;
+    }
+    // QTemporaryDir cannot remove a name that is not UTF-8.
+    ::unlink(root + "/sound/M\xE4rta.wav");
+}
+
+// A voice folder with many recordings, none of them the word looked up exactly.
+class FolderIndex : public testing::Test {
+protected:
+    void SetUp() override {
+        dir.mkdir(QStringLiteral("sound"));
+        for (int i = 0; i < 3000; ++i)
+            touchBytes(root + "/sound/ord" + QByteArray::number(i) + ".wav");
+        touchBytes(root + "/sound/Kalle.wav");
+    }
+    void rename(const char* from, const char* to) {
+        ASSERT_EQ(::rename(root + "/sound/" + from, root + "/sound/" + to), 0);
+    }
+    // Gives the folder a modification time of its own, far from the clock's.
+    void stampFolder(long seconds) {
+        const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, root + "/sound", times, 0), 0);
+    }
+    QByteArray found(const char* word) const {
+        const QByteArray path = resolver.resolve("sound\\" + QString::fromUtf8(word) + ".wav");
+        return path.isEmpty() ? QByteArray("-") : path.mid(root.size() + 7); // past "/sound/"
+    }
+
+    test::TempDir dir;
+    const QByteArray root = QFile::encodeName(dir.path());
+    const SoundResolver resolver{dir.path()};
+};
+
+TEST(SoundResolver, ARenameJustAfterALookupIsSeen) {
+    // A small folder is read within one tick of the clock, and a change in the same tick
+    // may leave the folder's time as it was.
+    test::TempDir dir;
+    const QByteArray sound = QFile::encodeName(dir.path()) + "/sound/";
+    dir.mkdir(QStringLiteral("sound"));
+    touchBytes(sound + "Kalle.wav");
+    const SoundResolver resolver(dir.path());
+    for (int round = 0; round < 20; ++round) {
+        const QByteArray from = round % 2 ? "Olle.wav" : "Kalle.wav";
+        const QByteArray to = round % 2 ? "Kalle.wav" : "Olle.wav";
+        ASSERT_EQ(resolver.resolve("sound/" + from.toLower()), sound + from) << round;
+        ASSERT_EQ(::rename(sound + from, sound + to), 0);
+        ASSERT_EQ(resolver.resolve("sound/" + to.toLower()), sound + to) << round;
+    }
+}
+
+TEST_F(FolderIndex, IsReadAgainOnlyWhenTheFolderTimeMoves) {
+    struct Step {
+        const char* from; // rename this first, when given
+        const char* to;
+        long folderTime;
+        const char* word;
+        const char* expected;
+    } steps[] = {
+        {nullptr, nullptr, 1'000'000'000, "KALLE", "Kalle.wav"},
+        {nullptr, nullptr, 1'000'000'000, "ORD2999", "ord2999.wav"},
+        {"Kalle.wav", "Olle.wav", 1'000'000'100, "KALLE", "-"},
+        {nullptr, nullptr, 1'000'000'100, "OLLE", "Olle.wav"},
+        // The folder's time put back as it was: the index has no reason to look again.
+        {"Olle.wav", "Pelle.wav", 1'000'000'100, "OLLE", "Olle.wav"},
+        {nullptr, nullptr, 1'000'000'200, "OLLE", "-"},
+        {nullptr, nullptr, 1'000'000'200, "pelle", "Pelle.wav"},
+    };
+    int n = 0;
+    for (const Step& step : steps) {
+        if (step.from)
+            rename(step.from, step.to);
+        stampFolder(step.folderTime);
+        EXPECT_EQ(found(step.word), step.expected) << "step " << n++;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "sentence/composer.h"
 #include "sentence/templates.h"
+#include "sentence/wordlist.h"
 #include "support/fakes.h"
 #include "support/tempdir.h"
 
@@ -61,6 +62,43 @@ TEST_F(Composer, EveryTemplateFillsItsSlotsFromTheTable) {
         }
     }
     EXPECT_TRUE(messages.messages.isEmpty());
+}
+
+TEST_F(Composer, TemplatesReadAsWrittenSlotBySlot) {
+    // Written out by hand: each class's list holds its own name in capitals, and a
+    // fixed phrase's recording is its text with blanks as underscores.
+    const char* const golden[TemplateCount] = {
+        "NAMN|tycker att|NAMN|är|ADJ",
+        "NAMN|tycker att|NAMN|är ett|ADJ_NEU|SUB_NEU",
+        "NAMN|tycker att|NAMN|är en|ADJ|SUB_REALE",
+        "NAMN|tycker att|NAMN|är en|FÄRG|SUB_REALE",
+        "NAMN|är|PREP|PLATS",
+        "NAMN|VERB_PRE|PREP|PLATS",
+        "NAMN|har|VERB_PER|SUB|PREP|PLATS",
+        "NAMN|har en|ADJ|SUB_REALE|PREP|PLATS",
+        "NAMN|har ett|ADJ_NEU|SUB_NEU|PREP|PLATS",
+        "NAMN|har en|ADJ|SUB_REALE|som|VERB_PRE|PREP|PLATS",
+        "NAMN|har ett|ADJ_NEU|SUB_NEU|som|VERB_PRE|PREP|PLATS",
+    };
+    writeClassLists(dir);
+    for (int number = 1; number <= TemplateCount; ++number) {
+        ASSERT_TRUE(composer.compose(buffer, number));
+        const QStringList slots = QString::fromUtf8(golden[number - 1]).split(u'|');
+        for (int k = 0; k < SentenceBuffer::SpokenSlots; ++k) {
+            const QString text = slots.value(k);
+            const QString sound =
+                text.isEmpty() ? QString() : "sound/" + QString(text).replace(u' ', u'_') + ".wav";
+            EXPECT_EQ(buffer.WordText(k), text) << "template " << number << " slot " << k;
+            EXPECT_EQ(buffer.SoundFile(k), sound) << "template " << number << " slot " << k;
+        }
+    }
+}
+
+TEST_F(Composer, LongItemIsCutInTextAndFileName) {
+    dir.write("text/namn.txt", QByteArray(2000, 'k') + "\nLisa\n");
+    random.queued = {0};
+    ASSERT_TRUE(composer.PickWord(buffer, u"namn"));
+    EXPECT_EQ(buffer.PickedWord, QString(MaxItemLength, u'k'));
 }
 
 TEST_F(Composer, FixedPhrasesTable) {
@@ -239,6 +277,12 @@ INSTANTIATE_TEST_SUITE_P(
                                                    d.filePath(QString::fromUtf8("text/färg.txt"))));
                     },
                     "text/färg.txt kan inte läsas"},
+        FailureCase{"SeventeenMegabytes",
+                    [](const TempDir& d) {
+                        d.write(QString::fromUtf8("text/färg.txt"),
+                                QByteArray(17 * 1024 * 1024, 'x'));
+                    },
+                    "text/färg.txt är för stor"},
         FailureCase{"Empty",
                     [](const TempDir& d) { d.write(QString::fromUtf8("text/färg.txt"), ""); },
                     "text/färg.txt är tom"},
