@@ -45,13 +45,14 @@ std::size_t SoundQueue::push(const std::uint8_t* data, std::size_t bytes) {
 }
 
 bool SoundQueue::reachesNext(std::int64_t frame) const {
-    if (frame < m_taken || (frame == m_taken && m_queuedEnd == m_taken && m_stalled))
+    // Nothing queued from `frame` on: a clip without sound starts when the one before ends.
+    if (frame < m_taken || (frame == m_taken && m_queuedEnd == m_taken))
         return true;
     if (m_stalled || !everPulled())
         return false;
     // The next piece is taken as large as the largest so far: a device that takes
-    // irregular pieces may then take the frame one piece later, never earlier.
-    return frame - m_taken < std::max(m_largestPiece, 1);
+    // irregular pieces may then take the frame a piece later, never earlier.
+    return frame - m_taken < std::max(m_largestPiece, m_requestFrames);
 }
 
 std::optional<SoundQueue::TimePoint> SoundQueue::startedAt(std::int64_t frame) const {
