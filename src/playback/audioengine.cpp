@@ -345,7 +345,11 @@ void AudioEngine::prepare(const QString& path) {
         std::lock_guard lock(m_shared->mutex);
         m_lastStart = m_shared->queue->beginClip();
     }
-    if (!waitFor([this](SoundQueue& q, Clock::time_point) { return q.reachesNext(m_lastStart); }))
+    // A clip with sound whose first frame is not queued yet has not been reached, even
+    // where nothing else is queued either.
+    if (!waitFor([this](SoundQueue& q, Clock::time_point) {
+            return q.reachesNext(m_lastStart) && (!m_streaming || q.queuedEnd() > m_lastStart);
+        }))
         endStream();
 }
 

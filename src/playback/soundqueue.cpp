@@ -29,6 +29,8 @@ std::int64_t SoundQueue::beginClip() {
 }
 
 std::size_t SoundQueue::push(const std::uint8_t* data, std::size_t bytes) {
+    if (!started() && !m_stalled)
+        return 0;
     const std::size_t frameBytes = std::size_t(m_bytesPerFrame);
     std::size_t run = std::min(bytes, m_ring.size() - m_filled);
     run -= run % frameBytes;
@@ -48,7 +50,7 @@ bool SoundQueue::reachesNext(std::int64_t frame) const {
     // Nothing queued from `frame` on: a clip without sound starts when the one before ends.
     if (frame < m_taken || (frame == m_taken && m_queuedEnd == m_taken))
         return true;
-    if (m_stalled || !everPulled())
+    if (m_stalled || !started())
         return false;
     // The next piece is taken as large as the largest so far: a device that takes
     // irregular pieces may then take the frame a piece later, never earlier.
@@ -85,7 +87,7 @@ bool SoundQueue::checkStall(TimePoint now) {
     if (m_stalled)
         return true;
     const bool stalled =
-        everPulled() ? now - m_lastPull > StallLimit : now - m_openedAt > StartLimit;
+        started() ? now - m_lastPull > StallLimit : now - m_openedAt > StartLimit;
     if (stalled) {
         m_stalled = true;
         m_advancedTo = now;

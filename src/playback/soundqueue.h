@@ -27,6 +27,7 @@ public:
     static constexpr auto StartLimit = std::chrono::milliseconds(5000);
     /// A device that asked before and then stops asking this long counts as stalled.
     static constexpr auto StallLimit = std::chrono::milliseconds(1500);
+    static constexpr int StartPulls = 3;
 
     /// `requestFrames` is the piece size the device was asked to take; the pieces it
     /// really takes may be larger, and are measured as they come.
@@ -37,15 +38,16 @@ public:
 
     /// Marks the start of the next clip at the end of what is queued; returns its frame.
     std::int64_t beginClip();
-    /// Copies as much of `data` as fits (whole frames); returns the bytes taken.
+    /// Copies as much of `data` as fits (whole frames); returns the bytes taken. Takes
+    /// nothing before the device has started (or stalled).
     std::size_t push(const std::uint8_t* data, std::size_t bytes);
     /// Frames queued and not yet taken.
     std::int64_t ahead() const { return m_queuedEnd - m_taken; }
     bool full() const { return m_filled + std::size_t(m_bytesPerFrame) > m_ring.size(); }
 
     /// True once the device's next piece will reach `frame` (or already has): the moment
-    /// to show the word whose clip starts there. Never before the device's first request,
-    /// as the time of that request is anyone's guess.
+    /// to show the word whose clip starts there. Never before the device has started, as the
+    /// time of its next request is anyone's guess until then.
     bool reachesNext(std::int64_t frame) const;
     /// When the frame a clip started at was handed to the device (or given up on).
     std::optional<TimePoint> startedAt(std::int64_t frame) const;
@@ -70,7 +72,10 @@ public:
     std::int64_t queuedEnd() const { return m_queuedEnd; }
     std::int64_t taken() const { return m_taken; }
     int largestPiece() const { return m_largestPiece; }
-    bool everPulled() const { return m_pulls > 0; }
+    /// The device asks regularly. A sound server may take one piece when the stream
+    /// opens and then nothing for seconds: sound queued before it really runs would be
+    /// cut in two by that wait, so nothing is queued until it has asked a few times.
+    bool started() const { return m_pulls >= StartPulls; }
     TimePoint lastPull() const { return m_lastPull; }
 
 private:

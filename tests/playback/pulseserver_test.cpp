@@ -62,7 +62,11 @@ protected:
         QThread::msleep(300);
         const test::Heard heard = test::analyse(m_server.stopCapture(), levels());
         EXPECT_EQ(heard.zerosInside, 0) << "silence inserted";
-        ASSERT_EQ(heard.runs.size(), std::size_t(ClipCount)) << "clips missing, split or reordered";
+        std::string runs;
+        for (const test::Heard::Run& r : heard.runs)
+            runs += std::to_string(r.clip) + ":" + std::to_string(r.frames) + " ";
+        ASSERT_EQ(heard.runs.size(), std::size_t(ClipCount))
+            << "clips missing, split or reordered: " << runs;
         for (int i = 0; i < ClipCount; ++i) {
             SCOPED_TRACE(Clips[i].name);
             EXPECT_EQ(heard.runs[std::size_t(i)].clip, i);

@@ -55,7 +55,8 @@ Spoken speak(SoundQueue& q, const std::vector<int>& clipLengths, const std::vect
         out.heard.insert(out.heard.end(), buffer.begin(), buffer.end());
         now += 1000.0 * frames / Rate;
     };
-    pull(); // the device is running before the first word
+    for (int i = 0; i < SoundQueue::StartPulls; ++i)
+        pull(); // the device is running before the first word
     std::vector<std::int64_t> starts;
     std::vector<std::uint32_t> pending;
     std::size_t offset = 0;
@@ -152,12 +153,14 @@ TEST(SoundQueue, EachWordIsShownJustBeforeThePieceThatHoldsItsFirstFrame) {
 TEST(SoundQueue, DrainEndsOnlyOnceTheLastFrameWasTakenAndPlayedOut) {
     SoundQueue q = makeQueue();
     EXPECT_TRUE(q.drained(T0)) << "nothing queued is drained at once";
-    const std::vector<std::uint32_t> data = clipFrames(1, 2500);
-    q.push(reinterpret_cast<const std::uint8_t*>(data.data()), data.size() * FrameBytes);
     std::vector<std::uint32_t> buffer(1024);
     auto pull = [&](double ms) {
         q.pull(reinterpret_cast<std::uint8_t*>(buffer.data()), buffer.size() * FrameBytes, at(ms));
     };
+    for (int i = 0; i < SoundQueue::StartPulls; ++i)
+        pull(-21.3 * (SoundQueue::StartPulls - i));
+    const std::vector<std::uint32_t> data = clipFrames(1, 2500);
+    q.push(reinterpret_cast<const std::uint8_t*>(data.data()), data.size() * FrameBytes);
     struct Step {
         double pullAt; // < 0: no pull
         double askAt;
@@ -191,17 +194,17 @@ TEST(SoundQueue, ADeviceThatStartsLateIsWaitedForOneThatNeverStartsIsPlayedAtPac
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SoundQueue q = makeQueue(1024, 96000);
-        const std::vector<std::uint32_t> a = clipFrames(1, Rate), b = clipFrames(2, Rate);
-        const std::int64_t startA = q.beginClip();
-        q.push(reinterpret_cast<const std::uint8_t*>(a.data()), a.size() * FrameBytes);
-        const std::int64_t startB = q.beginClip();
-        q.push(reinterpret_cast<const std::uint8_t*>(b.data()), b.size() * FrameBytes);
-        EXPECT_FALSE(q.reachesNext(startA)) << "shown before the device ever asked";
+        // Two clips of a second each, queued as the device lets them.
+        const std::vector<std::uint32_t> both = clipFrames(1, 2 * Rate);
+        std::size_t pushed = 0;
+        const std::int64_t startB = q.beginClip() + Rate;
 
         std::vector<std::uint32_t> buffer(1024);
         int bShown = -1, drainedAt = -1, stalledAt = -1;
         std::int64_t takenAtStall = 0;
         for (int ms = 0; ms < 9000 && drainedAt < 0; ++ms) {
+            pushed += q.push(reinterpret_cast<const std::uint8_t*>(both.data()) + pushed,
+                             both.size() * FrameBytes - pushed);
             if (c.firstPull >= 0 && ms >= c.firstPull && (c.stopsAfter < 0 || ms < c.stopsAfter) &&
                 (ms - c.firstPull) % 21 == 0)
                 q.pull(reinterpret_cast<std::uint8_t*>(buffer.data()),
@@ -215,7 +218,7 @@ TEST(SoundQueue, ADeviceThatStartsLateIsWaitedForOneThatNeverStartsIsPlayedAtPac
             }
             if (bShown < 0 && q.reachesNext(startB))
                 bShown = ms;
-            if (q.drained(at(ms)))
+            if (q.drained(at(ms)) && pushed == both.size() * FrameBytes)
                 drainedAt = ms;
         }
         EXPECT_EQ(q.stalled(), c.stalls);
@@ -223,7 +226,10 @@ TEST(SoundQueue, ADeviceThatStartsLateIsWaitedForOneThatNeverStartsIsPlayedAtPac
         if (!c.stalls) {
             EXPECT_EQ(q.taken(), 2 * Rate) << "frames lost";
             // The device takes 1024 frames every 21 ms; the second clip starts at 48000.
-            EXPECT_EQ(bShown, c.firstPull + 21 * (48000 / 1024 - 1)) << "second word's time";
+            // The device takes 1024 frames every 21 ms from its third request on; the
+            // second clip starts at frame 48000.
+            EXPECT_EQ(bShown, c.firstPull + 21 * (SoundQueue::StartPulls - 1 + 48000 / 1024))
+                << "second word's time";
         } else {
             const int lastPull = c.firstPull < 0 ? 0 : c.firstPull + (c.stopsAfter - 1 - c.firstPull) / 21 * 21;
             const auto limit = c.firstPull < 0 ? SoundQueue::StartLimit : SoundQueue::StallLimit;

@@ -140,8 +140,11 @@ struct Heard {
 };
 
 /// Sorts every frame to the nearest of `levels` (index = clip); frames of silence before
-/// the first and after the last clip are left out.
-inline Heard analyse(const std::vector<float>& left, const std::vector<float>& levels) {
+/// the first and after the last clip are left out. A resampled clip's edge can hold a
+/// few frames between two levels: runs shorter than `edge` frames count to the run
+/// before them.
+inline Heard analyse(const std::vector<float>& left, const std::vector<float>& levels,
+                     long edge = 8) {
     Heard heard;
     std::size_t first = 0, last = left.size();
     while (first < last && left[first] == 0.0f)
@@ -162,6 +165,14 @@ inline Heard analyse(const std::vector<float>& left, const std::vector<float>& l
             heard.runs.push_back({nearest, 0});
         ++heard.runs.back().frames;
     }
+    std::vector<Heard::Run> merged;
+    for (const Heard::Run& r : heard.runs) {
+        if (!merged.empty() && (r.frames < edge || merged.back().clip == r.clip))
+            merged.back().frames += r.frames;
+        else
+            merged.push_back(r);
+    }
+    heard.runs = merged;
     return heard;
 }
 
