@@ -65,7 +65,7 @@ void watchSignals(QWidget& window, bool benchHooks) {
             window.close();
         }
     });
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = &forwardSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

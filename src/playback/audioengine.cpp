@@ -76,8 +76,8 @@ struct AudioEngine::Shared {
     SoundQueue& newQueue(Clock::time_point now) {
         const std::size_t frames = std::max<std::size_t>(
             std::size_t(format.rate) * QueueMilliseconds / 1000, 8u * format.bufferFrames);
-        queue = std::make_unique<SoundQueue>(format.bytesPerFrame, format.rate,
-                                             format.bufferFrames, format.silence, frames, now);
+        queue = std::make_unique<SoundQueue>(format.bytesPerFrame, format.rate, format.bufferFrames,
+                                             format.silence, frames, now);
         return *queue;
     }
 };
@@ -246,8 +246,8 @@ void AudioEngine::ensureDevice() {
     const Clock::time_point now = Clock::now();
     if (!s.queue->drained(now) || s.opening)
         return; // mid-sentence, or an open is under way already
-    const bool lost = s.device != 0 && (s.queue->stalled() || SDL_GetAudioDeviceStatus(
-                                                                  s.device) == SDL_AUDIO_STOPPED);
+    const bool lost = s.device != 0 && (s.queue->stalled() ||
+                                        SDL_GetAudioDeviceStatus(s.device) == SDL_AUDIO_STOPPED);
     if (s.device != 0 && !lost)
         return;
     s.feeding = false;
@@ -259,7 +259,7 @@ void AudioEngine::ensureDevice() {
 
 template <typename Lock> void AudioEngine::topUp(Lock& lock) {
     SoundQueue& q = *m_shared->queue;
-    while (m_streaming) {
+    while (m_streaming && !m_holdBack) {
         if (m_chunkOffset >= m_chunk.size()) {
             lock.unlock();
             const bool more = m_clip.next(m_chunk);
@@ -310,6 +310,7 @@ template <typename Done> bool AudioEngine::waitFor(Done done) {
 void AudioEngine::endStream() {
     m_clip.close();
     m_streaming = false;
+    m_holdBack = false;
     m_chunk.clear();
     m_chunkOffset = 0;
 }
@@ -317,12 +318,14 @@ void AudioEngine::endStream() {
 void AudioEngine::play(const QString& path) {
     if (m_inCall)
         return;
-    if (m_prepared && path == m_preparedPath) {
-        m_prepared = false;
-        return;
-    }
-    prepare(path);
+    if (!(m_prepared && path == m_preparedPath))
+        prepare(path);
     m_prepared = false;
+    // Its word is on screen now: queue what fits at once, the rest follows while the
+    // next call waits.
+    m_holdBack = false;
+    std::unique_lock lock(m_shared->mutex);
+    topUp(lock);
 }
 
 void AudioEngine::prepare(const QString& path) {
@@ -340,15 +343,15 @@ void AudioEngine::prepare(const QString& path) {
     if (!file.isEmpty() && m_clip.open(file, m_format)) {
         ensureDevice();
         m_streaming = true;
+        m_holdBack = true;
     }
     {
         std::lock_guard lock(m_shared->mutex);
         m_lastStart = m_shared->queue->beginClip();
     }
-    // A clip with sound whose first frame is not queued yet has not been reached, even
-    // where nothing else is queued either.
+    // A clip with sound waits for a device that runs, even where nothing is queued.
     if (!waitFor([this](SoundQueue& q, Clock::time_point) {
-            return q.reachesNext(m_lastStart) && (!m_streaming || q.queuedEnd() > m_lastStart);
+            return q.reachesNext(m_lastStart) && (!m_streaming || q.started() || q.stalled());
         }))
         endStream();
 }
@@ -357,6 +360,7 @@ void AudioEngine::drain() {
     if (m_inCall)
         return;
     Call call(*this);
+    m_holdBack = false;
     if (!waitFor([this](SoundQueue& q, Clock::time_point now) {
             return !m_streaming && q.drained(now);
         }))

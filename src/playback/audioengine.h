@@ -102,6 +102,7 @@ private:
     SoundQueue::TimePoint m_lastIdle;
     ClipStream m_clip;
     bool m_streaming = false; ///< m_clip has frames not yet queued
+    bool m_holdBack = false;  ///< prepared, but not to be queued before its word is shown
     std::vector<std::uint8_t> m_chunk;
     std::size_t m_chunkOffset = 0;
     std::int64_t m_lastStart = 0;

@@ -52,9 +52,9 @@ bool SoundQueue::reachesNext(std::int64_t frame) const {
         return true;
     if (m_stalled || !started())
         return false;
-    // The next piece is taken as large as the largest so far: a device that takes
-    // irregular pieces may then take the frame a piece later, never earlier.
-    return frame - m_taken < std::max(m_largestPiece, m_requestFrames);
+    // Pieces are taken as large as the largest so far: a device that takes irregular
+    // pieces may then reach the frame a piece later, never earlier.
+    return frame - m_taken < 2 * std::int64_t(std::max(m_largestPiece, m_requestFrames));
 }
 
 std::optional<SoundQueue::TimePoint> SoundQueue::startedAt(std::int64_t frame) const {
@@ -86,8 +86,7 @@ void SoundQueue::clear() {
 bool SoundQueue::checkStall(TimePoint now) {
     if (m_stalled)
         return true;
-    const bool stalled =
-        started() ? now - m_lastPull > StallLimit : now - m_openedAt > StartLimit;
+    const bool stalled = started() ? now - m_lastPull > StallLimit : now - m_openedAt > StartLimit;
     if (stalled) {
         m_stalled = true;
         m_advancedTo = now;

@@ -204,8 +204,8 @@ TEST_F(HeadlessAudio, StopSilencesAtOnceAndTheNextClipStillPlays) {
 
 TEST_F(HeadlessAudio, CallsFromTheIdleHookAreRefusedWhileOneIsUnderWay) {
     useDriver("dummy");
-    writeLevelClip(m_dir.filePath(QStringLiteral("sound/a.wav")), SF_FORMAT_PCM_16, 48000, 1,
-                   4800, 0.5f);
+    writeLevelClip(m_dir.filePath(QStringLiteral("sound/a.wav")), SF_FORMAT_PCM_16, 48000, 1, 4800,
+                   0.5f);
     auto engine = AudioEngine::open(m_dir.path());
     ASSERT_TRUE(engine);
     int nested = 0;

@@ -26,7 +26,7 @@ struct Clip {
     float level;
 };
 const Clip Clips[] = {
-    {"ett", 48000, 9000, 0.2f}, {"två", 22050, 6615, 0.35f}, {"tre", 44100, 13230, 0.5f},
+    {"ett", 48000, 9000, 0.2f},   {"två", 22050, 6615, 0.35f}, {"tre", 44100, 13230, 0.5f},
     {"fyra", 48000, 4800, 0.65f}, {"fem", 16000, 4000, 0.8f},
 };
 constexpr int ClipCount = int(std::size(Clips));
@@ -116,7 +116,7 @@ TEST_F(PulseTest, TheWindowEndsWithinASecondWhileTheServerIsFrozen) {
     brumlis.start(QStringLiteral(BRUMLIS_BIN), {});
     ASSERT_TRUE(brumlis.waitForStarted(5000));
     ASSERT_TRUE(brumlis.waitForReadyRead(10000)) << "the window never painted";
-    QThread::msleep(1000); // the device is open by now
+    QThread::msleep(1000);                       // the device is open by now
     ::kill(pid_t(brumlis.processId()), SIGUSR1); // Generera
     QThread::msleep(700);
     m_server.freeze();

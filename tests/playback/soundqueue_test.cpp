@@ -32,9 +32,9 @@ TimePoint at(double ms) {
                     std::chrono::duration<double, std::milli>(ms));
 }
 
-// Speaks clips the way the engine does (each clip queued whole before the next begins,
-// the queue kept as full as it goes, the word shown when reachesNext says so) against a
-// device that takes the given pieces, one every piece's duration.
+// Speaks clips the way the engine does (the word shown when reachesNext says so, then its
+// clip queued, each clip queued whole before the next begins, the queue kept as full as
+// it goes) against a device that takes the given pieces, one every piece's duration.
 struct Spoken {
     std::vector<std::uint32_t> heard; // every frame the device got, silence included
     std::vector<int> shownBeforePull; // per clip: pulls made before its word was shown
@@ -50,8 +50,7 @@ Spoken speak(SoundQueue& q, const std::vector<int>& clipLengths, const std::vect
         const int frames = pieces[nextPiece++ % pieces.size()];
         std::vector<std::uint32_t> buffer(std::size_t(frames), 0xdead);
         out.pullTimes.push_back(at(now));
-        q.pull(reinterpret_cast<std::uint8_t*>(buffer.data()), buffer.size() * FrameBytes,
-               at(now));
+        q.pull(reinterpret_cast<std::uint8_t*>(buffer.data()), buffer.size() * FrameBytes, at(now));
         out.heard.insert(out.heard.end(), buffer.begin(), buffer.end());
         now += 1000.0 * frames / Rate;
     };
@@ -69,11 +68,12 @@ Spoken speak(SoundQueue& q, const std::vector<int>& clipLengths, const std::vect
         for (topUp(); offset < pending.size(); topUp())
             pull();
         starts.push_back(q.beginClip());
+        while (!q.reachesNext(starts.back()))
+            pull();
+        // The word is shown, then its clip queued.
+        out.shownBeforePull.push_back(int(out.pullTimes.size()));
         pending = clipFrames(std::uint32_t(c + 1), clipLengths[c]);
         offset = 0;
-        for (topUp(); !q.reachesNext(starts.back()); topUp())
-            pull();
-        out.shownBeforePull.push_back(int(out.pullTimes.size()));
     }
     for (topUp(); offset < pending.size() || q.ahead() > 0; topUp())
         pull();
@@ -123,7 +123,7 @@ TEST(SoundQueue, EachWordIsShownJustBeforeThePieceThatHoldsItsFirstFrame) {
         std::vector<int> pieces;
         int mostPullsEarly; // the word may be shown this many pulls before its own at most
     };
-    const Case cases[] = {{{1024}, 1}, {{1920}, 1}, {{4800, 441, 1920, 256}, 4}};
+    const Case cases[] = {{{1024}, 2}, {{1920}, 2}, {{4800, 441, 1920, 256}, 6}};
     // Clip lengths that put starts on piece boundaries and just past them.
     const std::vector<int> clips = {1024, 1023, 1, 2048, 5000, 960};
     for (const Case& c : cases) {
@@ -168,8 +168,8 @@ TEST(SoundQueue, DrainEndsOnlyOnceTheLastFrameWasTakenAndPlayedOut) {
     };
     // Two pieces of 1024 frames (42.7 ms) to play out after the last frame was taken.
     const Step steps[] = {
-        {0, 0, false},        {21.3, 30, false},  {42.7, 42.7, false},
-        {-1, 85.0, false},    {-1, 85.4, true},   {100, 100, true},
+        {0, 0, false},     {21.3, 30, false}, {42.7, 42.7, false},
+        {-1, 85.0, false}, {-1, 85.4, true},  {100, 100, true},
     };
     for (const Step& s : steps) {
         if (s.pullAt >= 0)
@@ -207,8 +207,8 @@ TEST(SoundQueue, ADeviceThatStartsLateIsWaitedForOneThatNeverStartsIsPlayedAtPac
                              both.size() * FrameBytes - pushed);
             if (c.firstPull >= 0 && ms >= c.firstPull && (c.stopsAfter < 0 || ms < c.stopsAfter) &&
                 (ms - c.firstPull) % 21 == 0)
-                q.pull(reinterpret_cast<std::uint8_t*>(buffer.data()),
-                       buffer.size() * FrameBytes, at(ms));
+                q.pull(reinterpret_cast<std::uint8_t*>(buffer.data()), buffer.size() * FrameBytes,
+                       at(ms));
             if (q.checkStall(at(ms))) {
                 if (stalledAt < 0) {
                     stalledAt = ms;
@@ -227,11 +227,13 @@ TEST(SoundQueue, ADeviceThatStartsLateIsWaitedForOneThatNeverStartsIsPlayedAtPac
             EXPECT_EQ(q.taken(), 2 * Rate) << "frames lost";
             // The device takes 1024 frames every 21 ms; the second clip starts at 48000.
             // The device takes 1024 frames every 21 ms from its third request on; the
-            // second clip starts at frame 48000.
-            EXPECT_EQ(bShown, c.firstPull + 21 * (SoundQueue::StartPulls - 1 + 48000 / 1024))
+            // second clip starts at frame 48000 and is due two pieces before.
+            EXPECT_EQ(bShown, c.firstPull +
+                                  21 * (SoundQueue::StartPulls - 1 + (48000 - 2 * 1024) / 1024 + 1))
                 << "second word's time";
         } else {
-            const int lastPull = c.firstPull < 0 ? 0 : c.firstPull + (c.stopsAfter - 1 - c.firstPull) / 21 * 21;
+            const int lastPull =
+                c.firstPull < 0 ? 0 : c.firstPull + (c.stopsAfter - 1 - c.firstPull) / 21 * 21;
             const auto limit = c.firstPull < 0 ? SoundQueue::StartLimit : SoundQueue::StallLimit;
             EXPECT_EQ(stalledAt, lastPull + int(limit.count()) + 1);
             // From the stall on, the rest plays into nothing at the pace of the clips.
