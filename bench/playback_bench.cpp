@@ -461,12 +461,18 @@ void judgeCapture(const std::vector<float>& left, SentenceFigures& f) {
                 std::fprintf(stderr, "%d:%ld ", r.clip, r.frames);
             std::fprintf(stderr, "\n");
         }
-        bool whole = int(sentence.size()) == WordCount;
+        // Silence between two words is counted above; inside a word it splits the word
+        // in two, which makes the sentence fail here.
+        std::vector<Run> words;
+        for (const Run& r : sentence)
+            if (r.clip >= 0)
+                words.push_back(r);
+        bool whole = int(words.size()) == WordCount;
         for (int w = 0; whole && w < WordCount; ++w) {
             const long expected =
                 std::lround(Words[w].seconds * Words[w].rate) * Rate / Words[w].rate;
-            whole = sentence[std::size_t(w)].clip == w &&
-                    std::labs(sentence[std::size_t(w)].frames - expected) <= 8;
+            whole = words[std::size_t(w)].clip == w &&
+                    std::labs(words[std::size_t(w)].frames - expected) <= 8;
         }
         f.whole += whole;
     }

@@ -219,8 +219,12 @@ void AudioEngine::run(std::shared_ptr<Shared> shared) {
     }
     closeDevice();
     lock.unlock();
-    if (subsystem)
+    if (subsystem) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        // The last user of SDL lets go of everything it holds, hints included.
+        if (SDL_WasInit(0) == 0)
+            SDL_Quit();
+    }
     lock.lock();
     s.quitDone = true;
     s.wake.notify_all();

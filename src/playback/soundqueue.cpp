@@ -54,7 +54,7 @@ bool SoundQueue::reachesNext(std::int64_t frame) const {
         return false;
     // Pieces are taken as large as the largest so far: a device that takes irregular
     // pieces may then reach the frame a piece later, never earlier.
-    return frame - m_taken < 2 * std::int64_t(std::max(m_largestPiece, m_requestFrames));
+    return frame - m_taken < std::max(m_largestPiece, m_requestFrames);
 }
 
 std::optional<SoundQueue::TimePoint> SoundQueue::startedAt(std::int64_t frame) const {

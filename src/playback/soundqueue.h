@@ -45,11 +45,11 @@ public:
     std::int64_t ahead() const { return m_queuedEnd - m_taken; }
     bool full() const { return m_filled + std::size_t(m_bytesPerFrame) > m_ring.size(); }
 
-    /// True once one of the device's next two pieces will reach `frame` (or it already
-    /// has): the moment to show the word whose clip starts there and then queue the clip.
-    /// A word shown then is on screen before its first frame goes out, and its clip is
-    /// queued a whole piece's time before the device needs it. Never before the device
-    /// has started, as the time of its next request is anyone's guess until then.
+    /// True once the device's next piece will reach `frame` (or it already has): the
+    /// moment to show the word whose clip starts there, and only then to queue the clip,
+    /// so the word is on screen before its first frame can go out. That leaves the time
+    /// of one piece to queue it before the device needs it. Never before the device has
+    /// started, as the time of its next request is anyone's guess until then.
     bool reachesNext(std::int64_t frame) const;
     /// When the frame a clip started at was handed to the device (or given up on).
     std::optional<TimePoint> startedAt(std::int64_t frame) const;
