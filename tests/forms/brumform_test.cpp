@@ -405,8 +405,9 @@ TEST_F(FormTest, NoSoundIsSaidOnceUnobtrusivelyAndTheWordsStillShow) {
         // Said once: a later reason does not replace it.
         player->reason = QStringLiteral("något annat");
         QTest::mouseClick(button("Command1"), Qt::LeftButton);
-        if (!c.notice.isEmpty())
+        if (!c.notice.isEmpty()) {
             EXPECT_EQ(smisk()->toolTip(), c.notice);
+        }
         TearDown();
     }
 }
