@@ -184,10 +184,12 @@ TEST(SoundQueue, ADeviceThatStartsLateIsWaitedForOneThatNeverStartsIsPlayedAtPac
         int firstPull;  // ms; < 0: never
         int stopsAfter; // the device asks no more from here on (ms); < 0: never
         bool stalls;
+        int pauseAfterFirst = 0; // ms without a request after the first one
     };
     const Case cases[] = {
         {"asks 2 s late", 2000, -1, false},
         {"asks 4.9 s late", 4900, -1, false},
+        {"takes one piece at once, then nothing for 2 s", 0, -1, false, 2016},
         {"never asks", -1, -1, true},
         {"stops mid-sentence", 100, 300, true},
     };
@@ -205,8 +207,9 @@ TEST(SoundQueue, ADeviceThatStartsLateIsWaitedForOneThatNeverStartsIsPlayedAtPac
         for (int ms = 0; ms < 9000 && drainedAt < 0; ++ms) {
             pushed += q.push(reinterpret_cast<const std::uint8_t*>(both.data()) + pushed,
                              both.size() * FrameBytes - pushed);
+            const bool paused = ms > c.firstPull && ms < c.firstPull + c.pauseAfterFirst;
             if (c.firstPull >= 0 && ms >= c.firstPull && (c.stopsAfter < 0 || ms < c.stopsAfter) &&
-                (ms - c.firstPull) % 21 == 0)
+                (ms - c.firstPull) % 21 == 0 && !paused)
                 q.pull(reinterpret_cast<std::uint8_t*>(buffer.data()), buffer.size() * FrameBytes,
                        at(ms));
             if (q.checkStall(at(ms))) {
@@ -223,7 +226,11 @@ TEST(SoundQueue, ADeviceThatStartsLateIsWaitedForOneThatNeverStartsIsPlayedAtPac
         }
         EXPECT_EQ(q.stalled(), c.stalls);
         ASSERT_GE(drainedAt, 0) << "never drained";
-        if (!c.stalls) {
+        if (c.pauseAfterFirst > 0) {
+            // Sound taken before the pause would have been cut in two by it.
+            ASSERT_TRUE(q.startedAt(startB - Rate).has_value());
+            EXPECT_GE(*q.startedAt(startB - Rate), at(c.firstPull + c.pauseAfterFirst));
+        } else if (!c.stalls) {
             EXPECT_EQ(q.taken(), 2 * Rate) << "frames lost";
             // The device takes 1024 frames every 21 ms from its third request on; the
             // second clip starts at frame 48000.
