@@ -225,6 +225,8 @@ void AudioEngine::run(std::shared_ptr<Shared> shared) {
         if (SDL_WasInit(0) == 0)
             SDL_Quit();
     }
+    // SDL keeps per-thread data (its error text) for threads it did not make until told.
+    SDL_TLSCleanup();
     lock.lock();
     s.quitDone = true;
     s.wake.notify_all();

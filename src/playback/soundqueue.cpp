@@ -110,6 +110,9 @@ void SoundQueue::advance(TimePoint now) {
 
 void SoundQueue::pull(std::uint8_t* out, std::size_t bytes, TimePoint now) {
     const std::int64_t frames = std::int64_t(bytes) / m_bytesPerFrame;
+    const auto halfPiece = std::chrono::nanoseconds(frames * 500'000'000 / m_rate);
+    if (m_pulls > 0 && now - m_lastPull >= halfPiece && m_pacedPulls < PacedPulls)
+        ++m_pacedPulls;
     ++m_pulls;
     m_largestPiece = std::max<std::int64_t>(m_largestPiece, frames);
     m_lastPull = now;

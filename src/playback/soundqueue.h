@@ -27,7 +27,10 @@ public:
     static constexpr auto StartLimit = std::chrono::milliseconds(5000);
     /// A device that asked before and then stops asking this long counts as stalled.
     static constexpr auto StallLimit = std::chrono::milliseconds(1500);
-    static constexpr int StartPulls = 3;
+    static constexpr int PacedPulls = 2;
+    /// The request at which a device that asks at an even pace from the first counts as
+    /// started.
+    static constexpr int StartPulls = PacedPulls + 1;
 
     /// `requestFrames` is the piece size the device was asked to take; the pieces it
     /// really takes may be larger, and are measured as they come.
@@ -74,10 +77,11 @@ public:
     std::int64_t queuedEnd() const { return m_queuedEnd; }
     std::int64_t taken() const { return m_taken; }
     int largestPiece() const { return m_largestPiece; }
-    /// The device asks regularly. A sound server may take one piece when the stream
-    /// opens and then nothing for seconds: sound queued before it really runs would be
-    /// cut in two by that wait, so nothing is queued until it has asked a few times.
-    bool started() const { return m_pulls >= StartPulls; }
+    /// The device asks at its pace. A sound server may take a piece or a few at once
+    /// when the stream opens and then nothing for seconds: sound queued before it really
+    /// runs would be cut in two by that wait, so nothing is queued until it has asked
+    /// twice at least half a piece's time after the request before.
+    bool started() const { return m_pacedPulls >= PacedPulls; }
     TimePoint lastPull() const { return m_lastPull; }
 
 private:
@@ -99,6 +103,7 @@ private:
     std::int64_t m_taken = 0;
 
     std::int64_t m_pulls = 0;
+    int m_pacedPulls = 0;
     int m_largestPiece = 0;
     TimePoint m_lastPull;
     TimePoint m_lastTakenAt; ///< when the last queued frame so far was taken

@@ -185,11 +185,13 @@ TEST(SoundQueue, ADeviceThatStartsLateIsWaitedForOneThatNeverStartsIsPlayedAtPac
         int stopsAfter; // the device asks no more from here on (ms); < 0: never
         bool stalls;
         int pauseAfterFirst = 0; // ms without a request after the first one
+        int firstBurst = 1;      // requests made at once the first time
     };
     const Case cases[] = {
         {"asks 2 s late", 2000, -1, false},
         {"asks 4.9 s late", 4900, -1, false},
         {"takes one piece at once, then nothing for 2 s", 0, -1, false, 2016},
+        {"takes three pieces at once, then nothing for 2 s", 0, -1, false, 2016, 3},
         {"never asks", -1, -1, true},
         {"stops mid-sentence", 100, 300, true},
     };
@@ -210,8 +212,9 @@ TEST(SoundQueue, ADeviceThatStartsLateIsWaitedForOneThatNeverStartsIsPlayedAtPac
             const bool paused = ms > c.firstPull && ms < c.firstPull + c.pauseAfterFirst;
             if (c.firstPull >= 0 && ms >= c.firstPull && (c.stopsAfter < 0 || ms < c.stopsAfter) &&
                 (ms - c.firstPull) % 21 == 0 && !paused)
-                q.pull(reinterpret_cast<std::uint8_t*>(buffer.data()), buffer.size() * FrameBytes,
-                       at(ms));
+                for (int n = ms == c.firstPull ? c.firstBurst : 1; n > 0; --n)
+                    q.pull(reinterpret_cast<std::uint8_t*>(buffer.data()),
+                           buffer.size() * FrameBytes, at(ms));
             if (q.checkStall(at(ms))) {
                 if (stalledAt < 0) {
                     stalledAt = ms;
