@@ -96,14 +96,24 @@ public:
     void freeze() { ::kill(pid_t(m_server.processId()), SIGSTOP); }
     void thaw() { ::kill(pid_t(m_server.processId()), SIGCONT); }
 
-    /// Records the sink's monitor, 48 kHz stereo float, until stopCapture.
+    /// Records the sink's monitor, 48 kHz stereo float, until stopCapture. Returns once
+    /// the recording runs.
     bool startCapture() {
         m_capture.start(QStringLiteral("parec"),
                         {QStringLiteral("--device=%1.monitor").arg(QLatin1String(Sink)),
                          QStringLiteral("--raw"), QStringLiteral("--format=float32le"),
                          QStringLiteral("--rate=48000"), QStringLiteral("--channels=2"),
                          QStringLiteral("--latency-msec=20")});
-        return m_capture.waitForStarted(5000);
+        // A new stream can take seconds to start, after a first burst of a few tenths of
+        // a second: only a capture that has delivered more than that runs for sure.
+        constexpr qint64 Flowing = 48000 * 8 * 6 / 10;
+        if (!m_capture.waitForStarted(5000))
+            return false;
+        QElapsedTimer waited;
+        waited.start();
+        while (m_capture.bytesAvailable() < Flowing && waited.elapsed() < 10000)
+            m_capture.waitForReadyRead(100);
+        return m_capture.bytesAvailable() >= Flowing;
     }
     /// Stops recording; returns the left channel of what was captured.
     std::vector<float> stopCapture() {
