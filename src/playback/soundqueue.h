@@ -28,6 +28,8 @@ public:
     /// A device that asked before and then stops asking this long counts as stalled.
     static constexpr auto StallLimit = std::chrono::milliseconds(1500);
     static constexpr int PacedPulls = 2;
+    /// More requests in a row than a server's first burst ever holds.
+    static constexpr int BurstPulls = 16;
     /// The request at which a device that asks at an even pace from the first counts as
     /// started.
     static constexpr int StartPulls = PacedPulls + 1;
@@ -81,7 +83,9 @@ public:
     /// when the stream opens and then nothing for seconds: sound queued before it really
     /// runs would be cut in two by that wait, so nothing is queued until it has asked
     /// twice at least half a piece's time after the request before.
-    bool started() const { return m_pacedPulls >= PacedPulls; }
+    /// A device that keeps asking faster than that (a file written as fast as it goes)
+    /// runs as well.
+    bool started() const { return m_pacedPulls >= PacedPulls || m_pulls >= BurstPulls; }
     TimePoint lastPull() const { return m_lastPull; }
 
 private:
