@@ -103,6 +103,14 @@ Brumform::Brumform(std::unique_ptr<SoundPlayer> player, QString dataDir, QWidget
     setTabOrder(cmdRepeat, Command1);
     setTabOrder(Command1, cmdInformera);
 
+    // Every press is noted, so a click whose press came while a sentence was spoken is
+    // dropped even when it arrives afterwards (an accessibility press clicks on a timer,
+    // past the input blocker).
+    QPushButton* const buttons[] = {cmdRepeat, Command1, cmdInformera};
+    for (int i = 0; i < 3; ++i)
+        connect(buttons[i], &QPushButton::pressed, this, [this, i, b = buttons[i]] {
+            m_pressedWhileSpeaking[i] = m_speaking ? b : nullptr;
+        });
     connect(Command1, &QPushButton::clicked, this, &Brumform::Command1_Click);
     connect(cmdRepeat, &QPushButton::clicked, this, &Brumform::cmdRepeat_Click);
     connect(cmdInformera, &QPushButton::clicked, this, &Brumform::cmdInformera_Click);
@@ -160,8 +168,19 @@ void Brumform::returnFocusToGenerate() {
     Command1->setFocus(Qt::OtherFocusReason);
 }
 
+bool Brumform::refuseClick(QObject* button) {
+    bool refused = m_speaking;
+    for (QObject*& pressed : m_pressedWhileSpeaking) {
+        if (pressed && pressed == button) {
+            pressed = nullptr;
+            refused = true;
+        }
+    }
+    return refused;
+}
+
 void Brumform::Command1_Click() {
-    if (m_speaking)
+    if (refuseClick(sender()))
         return;
     Command1->setEnabled(false);
     m_composer.compose(m_sentence);
@@ -169,12 +188,14 @@ void Brumform::Command1_Click() {
 }
 
 void Brumform::cmdRepeat_Click() {
-    if (m_speaking)
+    if (refuseClick(sender()))
         return;
     speak();
 }
 
 void Brumform::cmdInformera_Click() {
+    if (refuseClick(sender()))
+        return;
     if (!m_about) {
         m_about = new About(this);
         if (isVisible()) {
@@ -199,12 +220,23 @@ void Brumform::speak() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     qApp->removeEventFilter(&m_inputBlocker);
     m_speaking = false;
+    noteMissingSound();
+}
+
+void Brumform::noteMissingSound() {
+    if (!m_soundNotice.isEmpty())
+        return;
+    const QString reason = m_player->unavailableReason();
+    if (reason.isEmpty())
+        return;
+    m_soundNotice = QStringLiteral("Inget ljud: %1").arg(reason);
+    updateAccessibleDescription();
 }
 
 void Brumform::updateAccessibleDescription() {
     QStringList parts{m_dataDirNote};
-    if (!m_soundNote.isEmpty())
-        parts << m_soundNote;
+    if (!m_soundNotice.isEmpty())
+        parts << m_soundNotice;
     const QString description = parts.join(QStringLiteral(". "));
     setAccessibleDescription(description);
     smisk->setToolTip(description);

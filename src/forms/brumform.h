@@ -71,10 +71,19 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
+    /// "Inget ljud: <reason>" once no sound can be heard, else empty.
+    QString soundNotice() const { return m_soundNotice; }
+
 private:
     void speak();
-    /// Joins what a user may need to know about where words and sound come from.
+    /// Says once, on the label's tooltip and in the window's accessible description, that
+    /// the sentences are not heard.
+    void noteMissingSound();
+    /// Joins the parts of the window's accessible description.
     void updateAccessibleDescription();
+    /// True when a click on `button` must be dropped: it is speaking, or the press that
+    /// led to the click came while it was (an accessibility press clicks a moment later).
+    bool refuseClick(QObject* button);
 
     QLabel* Image2;
     QLabel* Image1;
@@ -93,8 +102,9 @@ private:
     QPointer<About> m_about;
     bool m_speaking = false;
     bool m_aborted = false;
+    QObject* m_pressedWhileSpeaking[3] = {};
     QString m_dataDirNote;
-    QString m_soundNote;
+    QString m_soundNotice;
 };
 
 } // namespace brumlis

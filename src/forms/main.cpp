@@ -10,8 +10,13 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
 #include <optional>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -97,6 +102,42 @@ std::optional<QString> givenDataDir(const QCommandLineParser& parser, bool parse
     return given;
 }
 
+// SIGTERM and SIGINT close the window as its close box does, so a session that ends or a
+// Ctrl+C in a terminal stop a sentence and end the program the same orderly way. With
+// BRUMLIS_BENCH_READY set, SIGUSR1 presses Generera (bench-playback speaks through the
+// real window that way). The handler only writes the signal's number to a socket pair.
+int g_signalFds[2] = {-1, -1};
+
+void forwardSignal(int signal) {
+    const char byte = char(signal);
+    [[maybe_unused]] const ssize_t n = ::write(g_signalFds[1], &byte, 1);
+}
+
+void watchSignals(QWidget& window, bool benchHooks) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalFds) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalFds[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char byte = 0;
+        if (::read(g_signalFds[0], &byte, 1) != 1)
+            return;
+        if (byte == SIGUSR1) {
+            if (auto* generate = window.findChild<QPushButton*>(QStringLiteral("Command1")))
+                generate->click();
+        } else {
+            window.close();
+        }
+    });
+    struct sigaction action {};
+    action.sa_handler = &forwardSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    if (benchHooks)
+        ::sigaction(SIGUSR1, &action, nullptr);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -135,14 +176,26 @@ int main(int argc, char* argv[]) {
         return 2;
     const QString dataDir = brumlis::findDataDir(*given);
 
-    // The audio engine opens its device off the start-up path, so this does not hold
-    // up the window.
-    brumlis::Brumform window(brumlis::createSystemPlayer(dataDir), dataDir);
+    int code = 0;
+    {
+        // The audio engine opens its device off the start-up path, so this does not hold
+        // up the window.
+        brumlis::Brumform window(brumlis::createSystemPlayer(dataDir), dataDir);
 
-    FirstPaintReporter reporter;
-    if (qEnvironmentVariableIsSet("BRUMLIS_BENCH_READY"))
-        window.installEventFilter(&reporter);
+        const bool benchHooks = qEnvironmentVariableIsSet("BRUMLIS_BENCH_READY");
+        FirstPaintReporter reporter;
+        if (benchHooks)
+            window.installEventFilter(&reporter);
+        watchSignals(window, benchHooks);
 
-    window.show();
-    return app.exec();
+        window.show();
+        code = app.exec();
+    }
+    // A sound server that stopped answering holds a thread of ours; the window is gone
+    // and everything is written, so the process ends without waiting for it.
+    if (brumlis::soundAbandoned()) {
+        std::fflush(nullptr);
+        ::_exit(code);
+    }
+    return code;
 }

@@ -21,7 +21,7 @@ std::unique_ptr<SoundPlayer> createSystemPlayer(const QString& dataDir) {
         std::fprintf(stderr, "brumlis: ingen ljudenhet, meningarna visas utan ljud (%s)\n",
                      error.toLocal8Bit().constData());
         std::fflush(stderr);
-        return std::make_unique<SilentPlayer>();
+        return std::make_unique<SilentPlayer>(error);
     });
 }
 

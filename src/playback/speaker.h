@@ -23,8 +23,9 @@ public:
     virtual bool speakingAborted() const { return false; }
 };
 
-/// Shows slots 0..14 one by one, each text followed by a blank and on screen before its
-/// recording starts, plays each slot's recording, waits until the sentence has been heard,
+/// Shows slots 0..14 one by one, each text followed by a blank and on screen just before its
+/// recording starts (the player says when), plays each slot's recording, waits until the
+/// sentence has been heard,
 /// then enables Repeat and Generate and focuses Generate. Returns false when it was
 /// aborted, in which case the buttons are left alone.
 bool SpeakSentence(const SentenceBuffer& buffer, SentenceView& view, SoundPlayer& player);

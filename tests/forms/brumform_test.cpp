@@ -357,5 +357,62 @@ TEST_F(FormTest, AScreenReaderCanGenerateAndReadTheSentence) {
     EXPECT_TRUE(generate->state().focused);
 }
 
+TEST_F(FormTest, AnAccessibilityPressWhileSpeakingIsDroppedOnEveryButton) {
+    QTest::mouseClick(button("Command1"), Qt::LeftButton); // Repetera is enabled from now on
+    const std::size_t firstSentence = player->calls.size();
+    player->onPlay = [&](int call) {
+        if (call != int(firstSentence) + 2)
+            return;
+        for (const char* name : {"cmdRepeat", "Command1", "cmdInformera"}) {
+            QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(button(name));
+            ASSERT_NE(iface, nullptr);
+            iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        }
+    };
+    QTest::mouseClick(button("cmdRepeat"), Qt::LeftButton);
+    player->onPlay = nullptr;
+    // The presses click a moment later, from a timer: by then the sentence may be over.
+    QTest::qWait(400);
+    EXPECT_EQ(player->calls.size(), 2 * firstSentence) << "a third sentence was started";
+    EXPECT_EQ(visibleAboutWindows(), 0) << "a press on Informera got through";
+
+    // A press once the sentence is over works again.
+    QAccessible::queryAccessibleInterface(button("cmdInformera"))
+        ->actionInterface()
+        ->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(QTest::qWaitFor([] { return visibleAboutWindows() == 1; }));
+}
+
+TEST_F(FormTest, NoSoundIsSaidOnceUnobtrusivelyAndTheWordsStillShow) {
+    struct Case {
+        QString reason;
+        QString notice;
+    };
+    const Case cases[] = {
+        {QString(), QString()},
+        {QStringLiteral("SDL_OpenAudioDevice: Connection refused"),
+         QStringLiteral("Inget ljud: SDL_OpenAudioDevice: Connection refused")},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        player->reason = c.reason;
+        QTest::mouseClick(button("Command1"), Qt::LeftButton);
+        EXPECT_EQ(smisk()->text(), expectedLabel(14));
+        // The notice follows the data folder in the tooltip and the description alike.
+        EXPECT_EQ(smisk()->toolTip().contains(QStringLiteral("Inget ljud")), !c.notice.isEmpty());
+        EXPECT_EQ(smisk()->toolTip().endsWith(c.notice), true) << smisk()->toolTip().toStdString();
+        EXPECT_EQ(form->accessibleDescription(), smisk()->toolTip());
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no box may pop up for it";
+        // Said once: a later reason does not replace it.
+        player->reason = QStringLiteral("något annat");
+        QTest::mouseClick(button("Command1"), Qt::LeftButton);
+        if (!c.notice.isEmpty()) {
+            EXPECT_TRUE(smisk()->toolTip().endsWith(c.notice));
+            EXPECT_FALSE(smisk()->toolTip().contains(QStringLiteral("något annat")));
+        }
+        TearDown();
+    }
+}
+
 } // namespace
 } // namespace brumlis::test

@@ -30,8 +30,10 @@ public:
         idle();
     }
     void stop() override { ++stops; }
+    QString unavailableReason() const override { return reason; }
 
     std::vector<Call> calls;
+    QString reason;
     int drains = 0;
     int stops = 0;
     /// Runs at every play call, after the call has been noted and before the idle hook.

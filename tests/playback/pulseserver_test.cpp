@@ -1,0 +1,139 @@
+// The engine on a real sound server: a private PulseAudio with a null sink, whose monitor
+// is recorded, so every frame the server played (and every frame of silence it had to
+// insert) can be counted.
+#include "playback/audioengine.h"
+#include "playback/speaker.h"
+#include "sentence/sentencebuffer.h"
+#include "support/fakes.h"
+#include "support/levelclip.h"
+#include "support/pulseserver.h"
+#include "support/tempdir.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/wait.h>
+
+namespace brumlis {
+namespace {
+
+struct Clip {
+    const char* name;
+    int rate;
+    int frames; // at its own rate
+    float level;
+};
+const Clip Clips[] = {
+    {"ett", 48000, 9000, 0.2f},   {"två", 22050, 6615, 0.35f}, {"tre", 44100, 13230, 0.5f},
+    {"fyra", 48000, 4800, 0.65f}, {"fem", 16000, 4000, 0.8f},
+};
+constexpr int ClipCount = int(std::size(Clips));
+
+class PulseTest : public testing::Test {
+protected:
+    void SetUp() override {
+        m_dir.mkdir(QStringLiteral("sound"));
+        for (const Clip& c : Clips)
+            ASSERT_TRUE(test::writeLevelClip(
+                m_dir.filePath(QStringLiteral("sound/%1.wav").arg(QString::fromUtf8(c.name))),
+                SF_FORMAT_PCM_16, c.rate, 1, c.frames, c.level));
+        QString why;
+        ASSERT_TRUE(m_server.start(&why)) << "cannot test on a sound server: " << why.toStdString();
+    }
+
+    SentenceBuffer sentence() const {
+        SentenceBuffer buffer;
+        for (int i = 0; i < ClipCount; ++i) {
+            buffer.WordText(i) = QString::fromUtf8(Clips[i].name);
+            buffer.SoundFile(i) = QStringLiteral("sound\\%1.wav").arg(buffer.WordText(i));
+        }
+        return buffer;
+    }
+
+    /// Speaks the sentence while the monitor is recorded; checks every clip was heard
+    /// whole, in order, without a frame of silence between the first and the last.
+    void speakAndCheck(AudioEngine& engine) {
+        ASSERT_TRUE(m_server.startCapture()) << "the capture never ran";
+        test::FakeView view;
+        EXPECT_TRUE(SpeakSentence(sentence(), view, engine));
+        QThread::msleep(300);
+        const test::Heard heard = test::analyse(m_server.stopCapture(), levels());
+        EXPECT_EQ(heard.zerosInside, 0) << "silence inserted";
+        std::string runs;
+        for (const test::Heard::Run& r : heard.runs)
+            runs += std::to_string(r.clip) + ":" + std::to_string(r.frames) + " ";
+        ASSERT_EQ(heard.runs.size(), std::size_t(ClipCount))
+            << "clips missing, split or reordered: " << runs;
+        for (int i = 0; i < ClipCount; ++i) {
+            SCOPED_TRACE(Clips[i].name);
+            EXPECT_EQ(heard.runs[std::size_t(i)].clip, i);
+            // Resampled clips may gain or lose a frame at their edges.
+            const long expected = std::lround(double(Clips[i].frames) * 48000 / Clips[i].rate);
+            EXPECT_NEAR(heard.runs[std::size_t(i)].frames, expected, 2);
+        }
+    }
+
+    static std::vector<float> levels() {
+        std::vector<float> l;
+        for (const Clip& c : Clips)
+            l.push_back(c.level);
+        return l;
+    }
+
+    test::TempDir m_dir;
+    test::PulseServer m_server;
+};
+
+TEST_F(PulseTest, ASentenceIsHeardWholeInOrderWithoutSilence) {
+    QString error;
+    auto engine = AudioEngine::open(m_dir.path(), &error);
+    ASSERT_TRUE(engine) << error.toStdString();
+    speakAndCheck(*engine);
+}
+
+TEST_F(PulseTest, AfterTheServerRestartedTheNextSentenceIsHeard) {
+    QString error;
+    auto engine = AudioEngine::open(m_dir.path(), &error);
+    ASSERT_TRUE(engine) << error.toStdString();
+    speakAndCheck(*engine);
+    m_server.stop();
+    QString why;
+    ASSERT_TRUE(m_server.start(&why)) << why.toStdString();
+    speakAndCheck(*engine);
+}
+
+TEST_F(PulseTest, TheWindowEndsWithinASecondWhileTheServerIsFrozen) {
+    // The real program, speaking the bundled voice, with the server frozen mid-sentence.
+    QProcess brumlis;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("BRUMLIS_BENCH_READY"), QStringLiteral("1"));
+    brumlis.setProcessEnvironment(env);
+    brumlis.setWorkingDirectory(QStringLiteral(BRUMLIS_DATA));
+    brumlis.start(QStringLiteral(BRUMLIS_BIN), {});
+    ASSERT_TRUE(brumlis.waitForStarted(5000));
+    ASSERT_TRUE(brumlis.waitForReadyRead(10000)) << "the window never painted";
+    QThread::msleep(1000);                       // the device is open by now
+    ::kill(pid_t(brumlis.processId()), SIGUSR1); // Generera
+    QThread::msleep(700);
+    m_server.freeze();
+    QThread::msleep(300);
+    QElapsedTimer asked;
+    asked.start();
+    brumlis.terminate(); // as the close box
+    const bool ended = brumlis.waitForFinished(5000);
+    const qint64 ms = asked.elapsed();
+    m_server.thaw();
+    if (!ended) {
+        brumlis.kill();
+        brumlis.waitForFinished(3000);
+    }
+    ASSERT_TRUE(ended) << "still running 5 s after it was asked to end";
+    EXPECT_LE(ms, 1000);
+    EXPECT_EQ(brumlis.exitStatus(), QProcess::NormalExit);
+}
+
+} // namespace
+} // namespace brumlis
