@@ -33,9 +33,10 @@ class AudioEngine final : public SoundPlayer {
 public:
     static constexpr int WantedRate = 48000;
     static constexpr int WantedChannels = 2;
-    /// About 21 ms. A sound server takes what a client asks for here as the latency it
-    /// has to keep; much less and a busy desktop underruns, even in the middle of a word.
-    static constexpr int WantedBufferFrames = 1024;
+    /// About 43 ms. A sound server takes what a client asks for here as the latency it
+    /// has to keep; at 21 ms PulseAudio on an idle machine still underran now and then,
+    /// in the middle of a word, while 43 ms keeps each word's lead within 50 ms.
+    static constexpr int WantedBufferFrames = 2048;
     static constexpr auto IdleClose = std::chrono::seconds(10);
     /// Longest the destructor waits for the device to close before it gives up on it.
     static constexpr auto CloseBound = std::chrono::milliseconds(300);

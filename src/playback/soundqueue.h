@@ -25,8 +25,10 @@ public:
     /// A desktop sound server may take seconds to start a new stream: a device that has
     /// not asked for sound this long after it was opened counts as stalled.
     static constexpr auto StartLimit = std::chrono::milliseconds(5000);
-    /// A device that asked before and then stops asking this long counts as stalled.
-    static constexpr auto StallLimit = std::chrono::milliseconds(1500);
+    /// A device that asked before and then stops asking this long counts as stalled. A
+    /// busy PulseAudio may take a stream's first pieces and then pause for a second or
+    /// more before it really runs, which is not a lost device.
+    static constexpr auto StallLimit = std::chrono::milliseconds(3000);
     static constexpr int PacedPulls = 2;
     /// More requests in a row than a server's first burst ever holds.
     static constexpr int BurstPulls = 16;
