@@ -117,6 +117,9 @@ std::unique_ptr<AudioEngine> AudioEngine::open(const QString& dataDir, QString* 
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Brumlis");
     quietAlsa();
     std::unique_ptr<AudioEngine> engine(new AudioEngine(dataDir));
+    // The callers open the engine off the window's thread: the index of a large sound
+    // folder is read here rather than at the first word without an exact recording.
+    engine->m_resolver.prepare();
     Shared& s = *engine->m_shared;
     {
         std::unique_lock lock(s.mutex);
