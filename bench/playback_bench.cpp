@@ -37,6 +37,7 @@
 #include <mutex>
 #include <optional>
 #include <sndfile.h>
+#include <spawn.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -516,17 +517,20 @@ double percentile(std::vector<double> v, double p) {
 class BusyLoops {
 public:
     BusyLoops() {
-        for (pid_t& pid : m_pids) {
-            pid = ::fork();
-            if (pid == 0) {
-                volatile unsigned long spin = 0;
-                for (;;)
-                    spin = spin + 1;
-            }
-        }
+        // Separate programs rather than forks of this one: a fork carries copies of the
+        // sound server connection and of every lock the threads held at that moment.
+        char sh[] = "sh";
+        char dashC[] = "-c";
+        char loop[] = "while :; do :; done";
+        char* argv[] = {sh, dashC, loop, nullptr};
+        for (pid_t& pid : m_pids)
+            if (::posix_spawnp(&pid, "sh", nullptr, nullptr, argv, environ) != 0)
+                pid = -1;
     }
     ~BusyLoops() {
         for (pid_t pid : m_pids) {
+            if (pid <= 0)
+                continue;
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
         }
