@@ -3,10 +3,22 @@
 #include "playback/soundplayer.h"
 
 #include <QCoreApplication>
+#include <cstdio>
+#include <unistd.h>
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
-    QStringList args = QCoreApplication::arguments();
-    args.removeFirst();
-    return brumlis::runCli(args, stdout, stderr, brumlis::createSystemPlayer);
+    int status = 0;
+    {
+        QCoreApplication app(argc, argv);
+        QStringList args = QCoreApplication::arguments();
+        args.removeFirst();
+        status = brumlis::runCli(args, stdout, stderr, brumlis::createSystemPlayer);
+    }
+    // A sound server that stopped answering holds a thread of ours; everything is
+    // written, so the process ends without waiting for it, as the window does.
+    if (brumlis::soundAbandoned()) {
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
+    return status;
 }
