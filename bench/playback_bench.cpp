@@ -501,7 +501,15 @@ SentenceFigures speakOnServer(const QString& dataDir, test::PulseServer& server,
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    judgeCapture(server.stopCapture(), f);
+    {
+        const std::vector<float> cap = server.stopCapture();
+        long nz = 0;
+        for (float v : cap)
+            nz += v != 0.0f;
+        if (std::getenv("BRUMLIS_BENCH_DUMP"))
+            std::fprintf(stderr, "capture: %zu frames, %ld non-silent\n", cap.size(), nz);
+        judgeCapture(cap, f);
+    }
     (void)dataDir;
     return f;
 }

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
@@ -46,6 +47,7 @@ public:
     }
 
     QString socket() const { return m_dir.filePath(QStringLiteral("sock")); }
+    QString captureFile() const { return m_dir.filePath(QStringLiteral("capture.raw")); }
 
     /// Starts the server and waits until it answers. False, with the reason, if it
     /// cannot start.
@@ -96,9 +98,12 @@ public:
     void freeze() { ::kill(pid_t(m_server.processId()), SIGSTOP); }
     void thaw() { ::kill(pid_t(m_server.processId()), SIGCONT); }
 
-    /// Records the sink's monitor, 48 kHz stereo float, until stopCapture. Returns once
-    /// the recording runs.
+    /// Records the sink's monitor, 48 kHz stereo float, into a file until stopCapture.
+    /// Returns once the recording runs. parec writes to the file itself: a pipe would
+    /// hold it up whenever this process, busy speaking, is slow to read.
     bool startCapture() {
+        QFile::remove(captureFile());
+        m_capture.setStandardOutputFile(captureFile());
         m_capture.start(QStringLiteral("parec"),
                         {QStringLiteral("--device=%1.monitor").arg(QLatin1String(Sink)),
                          QStringLiteral("--raw"), QStringLiteral("--format=float32le"),
@@ -111,17 +116,21 @@ public:
             return false;
         QElapsedTimer waited;
         waited.start();
-        while (m_capture.bytesAvailable() < Flowing && waited.elapsed() < 10000)
-            m_capture.waitForReadyRead(100);
-        return m_capture.bytesAvailable() >= Flowing;
+        while (QFileInfo(captureFile()).size() < Flowing && waited.elapsed() < 10000)
+            QThread::msleep(20);
+        return QFileInfo(captureFile()).size() >= Flowing;
     }
     /// Stops recording; returns the left channel of what was captured.
     std::vector<float> stopCapture() {
         if (m_capture.state() == QProcess::NotRunning)
             return {};
         m_capture.terminate();
-        m_capture.waitForFinished(3000);
-        const QByteArray bytes = m_capture.readAllStandardOutput();
+        if (!m_capture.waitForFinished(10000)) {
+            m_capture.kill();
+            m_capture.waitForFinished(3000);
+        }
+        QFile file(captureFile());
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         std::vector<float> left(std::size_t(bytes.size()) / 8);
         for (std::size_t i = 0; i < left.size(); ++i)
             std::memcpy(&left[i], bytes.constData() + 8 * i, sizeof(float));
