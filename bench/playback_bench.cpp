@@ -36,6 +36,8 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <pthread.h>
+#include <sched.h>
 #include <sndfile.h>
 #include <spawn.h>
 #include <string>
@@ -393,10 +395,12 @@ StreamFigures runStreamChild(const QString& dataDir, const char* word) {
 
 struct SentenceFigures {
     int sentences = 0;
-    int whole = 0;              // every word heard, in order and whole
-    long inserted = 0;          // frames of silence inside sentences
-    std::vector<double> leads;  // ms, one per word
-    std::vector<double> firsts; // ms from the call to the first word's first sample
+    int whole = 0;                  // every word heard, in order and whole
+    long inserted = 0;              // frames of silence inside sentences
+    std::vector<std::string> holes; // where that silence was
+    double longestStallMs = 0;      // the machine's: see StallWatch
+    std::vector<double> leads;      // ms, one per word
+    std::vector<double> firsts;     // ms from the call to the first word's first sample
 };
 
 // Splits a capture of sentences (separated by silence) into its runs of levels, and
@@ -451,6 +455,16 @@ void judgeCapture(const std::vector<float>& left, SentenceFigures& f) {
                 sentences.emplace_back();
         } else {
             f.inserted += r.frames;
+            const int before = merged[i - 1].clip, after = merged[i + 1].clip;
+            char where[160];
+            if (before == after)
+                std::snprintf(where, sizeof where, "sentence %zu: %ld frames inside \"%s\"",
+                              sentences.size(), r.frames, Words[before].name);
+            else
+                std::snprintf(where, sizeof where,
+                              "sentence %zu: %ld frames between \"%s\" and \"%s\"",
+                              sentences.size(), r.frames, Words[before].name, Words[after].name);
+            f.holes.emplace_back(where);
             sentences.back().push_back(r);
         }
     }
@@ -479,6 +493,41 @@ void judgeCapture(const std::vector<float>& left, SentenceFigures& f) {
     }
 }
 
+// A thread that asks to wake every millisecond, at real-time priority where allowed, and
+// notes how late it woke at worst. Silence inside a clip that was queued whole long
+// before has to come from outside the engine; a late wake-up here at the same time says
+// the machine itself stood still.
+class StallWatch {
+public:
+    StallWatch()
+        : m_thread([this] { run(); }) {}
+    ~StallWatch() {
+        m_stop = true;
+        m_thread.join();
+    }
+    double longestMs() const { return double(m_longestUs.load()) / 1000.0; }
+
+private:
+    void run() {
+        sched_param param{};
+        param.sched_priority = 10;
+        ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param); // best effort
+        const auto tick = std::chrono::milliseconds(1);
+        while (!m_stop) {
+            const Clock::time_point asked = Clock::now() + tick;
+            std::this_thread::sleep_until(asked);
+            const auto lateUs =
+                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - asked).count();
+            if (lateUs > m_longestUs)
+                m_longestUs = lateUs;
+        }
+    }
+
+    std::atomic<bool> m_stop{false};
+    std::atomic<long long> m_longestUs{0};
+    std::thread m_thread;
+};
+
 SentenceFigures speakOnServer(const QString& dataDir, test::PulseServer& server,
                               AudioEngine& engine, int count) {
     SentenceFigures f;
@@ -488,6 +537,7 @@ SentenceFigures speakOnServer(const QString& dataDir, test::PulseServer& server,
         std::exit(1);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    StallWatch watch;
     for (int n = 0; n < count; ++n) {
         TimingView view(&engine);
         const Clock::time_point called = Clock::now();
@@ -501,6 +551,7 @@ SentenceFigures speakOnServer(const QString& dataDir, test::PulseServer& server,
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    f.longestStallMs = watch.longestMs();
     {
         const std::vector<float> cap = server.stopCapture();
         long nz = 0;
@@ -771,6 +822,14 @@ int main(int argc, char* argv[]) {
     std::printf("%-58s %8d of %d %16s  %s\n", "sentences heard whole and in order, busy",
                 server.load.whole, server.load.sentences, "all",
                 verdict(server.load.whole == server.load.sentences));
+    std::printf("%-58s %11.1f ms %16s\n", "longest a 1 ms timer thread woke late, idle",
+                server.idle.longestStallMs, "(report)");
+    std::printf("%-58s %11.1f ms %16s\n", "longest a 1 ms timer thread woke late, busy",
+                server.load.longestStallMs, "(report)");
+    for (const SentenceFigures* phase : {&server.idle, &server.load})
+        for (const std::string& hole : phase->holes)
+            std::printf("  silence inserted, %s: %s\n", phase == &server.idle ? "idle" : "busy",
+                        hole.c_str());
     std::vector<double> leads = server.idle.leads;
     leads.insert(leads.end(), server.load.leads.begin(), server.load.leads.end());
     const double leastLead = leads.empty() ? -1 : *std::min_element(leads.begin(), leads.end());
