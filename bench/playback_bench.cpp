@@ -92,6 +92,16 @@ const Word Words[] = {
 };
 constexpr int WordCount = int(std::size(Words));
 
+const std::vector<float>& wordLevels() {
+    static const std::vector<float> levels = [] {
+        std::vector<float> v;
+        for (const Word& w : Words)
+            v.push_back(w.level);
+        return v;
+    }();
+    return levels;
+}
+
 struct Shown {
     Clock::time_point at;
     std::int64_t clipStart = 0; // where the word's clip starts in the engine's queue
@@ -175,10 +185,7 @@ std::vector<WordFigures> measureEngine(const QString& dataDir, const QString& ca
                 ++zeros;
             continue;
         }
-        int nearest = 0;
-        for (int w = 1; w < WordCount; ++w)
-            if (std::fabs(left - Words[w].level) < std::fabs(left - Words[nearest].level))
-                nearest = w;
+        const int nearest = test::nearestLevel(left, wordLevels());
         if (nearest != current) {
             if (current >= 0 && nearest < WordCount)
                 figures[nearest].silenceBefore = double(zeros);
@@ -406,9 +413,7 @@ struct SentenceFigures {
 // Splits a capture of sentences (separated by silence) into its runs of levels, and
 // checks each sentence against the words.
 void judgeCapture(const std::vector<float>& left, SentenceFigures& f) {
-    std::vector<float> levels;
-    for (const Word& w : Words)
-        levels.push_back(w.level);
+    const std::vector<float>& levels = wordLevels();
     // Runs of one level, silence as -1; a few frames between two levels at a resampled
     // clip's edge count to the run before.
     struct Run {
@@ -417,14 +422,7 @@ void judgeCapture(const std::vector<float>& left, SentenceFigures& f) {
     };
     std::vector<Run> runs;
     for (float v : left) {
-        int clip = -1;
-        if (v != 0.0f) {
-            clip = 0;
-            for (int c = 1; c < WordCount; ++c)
-                if (std::fabs(v - levels[std::size_t(c)]) <
-                    std::fabs(v - levels[std::size_t(clip)]))
-                    clip = c;
-        }
+        const int clip = v == 0.0f ? -1 : test::nearestLevel(v, levels);
         if (runs.empty() || runs.back().clip != clip)
             runs.push_back({clip, 0});
         ++runs.back().frames;

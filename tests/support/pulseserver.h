@@ -166,6 +166,16 @@ struct Heard {
     long zerosInside = 0;
 };
 
+/// The index of the level in `levels` nearest to `value`.
+inline int nearestLevel(float value, const std::vector<float>& levels) {
+    int nearest = 0;
+    for (int c = 1; c < int(levels.size()); ++c)
+        if (std::fabs(value - levels[std::size_t(c)]) <
+            std::fabs(value - levels[std::size_t(nearest)]))
+            nearest = c;
+    return nearest;
+}
+
 /// Sorts every frame to the nearest of `levels` (index = clip); frames of silence before
 /// the first and after the last clip are left out. A resampled clip's edge can hold a
 /// few frames between two levels: runs shorter than `edge` frames count to the run
@@ -183,11 +193,7 @@ inline Heard analyse(const std::vector<float>& left, const std::vector<float>& l
             ++heard.zerosInside;
             continue;
         }
-        int nearest = 0;
-        for (int c = 1; c < int(levels.size()); ++c)
-            if (std::fabs(left[i] - levels[std::size_t(c)]) <
-                std::fabs(left[i] - levels[std::size_t(nearest)]))
-                nearest = c;
+        const int nearest = nearestLevel(left[i], levels);
         if (heard.runs.empty() || heard.runs.back().clip != nearest)
             heard.runs.push_back({nearest, 0});
         ++heard.runs.back().frames;
