@@ -60,14 +60,16 @@ inline std::vector<float> readLeftChannel(const QString& path) {
     return left;
 }
 
-/// parec recording a sink's monitor into a file. parec writes to the file itself: a pipe
-/// would hold it up whenever this process, busy speaking, is slow to read.
+/// parec recording a sink's monitor into a file, its messages into another beside it.
+/// parec writes to the file itself: a pipe would hold it up whenever this process, busy
+/// speaking, is slow to read.
 class MonitorCapture {
 public:
     bool start(const QString& monitor, const QString& path) {
         QFile::remove(path);
         m_path = path;
         m_parec.setStandardOutputFile(path);
+        m_parec.setStandardErrorFile(path + QStringLiteral(".log"));
         m_parec.start(QStringLiteral("parec"),
                       {QStringLiteral("--device=%1").arg(monitor), QStringLiteral("--raw"),
                        QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"),
