@@ -1,12 +1,12 @@
 #include "audioengine.h"
 
+#include "audiodevice.h"
 #include "soundresolver.h"
 
-#include <SDL.h>
+#include <SDL_audio.h>
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
-#include <dlfcn.h>
 #include <mutex>
 #include <vector>
 
@@ -20,28 +20,10 @@ using Clock = SoundQueue::Clock;
 constexpr int QueueMilliseconds = 500;
 // How often a sentence on a stalled device moves on.
 constexpr auto PacePeriod = std::chrono::milliseconds(20);
-
-using AlsaErrorHandler = void (*)(const char*, int, const char*, int, const char*, ...);
-
-void ignoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
-
-// libasound prints every failed probe of a sound card on stderr by itself, eight lines on
-// a machine without one. The engine says in one line what went wrong instead, so ALSA's
-// own report is turned off. SDL loads the same library; it stays loaded so the setting
-// lasts.
-void quietAlsa() {
-    static void* const library = [] {
-        void* handle = ::dlopen("libasound.so.2", RTLD_LAZY | RTLD_LOCAL);
-        if (handle) {
-            using SetHandler = int (*)(AlsaErrorHandler);
-            if (auto set =
-                    reinterpret_cast<SetHandler>(::dlsym(handle, "snd_lib_error_set_handler")))
-                set(&ignoreAlsaError);
-        }
-        return handle;
-    }();
-    (void)library;
-}
+// How long after the last frame of a sentence is due to be heard the device is told to
+// stop taking sound: what it still holds is dropped then, so the margin is wide. A
+// server's word on when the end is heard was seen to come up to 10 ms early.
+constexpr auto PauseMargin = std::chrono::milliseconds(150);
 
 DeviceFormat wantedFormat() {
     DeviceFormat format;
@@ -78,8 +60,8 @@ struct AudioEngine::Shared {
     bool speakerDone = false;
     bool active = false; ///< a sentence is being spoken
     Clock::time_point lastActive = Clock::now();
-    SDL_AudioDeviceID device = 0;
-    QString failure; ///< why the latest open failed
+    std::shared_ptr<AudioDevice> device; ///< the open device, if any
+    QString failure;                     ///< why the latest open failed
     FailureReport onFailure;
 
     // What the speaker is asked to do: a request number that changes with every speak or
@@ -108,8 +90,8 @@ struct AudioEngine::Shared {
     SoundQueue& newQueue(Clock::time_point now) {
         const std::size_t frames = std::max<std::size_t>(
             std::size_t(format.rate) * QueueMilliseconds / 1000, 8u * format.bufferFrames);
-        queue = std::make_unique<SoundQueue>(format.bytesPerFrame, format.rate, format.bufferFrames,
-                                             format.silence, frames, now);
+        queue = std::make_unique<SoundQueue>(format.bytesPerFrame, format.rate, format.silence,
+                                             frames, now);
         return *queue;
     }
 
@@ -118,15 +100,27 @@ struct AudioEngine::Shared {
     void ensureDevice(Clock::time_point now) {
         if (opening)
             return;
-        const bool lost = device != 0 && (queue->stalled() ||
-                                          SDL_GetAudioDeviceStatus(device) == SDL_AUDIO_STOPPED);
-        if (device != 0 && !lost)
+        if (device && !queue->stalled() && !device->lost())
             return;
         feeding = false;
         newQueue(now);
         openWanted = true;
         opening = true;
         command.notify_all();
+    }
+
+    /// What the device takes its sound from, on its own thread.
+    std::size_t take(std::uint8_t* out, std::size_t bytes, std::chrono::nanoseconds heardDelay,
+                     bool pad) {
+        std::lock_guard lock(mutex);
+        if (!feeding) {
+            if (pad)
+                std::memset(out, format.silence, bytes);
+            return 0;
+        }
+        const std::size_t given = queue->pull(out, bytes, Clock::now(), heardDelay, pad);
+        poke();
+        return given;
     }
 
     void deliver(const std::vector<PlayerEvent>& events) {
@@ -145,8 +139,11 @@ struct AudioEngine::Speech {
     QStringList paths;
     int next = 0;     ///< the clip to open next
     int reported = 0; ///< clips reported as heard
-    std::vector<bool> hasSound;
+    Clock::time_point startedAt;
     bool stallReported = false;
+    AudioDevice* playing = nullptr; ///< the device told to play for this sentence
+    /// When the device is to stop taking sound, once the sentence has been heard.
+    std::optional<Clock::time_point> pauseAt;
     ClipStream clip;
     bool streaming = false; ///< `clip` has frames not yet queued
     std::vector<std::uint8_t> chunk;
@@ -158,6 +155,7 @@ struct AudioEngine::Speech {
         chunk.clear();
         chunkOffset = 0;
     }
+    bool allQueued() const { return next >= paths.size() && !streaming; }
 };
 
 AudioEngine::AudioEngine(const QString& dataDir)
@@ -168,10 +166,6 @@ AudioEngine::AudioEngine(const QString& dataDir)
 }
 
 std::unique_ptr<AudioEngine> AudioEngine::create(const QString& dataDir, FailureReport onFailure) {
-    // SDL would otherwise turn Ctrl+C into an event nobody reads.
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Brumlis");
-    quietAlsa();
     std::unique_ptr<AudioEngine> engine(new AudioEngine(dataDir));
     Shared& s = *engine->m_shared;
     std::lock_guard lock(s.mutex);
@@ -189,7 +183,7 @@ std::unique_ptr<AudioEngine> AudioEngine::open(const QString& dataDir, QString* 
     Shared& s = *engine->m_shared;
     std::unique_lock lock(s.mutex);
     s.wake.wait_for(lock, FirstOpenWait, [&] { return s.everOpened; });
-    if (s.everOpened && s.device == 0) {
+    if (s.everOpened && !s.device) {
         if (error)
             *error = s.failure;
         lock.unlock();
@@ -209,8 +203,8 @@ AudioEngine::~AudioEngine() {
     s.quitWanted = true;
     s.command.notify_all();
     s.poke();
-    // A frozen sound server holds SDL's close for as long as it stays frozen: leave the
-    // thread to it rather than hold up the end of the program.
+    // A frozen sound server can hold a device's close for as long as it stays frozen:
+    // leave the thread to it rather than hold up the end of the program.
     s.done.wait_for(lock, CloseBound, [&] { return s.deviceDone && s.speakerDone; });
     const bool deviceDone = s.deviceDone, speakerDone = s.speakerDone;
     lock.unlock();
@@ -222,44 +216,44 @@ AudioEngine::~AudioEngine() {
 
 void AudioEngine::runDevice(std::shared_ptr<Shared> shared) {
     Shared& s = *shared;
-    bool subsystem = false;
     std::unique_lock lock(s.mutex);
     auto closeDevice = [&] {
-        const SDL_AudioDeviceID device = s.device;
-        s.device = 0;
+        std::shared_ptr<AudioDevice> device = std::move(s.device);
         s.feeding = false;
-        if (device != 0) {
+        if (device) {
             lock.unlock();
-            SDL_CloseAudioDevice(device);
+            device->close();
+            device.reset();
             lock.lock();
             s.poke();
         }
+    };
+    const AudioDevice::Source source = [&s](std::uint8_t* out, std::size_t bytes,
+                                            std::chrono::nanoseconds heardDelay, bool pad) {
+        return s.take(out, bytes, heardDelay, pad);
     };
     while (!s.quitWanted) {
         if (s.openWanted) {
             s.openWanted = false;
             closeDevice();
             lock.unlock();
+            // The sound server's own protocol where one answers, else SDL's drivers.
             QString failure;
-            SDL_AudioDeviceID device = 0;
-            if (!subsystem && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
-                failure = QStringLiteral("SDL_InitSubSystem: %1").arg(SDL_GetError());
-            else
-                subsystem = true;
-            if (subsystem) {
-                SDL_AudioSpec want{};
-                want.freq = s.format.rate;
-                want.format = s.format.sdlFormat;
-                want.channels = std::uint8_t(s.format.channels);
-                want.samples = std::uint16_t(s.format.bufferFrames);
-                want.callback = &AudioEngine::feed;
-                want.userdata = &s;
-                SDL_AudioSpec have{};
-                // No changes allowed: SDL converts, so the format never changes between
-                // one device and the next.
-                device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-                if (device == 0)
-                    failure = QStringLiteral("SDL_OpenAudioDevice: %1").arg(SDL_GetError());
+            std::shared_ptr<AudioDevice> device;
+            if (pulseWanted()) {
+                device = makePulseDevice(s.format, source);
+                if (!device->open(&failure))
+                    device.reset();
+            }
+            if (!device) {
+                device = makeSdlDevice(s.format, source);
+                QString sdlFailure;
+                if (device->open(&sdlFailure))
+                    failure.clear();
+                else {
+                    device.reset();
+                    failure = sdlFailure;
+                }
             }
             lock.lock();
             const bool first = !s.everOpened;
@@ -267,13 +261,11 @@ void AudioEngine::runDevice(std::shared_ptr<Shared> shared) {
             s.opening = false;
             s.failure = failure;
             s.device = device;
-            s.feeding = device != 0 && !s.openWanted;
+            s.feeding = device && !s.openWanted;
+            if (device && device->takesWhatThereIs())
+                s.queue->markStarted(Clock::now());
             s.poke();
-            if (device != 0) {
-                lock.unlock();
-                SDL_PauseAudioDevice(device, 0);
-                lock.lock();
-            } else if (first && s.onFailure) {
+            if (!device && first && s.onFailure) {
                 const FailureReport report = s.onFailure;
                 lock.unlock();
                 report(failure);
@@ -281,7 +273,7 @@ void AudioEngine::runDevice(std::shared_ptr<Shared> shared) {
             }
             continue;
         }
-        if (s.device != 0 && !s.active) {
+        if (s.device && s.device->closesWhenIdle() && !s.active) {
             const Clock::time_point idleAt = s.lastActive + IdleClose;
             if (Clock::now() >= idleAt) {
                 closeDevice();
@@ -294,28 +286,10 @@ void AudioEngine::runDevice(std::shared_ptr<Shared> shared) {
     }
     closeDevice();
     lock.unlock();
-    if (subsystem) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        // The last user of SDL lets go of everything it holds, hints included.
-        if (SDL_WasInit(0) == 0)
-            SDL_Quit();
-    }
-    // SDL keeps per-thread data (its error text) for threads it did not make until told.
-    SDL_TLSCleanup();
+    releaseSdl();
     lock.lock();
     s.deviceDone = true;
     s.done.notify_all();
-}
-
-void AudioEngine::feed(void* shared, std::uint8_t* out, int length) {
-    auto& s = *static_cast<Shared*>(shared);
-    std::lock_guard lock(s.mutex);
-    if (s.feeding) {
-        s.queue->pull(out, std::size_t(length), Clock::now());
-        s.poke();
-    } else {
-        std::memset(out, s.format.silence, std::size_t(length));
-    }
 }
 
 void AudioEngine::runSpeaker(std::shared_ptr<Shared> shared) {
@@ -326,26 +300,60 @@ void AudioEngine::runSpeaker(std::shared_ptr<Shared> shared) {
     Speech sp;
     std::vector<PlayerEvent> events;
     std::unique_lock lock(s.mutex);
+    // Runs `call` on the device without the lock, which the device's own thread takes.
+    const auto onDevice = [&](const std::shared_ptr<AudioDevice>& device, auto call) {
+        lock.unlock();
+        call(*device);
+        lock.lock();
+    };
     while (!s.quitWanted) {
         const std::uint64_t seen = s.changes;
         if (sp.request != s.request) {
             // A speak or a stop came: whatever was being spoken is over.
+            if (sp.playing && s.device.get() == sp.playing) {
+                // What the device still holds of it is dropped.
+                const std::shared_ptr<AudioDevice> device = s.device;
+                onDevice(device, [](AudioDevice& d) { d.pause(); });
+            }
             sp.end();
+            sp.playing = nullptr;
+            sp.pauseAt.reset();
             sp.request = s.request;
             if (s.speakWanted) {
                 sp.active = true;
                 sp.id = s.sentence;
                 sp.paths = s.paths;
                 sp.next = sp.reported = 0;
-                sp.hasSound.clear();
+                sp.startedAt = Clock::now();
                 sp.stallReported = false;
                 s.clipStarts.clear();
-                s.ensureDevice(Clock::now());
+                s.ensureDevice(sp.startedAt);
             }
+            continue;
         }
         const auto changed = [&] { return s.changes != seen || s.quitWanted; };
         if (!sp.active) {
-            s.wake.wait(lock, changed);
+            // Once the sentence has been heard, the device stops taking sound.
+            if (sp.pauseAt && Clock::now() >= *sp.pauseAt) {
+                sp.pauseAt.reset();
+                if (s.device && s.device.get() == sp.playing) {
+                    const std::shared_ptr<AudioDevice> device = s.device;
+                    onDevice(device, [](AudioDevice& d) { d.pause(); });
+                }
+                sp.playing = nullptr;
+                continue;
+            }
+            if (sp.pauseAt)
+                s.wake.wait_until(lock, *sp.pauseAt, changed);
+            else
+                s.wake.wait(lock, changed);
+            continue;
+        }
+        // A device that has come (or come back) for this sentence is told to play.
+        if (s.device && s.feeding && s.device.get() != sp.playing) {
+            const std::shared_ptr<AudioDevice> device = s.device;
+            sp.playing = device.get();
+            onDevice(device, [](AudioDevice& d) { d.play(); });
             continue;
         }
         // When to look again if nothing wakes the speaker sooner: the device's requests
@@ -353,8 +361,8 @@ void AudioEngine::runSpeaker(std::shared_ptr<Shared> shared) {
         Clock::time_point deadline = Clock::time_point::max();
         const auto sentenceOver = [&] { return s.quitWanted || sp.request != s.request; };
 
-        // No device, and none coming: heard at once, as without a sound card.
-        if (s.device == 0 && !s.opening && s.everOpened && !s.failure.isEmpty()) {
+        if (!s.device && !s.opening && s.everOpened && !s.failure.isEmpty()) {
+            // No device, and none coming: heard at once, as without a sound card.
             const Clock::time_point now = Clock::now();
             for (int k = sp.reported; k < sp.paths.size(); ++k)
                 events.push_back({PlayerEvent::Kind::ClipHeard, sp.id, k, now});
@@ -366,6 +374,7 @@ void AudioEngine::runSpeaker(std::shared_ptr<Shared> shared) {
             SoundQueue& q = *s.queue;
             // Open the clips in turn and queue as much of their sound as fits. Each clip
             // goes into the queue whole before the next one starts.
+            const std::int64_t queuedBefore = q.queuedEnd();
             while (!sentenceOver()) {
                 if (!sp.streaming) {
                     if (sp.next >= sp.paths.size())
@@ -377,7 +386,6 @@ void AudioEngine::runSpeaker(std::shared_ptr<Shared> shared) {
                         path.isEmpty() ? QByteArray() : s.resolver.resolve(path);
                     const bool opened = !file.isEmpty() && sp.clip.open(file, s.format);
                     lock.lock();
-                    sp.hasSound.push_back(opened);
                     sp.streaming = opened;
                     continue;
                 }
@@ -400,6 +408,13 @@ void AudioEngine::runSpeaker(std::shared_ptr<Shared> shared) {
             }
             if (sentenceOver())
                 continue;
+            if (q.queuedEnd() != queuedBefore && s.device && s.device.get() == sp.playing) {
+                // The device takes what has just been queued, where it can.
+                const std::shared_ptr<AudioDevice> device = s.device;
+                const bool last = sp.allQueued();
+                onDevice(device, [last](AudioDevice& d) { d.more(last); });
+                continue;
+            }
 
             const Clock::time_point now = Clock::now();
             if (q.checkStall(now)) {
@@ -412,28 +427,30 @@ void AudioEngine::runSpeaker(std::shared_ptr<Shared> shared) {
             } else {
                 deadline = std::min(deadline, q.stallDeadline());
             }
-            // A clip is about to be heard once the device's next piece reaches its first
-            // frame; a clip with sound also waits for a device that runs.
+            // A clip is reported once the device has taken its first frame, and so knows
+            // when it is heard; a clip without sound at the end of the sentence, once the
+            // device has taken everything.
+            const bool allTaken = sp.allQueued() && q.ahead() == 0;
+            const Clock::time_point end = std::max(q.endHeardAt(), sp.startedAt);
             while (sp.reported < int(s.clipStarts.size())) {
-                const int k = sp.reported;
-                const bool due = q.reachesNext(s.clipStarts[std::size_t(k)]) &&
-                                 (!sp.hasSound[std::size_t(k)] || q.started() || q.stalled());
-                if (!due)
+                const std::int64_t frame = s.clipStarts[std::size_t(sp.reported)];
+                std::optional<Clock::time_point> heard;
+                if (frame < q.taken())
+                    heard = q.heardAt(frame).value_or(now);
+                else if (allTaken)
+                    heard = end;
+                if (!heard)
                     break;
-                events.push_back({PlayerEvent::Kind::ClipHeard, sp.id, k, now});
+                events.push_back({PlayerEvent::Kind::ClipHeard, sp.id, sp.reported, *heard});
                 ++sp.reported;
             }
-            const bool allQueued = sp.next >= sp.paths.size() && !sp.streaming;
-            if (allQueued && sp.reported == sp.paths.size() && q.ahead() == 0) {
-                if (q.drained(now)) {
-                    events.push_back({PlayerEvent::Kind::AllHeard, sp.id, -1, now});
-                    sp.end();
-                    s.active = false;
-                    s.lastActive = now;
-                    s.command.notify_all(); // the idle timer starts now
-                } else {
-                    deadline = std::min(deadline, q.drainedAt());
-                }
+            if (allTaken && sp.reported == sp.paths.size()) {
+                events.push_back({PlayerEvent::Kind::AllHeard, sp.id, -1, end});
+                sp.end();
+                sp.pauseAt = end + PauseMargin;
+                s.active = false;
+                s.lastActive = end;
+                s.command.notify_all(); // the idle timer starts now
             }
         }
         if (!events.empty()) {
@@ -452,7 +469,7 @@ void AudioEngine::runSpeaker(std::shared_ptr<Shared> shared) {
     }
     sp.end();
     lock.unlock();
-    SDL_TLSCleanup();
+    releaseSdlThread();
     lock.lock();
     s.speakerDone = true;
     s.done.notify_all();
@@ -512,7 +529,12 @@ std::optional<SoundQueue::TimePoint> AudioEngine::handedOver(int clip) const {
 
 bool AudioEngine::deviceOpen() const {
     std::lock_guard lock(m_shared->mutex);
-    return m_shared->device != 0;
+    return m_shared->device != nullptr;
+}
+
+QString AudioEngine::deviceName() const {
+    std::lock_guard lock(m_shared->mutex);
+    return m_shared->device ? m_shared->device->name() : QString();
 }
 
 } // namespace brumlis

@@ -14,21 +14,23 @@
 
 namespace brumlis {
 
-/// Speaks recordings through an SDL audio device.
+/// Speaks recordings through the sound server (PulseAudio, or PipeWire through
+/// pipewire-pulse), or through SDL's drivers where there is none.
 ///
 /// A thread of the engine's own, the speaker, decodes and converts each clip a chunk at a
-/// time into a SoundQueue that the device's callback drains, keeping the queue as full as
-/// it goes, so a device that takes large or irregular pieces never runs dry between words.
-/// It reports a clip as about to be heard when the device's next piece reaches the clip's
-/// first frame, and the sentence as heard once the device has played out its last frame.
+/// time into a SoundQueue that the device drains on its own thread, keeping the queue as
+/// full as it goes, so a device that takes large or irregular pieces never runs dry between
+/// words. A clip is reported once the device has taken its first frame, with the time that
+/// frame is heard (what the server says, or an estimate for SDL's drivers), and the
+/// sentence once the device has taken its last frame, with the time that is heard.
 ///
 /// The device is opened, closed and reopened on another thread, so a sound server that is
 /// slow, frozen or gone never holds up anyone: every wait on it is bounded. A device that
 /// does not start, stops asking or disappears leaves the sentence going on silently at the
 /// pace of its clips; the next sentence opens the device again. Where no device can be
-/// opened at all, sentences are heard at once, as on a machine without sound. After
-/// `IdleClose` without speaking the device is closed, so an idle program and its sound
-/// server both sleep.
+/// opened at all, sentences are heard at once, as on a machine without sound. Between
+/// sentences the server's stream is corked; an SDL device is closed after `IdleClose`
+/// without speaking. Either way an idle program and its sound server both sleep.
 class AudioEngine final : public SoundPlayer {
 public:
     static constexpr int WantedRate = 48000;
@@ -46,8 +48,8 @@ public:
     /// Called once, on the engine's thread, when the first device cannot be opened.
     using FailureReport = std::function<void(const QString& reason)>;
 
-    /// Starts opening the default output device (honouring SDL_AUDIODRIVER and friends)
-    /// and returns at once: a sentence spoken meanwhile waits for the device on the
+    /// Starts opening the default output (honouring PULSE_SERVER, SDL_AUDIODRIVER and
+    /// friends) and returns at once: a sentence spoken meanwhile waits for the device on the
     /// engine's threads.
     static std::unique_ptr<AudioEngine> create(const QString& dataDir,
                                                FailureReport onFailure = {});
@@ -75,15 +77,16 @@ public:
     /// When the device took the first frame of clip `clip` of the sentence now or last
     /// spoken (empty until it has).
     std::optional<SoundQueue::TimePoint> handedOver(int clip) const;
-    /// True while an SDL device is open.
+    /// True while a device is open.
     bool deviceOpen() const;
+    /// What the open device is ("PulseAudio", "SDL pipewire"); empty without one.
+    QString deviceName() const;
 
 private:
     struct Shared;
     struct Speech;
 
     explicit AudioEngine(const QString& dataDir);
-    static void feed(void* shared, std::uint8_t* out, int length);
     /// The device thread: opens, closes and reopens the device.
     static void runDevice(std::shared_ptr<Shared> shared);
     /// The speaker thread: queues the sentence's sound and reports how far it got.

@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 
 namespace brumlis {
@@ -18,6 +19,8 @@ void ClipStream::close() {
     m_ended = false;
     m_inputFrames = m_outputFrames = m_outputDelivered = 0;
     m_padding = MaxPaddingChunks;
+    m_held.clear();
+    m_heldStart = 0;
 }
 
 bool ClipStream::open(const QByteArray& path, const DeviceFormat& device) {
@@ -39,7 +42,41 @@ bool ClipStream::open(const QByteArray& path, const DeviceFormat& device) {
     m_inputRate = m_decoder.sampleRate();
     m_outputRate = device.rate;
     m_frameBytes = device.bytesPerFrame;
+    m_fadeFrames = std::max(1, int(std::lround(FadeSeconds * m_inputRate)));
     return true;
+}
+
+namespace {
+
+// The gain `offset` frames into a fade of `length` frames: from nearly nothing to nearly
+// full along half a cosine, never quite either, so a faded clip is never exactly silent.
+float fadeGain(std::int64_t offset, std::int64_t length) {
+    return float(0.5 - 0.5 * std::cos(M_PI * (double(offset) + 0.5) / double(length)));
+}
+
+} // namespace
+
+int ClipStream::putHeld(std::int64_t frames, std::int64_t total) {
+    const int channels = m_decoder.channels();
+    // Until the clip's length is known, it is at least two fades long (see next()).
+    const std::int64_t fade =
+        total > 0 ? std::max<std::int64_t>(1, std::min<std::int64_t>(m_fadeFrames, total / 2))
+                  : m_fadeFrames;
+    for (std::int64_t i = 0; i < frames; ++i) {
+        const std::int64_t at = m_heldStart + i;
+        float gain = 1.0f;
+        if (at < fade)
+            gain *= fadeGain(at, fade);
+        if (total > 0 && total - 1 - at < fade)
+            gain *= fadeGain(total - 1 - at, fade);
+        if (gain != 1.0f)
+            for (int c = 0; c < channels; ++c)
+                m_held[std::size_t(i * channels + c)] *= gain;
+    }
+    const int status = SDL_AudioStreamPut(m_stream, m_held.data(), bytesOf(frames));
+    m_held.erase(m_held.begin(), m_held.begin() + std::ptrdiff_t(frames * channels));
+    m_heldStart += frames;
+    return status;
 }
 
 bool ClipStream::next(std::vector<std::uint8_t>& out) {
@@ -64,11 +101,23 @@ bool ClipStream::next(std::vector<std::uint8_t>& out) {
         if (!m_ended) {
             const std::int64_t frames = m_decoder.read(m_input.data(), m_chunkFrames);
             m_inputFrames += frames;
+            const int channels = m_decoder.channels();
             if (frames > 0) {
-                status = SDL_AudioStreamPut(m_stream, m_input.data(), bytesOf(frames));
+                m_held.insert(m_held.end(), m_input.begin(),
+                              m_input.begin() + std::ptrdiff_t(frames * channels));
+                // The last fade's worth is held back, as it may be the clip's end; and
+                // nothing goes before two fades are known, as a shorter clip fades in over
+                // less. What goes is whole chunks, which the resampler takes whole.
+                const std::int64_t held = std::int64_t(m_held.size()) / channels;
+                if (m_inputFrames >= 2 * std::int64_t(m_fadeFrames))
+                    for (std::int64_t n = held; n - m_fadeFrames >= m_chunkFrames && status == 0;
+                         n -= m_chunkFrames)
+                        status = putHeld(m_chunkFrames, 0);
             } else {
                 m_ended = true;
                 m_outputFrames = (m_inputFrames * m_outputRate + m_inputRate - 1) / m_inputRate;
+                if (!m_held.empty())
+                    status = putHeld(std::int64_t(m_held.size()) / channels, m_inputFrames);
             }
         }
         if (m_ended) {

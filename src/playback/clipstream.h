@@ -22,11 +22,16 @@ struct DeviceFormat {
 
 /// One recording decoded and converted to a device's format, a chunk at a time, so that
 /// a long file never sits in memory whole.
+///
+/// The first and last `FadeSeconds` of every clip are faded in and out (a raised cosine),
+/// so that two clips that meet at different levels do not click, however they were cut;
+/// no frame is added. A clip shorter than two fades is faded over half its length each way.
 class ClipStream {
 public:
     /// Input frames decoded per step, about.
     static constexpr int ChunkFrames = 1024;
     static constexpr int MaxChunkFrames = 8192;
+    static constexpr double FadeSeconds = 0.0025;
 
     ClipStream() = default;
     ~ClipStream();
@@ -48,10 +53,17 @@ private:
     static constexpr int MaxPaddingChunks = 8;
 
     int bytesOf(std::int64_t frames) const;
+    /// Hands the first `frames` held frames to the converter, faded as their place in the
+    /// clip asks; `total` is the clip's length once known (else 0).
+    int putHeld(std::int64_t frames, std::int64_t total);
 
     ClipDecoder m_decoder;
     _SDL_AudioStream* m_stream = nullptr;
     std::vector<float> m_input;
+    /// Decoded frames not yet converted: the last of them may turn out to be the clip's end.
+    std::vector<float> m_held;
+    std::int64_t m_heldStart = 0; ///< the clip's frame at m_held's start
+    int m_fadeFrames = 1;         ///< at the clip's own rate
     int m_inputRate = 0;
     int m_outputRate = 0;
     int m_frameBytes = 0;

@@ -12,17 +12,16 @@ constexpr std::size_t RememberedStarts = 64;
 
 } // namespace
 
-SoundQueue::SoundQueue(int bytesPerFrame, int rate, int requestFrames, std::uint8_t silence,
+SoundQueue::SoundQueue(int bytesPerFrame, int rate, std::uint8_t silence,
                        std::size_t capacityFrames, TimePoint openedAt)
     : m_bytesPerFrame(bytesPerFrame)
     , m_rate(rate)
-    , m_requestFrames(requestFrames)
     , m_silence(silence)
     , m_openedAt(openedAt)
     , m_ring(capacityFrames * std::size_t(bytesPerFrame)) {}
 
 std::int64_t SoundQueue::beginClip() {
-    m_starts.push_back({m_queuedEnd, std::nullopt});
+    m_starts.push_back({m_queuedEnd, std::nullopt, std::nullopt});
     if (m_starts.size() > RememberedStarts)
         m_starts.pop_front();
     return m_queuedEnd;
@@ -46,45 +45,28 @@ std::size_t SoundQueue::push(const std::uint8_t* data, std::size_t bytes) {
     return run;
 }
 
-bool SoundQueue::reachesNext(std::int64_t frame) const {
-    // Nothing queued from `frame` on: a clip without sound starts when the one before ends.
-    if (frame < m_taken || (frame == m_taken && m_queuedEnd == m_taken))
-        return true;
-    if (m_stalled || !started())
-        return false;
-    // Pieces are taken as large as the largest so far: a device that takes irregular
-    // pieces may then reach the frame a piece later, never earlier.
-    return frame - m_taken < std::max(m_largestPiece, m_requestFrames);
+std::optional<SoundQueue::TimePoint> SoundQueue::heardAt(std::int64_t frame) const {
+    for (const ClipStart& s : m_starts)
+        if (s.frame == frame)
+            return s.heardAt;
+    return std::nullopt;
 }
 
 std::optional<SoundQueue::TimePoint> SoundQueue::startedAt(std::int64_t frame) const {
     for (const ClipStart& s : m_starts)
         if (s.frame == frame)
-            return s.at;
+            return s.handedAt;
     return std::nullopt;
 }
 
-SoundQueue::Clock::duration SoundQueue::latency() const {
-    if (m_stalled)
-        return {};
-    // The piece that held the last frame is played while the device asks for the next.
-    const int piece = std::max(m_largestPiece, m_requestFrames);
-    return std::chrono::nanoseconds(std::int64_t(2) * piece * 1'000'000'000 / m_rate);
-}
-
-bool SoundQueue::drained(TimePoint now) const {
-    return m_taken == m_queuedEnd && (!m_tookAny || now - m_lastTakenAt >= latency());
-}
-
-SoundQueue::TimePoint SoundQueue::drainedAt() const {
-    return m_tookAny ? m_lastTakenAt + latency() : TimePoint::min();
+SoundQueue::Clock::duration SoundQueue::durationOf(std::int64_t frames) const {
+    return std::chrono::nanoseconds(frames * 1'000'000'000 / m_rate);
 }
 
 void SoundQueue::clear() {
     m_head = (m_head + m_filled) % m_ring.size();
     m_filled = 0;
     m_queuedEnd = m_taken;
-    m_tookAny = false;
 }
 
 bool SoundQueue::checkStall(TimePoint now) {
@@ -111,14 +93,17 @@ void SoundQueue::advance(TimePoint now) {
         std::chrono::duration_cast<std::chrono::nanoseconds>(now - m_advancedTo).count();
     const std::int64_t due = elapsedNs * m_rate / 1'000'000'000;
     const std::int64_t n = std::min(due, ahead());
+    // Played into nothing: the first of it was "heard" where the pace had got to.
+    const TimePoint heard = m_advancedTo;
     if (n < due)
         m_advancedTo = now; // the queue ran out: time without sound is not owed later
     else
-        m_advancedTo += std::chrono::nanoseconds(n * 1'000'000'000 / m_rate);
-    take(nullptr, n, now);
+        m_advancedTo += durationOf(n);
+    take(nullptr, n, now, heard);
 }
 
-void SoundQueue::pull(std::uint8_t* out, std::size_t bytes, TimePoint now) {
+std::size_t SoundQueue::pull(std::uint8_t* out, std::size_t bytes, TimePoint now,
+                             Clock::duration heardDelay, bool pad) {
     const std::int64_t frames = std::int64_t(bytes) / m_bytesPerFrame;
     const auto halfPiece = std::chrono::nanoseconds(frames * 500'000'000 / m_rate);
     if (m_pulls > 0 && now - m_lastPull >= halfPiece && m_pacedPulls < PacedPulls)
@@ -129,13 +114,15 @@ void SoundQueue::pull(std::uint8_t* out, std::size_t bytes, TimePoint now) {
     std::int64_t n = 0;
     if (!m_stalled) {
         n = std::min(frames, ahead());
-        take(out, n, now);
+        take(out, n, now, now + heardDelay);
     }
     const std::size_t done = std::size_t(n) * std::size_t(m_bytesPerFrame);
-    std::memset(out + done, m_silence, bytes - done);
+    if (pad)
+        std::memset(out + done, m_silence, bytes - done);
+    return done;
 }
 
-void SoundQueue::take(std::uint8_t* out, std::int64_t frames, TimePoint now) {
+void SoundQueue::take(std::uint8_t* out, std::int64_t frames, TimePoint now, TimePoint heard) {
     if (frames <= 0)
         return;
     std::size_t want = std::size_t(frames) * std::size_t(m_bytesPerFrame);
@@ -150,12 +137,14 @@ void SoundQueue::take(std::uint8_t* out, std::int64_t frames, TimePoint now) {
         want -= run;
     }
     const std::int64_t end = m_taken + frames;
-    for (ClipStart& s : m_starts)
-        if (!s.at && s.frame < end)
-            s.at = now;
+    for (ClipStart& s : m_starts) {
+        if (!s.handedAt && s.frame < end) {
+            s.handedAt = now;
+            s.heardAt = heard + durationOf(std::max<std::int64_t>(0, s.frame - m_taken));
+        }
+    }
     m_taken = end;
-    m_lastTakenAt = now;
-    m_tookAny = true;
+    m_endHeard = heard + durationOf(frames);
 }
 
 } // namespace brumlis

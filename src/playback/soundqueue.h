@@ -9,11 +9,12 @@
 namespace brumlis {
 
 /// The sound queued ahead of an audio device, and what is known about how the device
-/// takes it.
+/// takes it and when what it took is heard.
 ///
-/// Knows nothing of SDL: the device's callback calls `pull`, the speaking side pushes
-/// clips and asks when each one starts. Every call that depends on time is given the time,
-/// so the bookkeeping can be driven by any pattern of requests, real or made up.
+/// Knows nothing of any sound library: the device's thread calls `pull`, the speaking
+/// side pushes clips and asks when each one is heard. Every call that depends on time is
+/// given the time, so the bookkeeping can be driven by any pattern of requests, real or
+/// made up.
 ///
 /// Positions count frames of recordings queued since the queue was made; silence the
 /// device is given when nothing is queued does not count.
@@ -36,10 +37,8 @@ public:
     /// started.
     static constexpr int StartPulls = PacedPulls + 1;
 
-    /// `requestFrames` is the piece size the device was asked to take; the pieces it
-    /// really takes may be larger, and are measured as they come.
-    SoundQueue(int bytesPerFrame, int rate, int requestFrames, std::uint8_t silence,
-               std::size_t capacityFrames, TimePoint openedAt);
+    SoundQueue(int bytesPerFrame, int rate, std::uint8_t silence, std::size_t capacityFrames,
+               TimePoint openedAt);
 
     // --- the speaking side
 
@@ -52,18 +51,14 @@ public:
     std::int64_t ahead() const { return m_queuedEnd - m_taken; }
     bool full() const { return m_filled + std::size_t(m_bytesPerFrame) > m_ring.size(); }
 
-    /// True once the device's next piece will reach `frame` (or it already has): the
-    /// moment to show the word whose clip starts there, and only then to queue the clip,
-    /// so the word is on screen before its first frame can go out. That leaves the time
-    /// of one piece to queue it before the device needs it. Never before the device has
-    /// started, as the time of its next request is anyone's guess until then.
-    bool reachesNext(std::int64_t frame) const;
+    /// When `frame` is heard, once the device has taken it: the time of the request that
+    /// took it, plus what the device said was still to be heard before that request's
+    /// first frame, plus the frame's place in the request.
+    std::optional<TimePoint> heardAt(std::int64_t frame) const;
     /// When the frame a clip started at was handed to the device (or given up on).
     std::optional<TimePoint> startedAt(std::int64_t frame) const;
-    /// Everything queued has been taken and the device has had time to play it out.
-    bool drained(TimePoint now) const;
-    /// When drained() will hold if nothing more is queued.
-    TimePoint drainedAt() const;
+    /// When everything taken so far has been heard to its end.
+    TimePoint endHeardAt() const { return m_endHeard; }
     /// Drops everything not yet taken.
     void clear();
 
@@ -78,8 +73,19 @@ public:
 
     // --- the device side
 
-    /// Fills `out` with `bytes` of queued sound, silence for whatever is missing.
-    void pull(std::uint8_t* out, std::size_t bytes, TimePoint now);
+    /// Hands over up to `bytes` of queued sound at `now`; the first of it will be heard
+    /// `heardDelay` later. With `pad`, `out` is filled to `bytes` with silence for whatever
+    /// is missing (a device that must be given a whole piece); without, only what is
+    /// queued is given. Returns the bytes of queued sound given.
+    std::size_t pull(std::uint8_t* out, std::size_t bytes, TimePoint now,
+                     Clock::duration heardDelay = {}, bool pad = true);
+    /// The device takes sound as soon as it runs, without a first burst to wait out; it is
+    /// ready at `now`, and counts as stalled once it has asked for nothing for StallLimit.
+    void markStarted(TimePoint now) {
+        m_startsAtOnce = true;
+        if (m_pulls == 0)
+            m_lastPull = now;
+    }
 
     // --- figures
     std::int64_t queuedEnd() const { return m_queuedEnd; }
@@ -91,18 +97,19 @@ public:
     /// twice at least half a piece's time after the request before.
     /// A device that keeps asking faster than that (a file written as fast as it goes)
     /// runs as well.
-    bool started() const { return m_pacedPulls >= PacedPulls || m_pulls >= BurstPulls; }
+    bool started() const {
+        return m_startsAtOnce || m_pacedPulls >= PacedPulls || m_pulls >= BurstPulls;
+    }
     TimePoint lastPull() const { return m_lastPull; }
 
 private:
-    /// Moves `frames` from the front of the ring to `out` (or nowhere), noting clip starts.
-    void take(std::uint8_t* out, std::int64_t frames, TimePoint now);
-    /// The device's own latency: what it still has to play after it took a frame.
-    Clock::duration latency() const;
+    /// Moves `frames` from the front of the ring to `out` (or nowhere), noting clip starts;
+    /// the first of them is heard at `heard`.
+    void take(std::uint8_t* out, std::int64_t frames, TimePoint now, TimePoint heard);
+    Clock::duration durationOf(std::int64_t frames) const;
 
     int m_bytesPerFrame;
     int m_rate;
-    int m_requestFrames;
     std::uint8_t m_silence;
     TimePoint m_openedAt;
 
@@ -114,17 +121,18 @@ private:
 
     std::int64_t m_pulls = 0;
     int m_pacedPulls = 0;
+    bool m_startsAtOnce = false;
     int m_largestPiece = 0;
     TimePoint m_lastPull;
-    TimePoint m_lastTakenAt; ///< when the last queued frame so far was taken
-    bool m_tookAny = false;
+    TimePoint m_endHeard;
 
     bool m_stalled = false;
     TimePoint m_advancedTo;
 
     struct ClipStart {
         std::int64_t frame;
-        std::optional<TimePoint> at;
+        std::optional<TimePoint> handedAt;
+        std::optional<TimePoint> heardAt;
     };
     std::deque<ClipStart> m_starts; ///< the latest clips, oldest first
 };

