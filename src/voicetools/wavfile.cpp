@@ -69,7 +69,8 @@ QString systemError(int error) {
 
 } // namespace
 
-QByteArray encodeWav(const std::vector<std::int16_t>& samples, int rate, int channels) {
+QByteArray encodeWav(const std::vector<std::int16_t>& samples, int rate, int channels,
+                     const char* software) {
     if (channels < 1 || rate < 1)
         return {};
     SF_VIRTUAL_IO io{memoryLength, memorySeek, memoryRead, memoryWrite, memoryTell};
@@ -81,11 +82,45 @@ QByteArray encodeWav(const std::vector<std::int16_t>& samples, int rate, int cha
     SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &memory);
     if (!file)
         return {};
+    // Set before the first frame, so the field goes into the header ahead of the sound.
+    if (software && sf_set_string(file, SF_STR_SOFTWARE, software) != 0) {
+        sf_close(file);
+        return {};
+    }
     const sf_count_t frames = sf_count_t(samples.size()) / channels;
     const bool written = sf_writef_short(file, samples.data(), frames) == frames;
     if (sf_close(file) != 0 || !written)
         return {};
     return memory.bytes;
+}
+
+QByteArray recordingSoftware(const QByteArray& path) {
+    struct stat st;
+    if (path.isEmpty() || ::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return {};
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return {};
+    }
+    // The descriptor stays ours whether libsndfile opens it or not, so it is closed once.
+    SF_INFO info{};
+    QByteArray result;
+    if (SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE)) {
+        if (const char* software = sf_get_string(file, SF_STR_SOFTWARE))
+            result = software;
+        sf_close(file);
+    }
+    ::close(fd);
+    return result;
+}
+
+bool isMadeByVoice(const QByteArray& path) {
+    const QByteArray software = recordingSoftware(path);
+    constexpr qsizetype n = sizeof(VoiceSoftware) - 1;
+    return software.startsWith(VoiceSoftware) && (software.size() == n || software[n] == ' ');
 }
 
 std::vector<std::int16_t> toPcm16(const std::vector<float>& samples) {
