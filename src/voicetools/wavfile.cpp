@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <type_traits>
 #include <unistd.h>
 
 namespace brumlis {
@@ -67,10 +68,9 @@ QString systemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-} // namespace
-
-QByteArray encodeWav(const std::vector<std::int16_t>& samples, int rate, int channels,
-                     const char* software) {
+template <class Sample>
+QByteArray encode(const std::vector<Sample>& samples, int rate, int channels, int format,
+                  const char* software) {
     if (channels < 1 || rate < 1)
         return {};
     SF_VIRTUAL_IO io{memoryLength, memorySeek, memoryRead, memoryWrite, memoryTell};
@@ -78,7 +78,7 @@ QByteArray encodeWav(const std::vector<std::int16_t>& samples, int rate, int cha
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    info.format = SF_FORMAT_WAV | format;
     SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &memory);
     if (!file)
         return {};
@@ -88,33 +88,52 @@ QByteArray encodeWav(const std::vector<std::int16_t>& samples, int rate, int cha
         return {};
     }
     const sf_count_t frames = sf_count_t(samples.size()) / channels;
-    const bool written = sf_writef_short(file, samples.data(), frames) == frames;
-    if (sf_close(file) != 0 || !written)
+    sf_count_t written = 0;
+    if constexpr (std::is_same_v<Sample, float>)
+        written = sf_writef_float(file, samples.data(), frames);
+    else
+        written = sf_writef_short(file, samples.data(), frames);
+    if (sf_close(file) != 0 || written != frames)
         return {};
     return memory.bytes;
 }
 
-QByteArray recordingSoftware(const QByteArray& path) {
+} // namespace
+
+QByteArray encodeWav(const std::vector<std::int16_t>& samples, int rate, int channels,
+                     const char* software) {
+    return encode(samples, rate, channels, SF_FORMAT_PCM_16, software);
+}
+
+QByteArray encodeFloatWav(const std::vector<float>& samples, int rate, const char* software) {
+    return encode(samples, rate, 1, SF_FORMAT_FLOAT, software);
+}
+
+std::optional<SoundFileInfo> soundFileInfo(const QByteArray& path) {
     struct stat st;
     if (path.isEmpty() || ::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return {};
+        return std::nullopt;
     const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
-        return {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return {};
-    }
+        return std::nullopt;
     // The descriptor stays ours whether libsndfile opens it or not, so it is closed once.
+    std::optional<SoundFileInfo> result;
     SF_INFO info{};
-    QByteArray result;
-    if (SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE)) {
-        if (const char* software = sf_get_string(file, SF_STR_SOFTWARE))
-            result = software;
-        sf_close(file);
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        if (SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE)) {
+            result = SoundFileInfo{info.samplerate, info.channels, info.frames, {}};
+            if (const char* software = sf_get_string(file, SF_STR_SOFTWARE))
+                result->software = software;
+            sf_close(file);
+        }
     }
     ::close(fd);
     return result;
+}
+
+QByteArray recordingSoftware(const QByteArray& path) {
+    const std::optional<SoundFileInfo> info = soundFileInfo(path);
+    return info ? info->software : QByteArray();
 }
 
 bool isMadeByVoice(const QByteArray& path) {

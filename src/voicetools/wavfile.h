@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace brumlis {
@@ -19,8 +20,22 @@ inline constexpr char StudioSoftware[] = "brumlis-studio";
 QByteArray encodeWav(const std::vector<std::int16_t>& samples, int rate, int channels,
                      const char* software = nullptr);
 
-/// The software field of the recording at `path` (file-system bytes); empty when it has
-/// none or is not a regular file libsndfile can open. Never blocks on a FIFO or device.
+/// A mono 32-bit float WAV file holding `samples` exactly, as a raw take is kept.
+QByteArray encodeFloatWav(const std::vector<float>& samples, int rate, const char* software);
+
+/// What a sound file's header says.
+struct SoundFileInfo {
+    int rate = 0;
+    int channels = 0;
+    std::int64_t frames = 0;
+    QByteArray software; ///< the software field; empty when there is none
+};
+
+/// The header of the sound file at `path` (file-system bytes); nothing when it is not a
+/// regular file libsndfile can open. Never blocks on a FIFO or device.
+std::optional<SoundFileInfo> soundFileInfo(const QByteArray& path);
+
+/// The software field of the recording at `path`; empty when it has none or cannot be read.
 QByteArray recordingSoftware(const QByteArray& path);
 
 /// True when the recording at `path` was made by `voice`.
