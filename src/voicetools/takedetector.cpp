@@ -106,10 +106,13 @@ void TakeDetector::closeWindow(Events& events) {
         m_voiceAt = std::max<std::int64_t>(0, std::int64_t(m_take.size()) -
                                                   std::int64_t(loudRun * m_window));
     m_quietWindows = power < m_stopPower ? m_quietWindows + 1 : 0;
-    if (m_voiceAt >= 0 && m_quietWindows >= m_endSilenceWindows)
+    if (m_voiceAt >= 0 && m_quietWindows >= m_endSilenceWindows) {
         events.ended.push_back(endTake(End::Silence));
-    else if (m_take.size() >= m_maxSamples)
+        events.started = false;
+    } else if (m_take.size() >= m_maxSamples) {
         events.ended.push_back(endTake(End::Limit));
+        events.started = false;
+    }
 }
 
 TakeDetector::Events TakeDetector::feed(const float* samples, std::size_t count) {

@@ -53,11 +53,12 @@ public:
         End endedBy = End::Key;
     };
 
-    /// What one call of feed() did. A piece longer than a take can both end one and start
-    /// the next.
+    /// What one call of feed() did, in this order: takes that ended in the piece, then
+    /// whether a take began in it that still runs at its end. A piece longer than a take
+    /// can do both.
     struct Events {
-        bool started = false;
         std::vector<Take> ended;
+        bool started = false;
     };
 
     explicit TakeDetector(TakeSettings settings = {});

@@ -1,0 +1,170 @@
+// The studio window's flow, driven from the keyboard and by its buttons' object names, with
+// a sound server in memory.
+#include "fakesoundserver.h"
+#include "studiofixture.h"
+
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace brumlis {
+namespace {
+
+using test::child;
+using test::column;
+using test::labelText;
+
+class StudioWindowTest : public ::testing::Test {
+protected:
+    void open(test::FakeSoundServer::Opening opening = test::FakeSoundServer::Opening::Ready,
+              QList<InputSource> inputs = {{"mic", QStringLiteral("Mikrofon"), false}}) {
+        auto server = std::make_unique<test::FakeSoundServer>(opening, inputs);
+        fake = server.get();
+        auto questions = std::make_unique<test::AnsweringQuestions>();
+        answers = questions.get();
+        window = std::make_unique<StudioWindow>(std::move(server), folder.dir.path(),
+                                                std::move(questions));
+        QSignalSpy read(window.get(), &StudioWindow::folderRead);
+        window->show();
+        ASSERT_TRUE(read.wait(10000));
+        list = child<QTreeWidget>(window.get(), "wordList");
+    }
+    QString current() const { return labelText(window.get(), "currentWord"); }
+    void press(Qt::Key key) { QTest::keyClick(window.get(), key); }
+
+    test::StudioFolder folder;
+    test::FakeSoundServer* fake = nullptr;
+    test::AnsweringQuestions* answers = nullptr;
+    std::unique_ptr<StudioWindow> window;
+    QTreeWidget* list = nullptr;
+};
+
+const QStringList Phrases = {"tycker att", "är",     "är ett",  "är en",
+                             "har",        "har en", "har ett", "som"};
+
+// Missing first, then not playable, loose names, voice's, and the recorded last; list order
+// within each.
+TEST_F(StudioWindowTest, OffersTheWordsMostInNeedFirst) {
+    folder.lists();
+    folder.recording(QStringLiteral("Kalle.wav"));
+    folder.recording(QStringLiteral("lisa.wav"));
+    folder.recording(QStringLiteral("Nils.wav"), -20.0, VoiceSoftware);
+    for (const QString& phrase : Phrases)
+        folder.recording(QString(phrase).replace(u' ', u'_') + QStringLiteral(".wav"), -20.0,
+                         VoiceSoftware);
+    folder.dir.write(QStringLiteral("sound/bord.wav"), "RIFF, not really");
+    open();
+
+    const QStringList missing = {"Olle", "glad",     "glatt",    "röd", "apa",
+                                 "bil",  "springer", "sprungit", "på",  "hemma"};
+    const QStringList expected =
+        missing + QStringList{"bord", "Lisa"} + Phrases + QStringList{"Nils", "Kalle"};
+    EXPECT_EQ(column(list, 0).join(u'|').toStdString(), expected.join(u'|').toStdString());
+    const QStringList states = column(list, 1);
+    EXPECT_EQ(states.first(), QStringLiteral("saknas"));
+    EXPECT_EQ(states[missing.size()], QStringLiteral("kan inte spelas"));
+    EXPECT_EQ(states[missing.size() + 1], QStringLiteral("bara med löst namn"));
+    EXPECT_EQ(states[states.size() - 2], QStringLiteral("gjord av voice"));
+    EXPECT_EQ(states.last(), QStringLiteral("inspelad"));
+    EXPECT_EQ(labelText(window.get(), "progressLabel"),
+              QStringLiteral("1 av %1 inspelade").arg(expected.size()));
+    EXPECT_EQ(current(), QStringLiteral("Olle"));
+    EXPECT_EQ(labelText(window.get(), "previousWord"), QString());
+    EXPECT_EQ(labelText(window.get(), "nextWord"), QStringLiteral("glad →"));
+    EXPECT_TRUE(labelText(window.get(), "exampleSentence").contains(QStringLiteral("Olle")));
+}
+
+// Skip, back, a take, keep: each key moves through the words in the order shown, and
+// keep saves the take under the word's name first.
+TEST_F(StudioWindowTest, SkipBackAndKeepWalkTheWordsFromTheKeyboard) {
+    folder.lists();
+    open();
+    const QStringList order = column(list, 0);
+    const auto at = [&](int i) { return order[i]; };
+    ASSERT_EQ(current(), at(0));
+    // The keys work wherever the focus is, the word list included.
+    list->setFocus();
+
+    press(Qt::Key_S);
+    EXPECT_EQ(current(), at(1));
+    EXPECT_EQ(labelText(window.get(), "previousWord"), QStringLiteral("← %1").arg(at(0)));
+    EXPECT_EQ(labelText(window.get(), "nextWord"), QStringLiteral("%1 →").arg(at(2)));
+    EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("saknas, överhoppad"));
+    press(Qt::Key_Backspace);
+    EXPECT_EQ(current(), at(0));
+    EXPECT_FALSE(child<QPushButton>(window.get(), "backButton")->isEnabled());
+    child<QPushButton>(window.get(), "skipButton")->click();
+    EXPECT_EQ(current(), at(1));
+    EXPECT_EQ(list->currentItem()->text(0), at(1));
+    EXPECT_FALSE(child<QPushButton>(window.get(), "keepButton")->isEnabled()) << "no take yet";
+
+    // A take started by the key and ended by the silence after the word, trimmed and shown.
+    QSignalSpy shown(window.get(), &StudioWindow::takeShown);
+    press(Qt::Key_Space);
+    ASSERT_TRUE(window->recorder().isRecording());
+    fake->feed(test::makeWord({}, SoundServer::CaptureRate).samples);
+    ASSERT_TRUE(shown.wait(10000));
+    EXPECT_FALSE(window->recorder().isRecording());
+    EXPECT_EQ(window->takes().size(), 1u);
+    EXPECT_EQ(fake->played.size(), 1u) << "a take is played back after it is made";
+
+    QSignalSpy saved(window.get(), &StudioWindow::saved);
+    press(Qt::Key_Return);
+    EXPECT_EQ(current(), at(2)) << "keep goes on to the next word at once";
+    ASSERT_TRUE(saved.wait(10000));
+    const QString soundPath = saved.front()[0].toString();
+    EXPECT_EQ(soundPath, window->queue().entries()[1].word.soundPath);
+    EXPECT_TRUE(saved.front()[1].toBool());
+    EXPECT_TRUE(QFile::exists(folder.dir.filePath(soundPath)));
+    EXPECT_EQ(list->topLevelItem(1)->text(1), QStringLiteral("inspelad"));
+    EXPECT_TRUE(labelText(window.get(), "progressLabel").startsWith(QStringLiteral("1 av ")));
+    EXPECT_TRUE(answers->asked.isEmpty()) << "nothing was there to replace";
+}
+
+TEST_F(StudioWindowTest, AnEditedListShowsUpWithoutARestart) {
+    folder.lists();
+    open();
+    folder.list("namn", "Kalle\nLisa\nNils\nOlle\nZlatan\n");
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return column(list, 0).contains(QStringLiteral("Zlatan")); }, 10000));
+    EXPECT_EQ(current(), column(list, 0).front()) << "the word on screen stays";
+}
+
+// Without a server or an input the window says so, once, and the words can still be gone
+// through.
+TEST_F(StudioWindowTest, SaysOnceWhenThereIsNoServerOrNoInput) {
+    struct Case {
+        const char* name;
+        test::FakeSoundServer::Opening opening;
+        QList<InputSource> inputs;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"no server", test::FakeSoundServer::Opening::Unavailable, {}, "Ingen ljudserver"},
+        {"no input", test::FakeSoundServer::Opening::Ready, {}, "ingen ingång"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        folder.lists();
+        open(c.opening, c.inputs);
+        const QLabel* notice = child<QLabel>(window.get(), "soundNotice");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !window->soundNotice().isEmpty(); }));
+        EXPECT_TRUE(notice->isVisible());
+        EXPECT_TRUE(notice->text().contains(QString::fromUtf8(c.says)))
+            << notice->text().toStdString();
+        const QString said = notice->text();
+        if (c.opening == test::FakeSoundServer::Opening::Unavailable)
+            Q_EMIT fake->unavailable(QStringLiteral("again"));
+        Q_EMIT fake->sourcesChanged();
+        EXPECT_EQ(notice->text(), said) << "said once";
+        EXPECT_FALSE(child<QPushButton>(window.get(), "recordButton")->isEnabled());
+        const QString first = current();
+        press(Qt::Key_S);
+        EXPECT_NE(current(), first);
+        window.reset();
+    }
+}
+
+} // namespace
+} // namespace brumlis
