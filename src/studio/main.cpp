@@ -7,7 +7,6 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
-#include <QIcon>
 #include <cstdio>
 
 namespace {
@@ -72,7 +71,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("brumlis-studio"));
     QApplication::setApplicationVersion(QLatin1String(brumlis::VersionRecord));
     QGuiApplication::setDesktopFileName(QStringLiteral("se.brumlis.studio"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("brumlis-studio")));
+    QApplication::setWindowIcon(brumlis::studioIcon());
 
     QCommandLineParser parser;
     options.addTo(parser);

@@ -24,6 +24,16 @@
 #include <chrono>
 #include <cmath>
 
+// The resources live in a static library, so they are registered by hand, outside any
+// namespace.
+static void initStudioResources() {
+    static const bool done = [] {
+        Q_INIT_RESOURCE(studio);
+        return true;
+    }();
+    (void)done;
+}
+
 namespace brumlis {
 
 namespace {
@@ -95,6 +105,15 @@ StudioWindow::Take analyse(std::vector<float> raw, int rate, std::optional<doubl
 
 } // namespace
 
+QIcon studioIcon() {
+    initStudioResources();
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(
+            QStringLiteral(":/studio/images/icons/hicolor/%1x%1/apps/brumlis-studio.png").arg(size));
+    return icon;
+}
+
 StudioQuestions::Answer MessageBoxQuestions::ask(QWidget* parent, const QString& question,
                                                  bool offerAll) {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Brumlis studio"), question,
@@ -125,6 +144,7 @@ StudioWindow::StudioWindow(std::unique_ptr<SoundServer> server, QString dataDir,
     , m_random(std::uint64_t(std::chrono::system_clock::now().time_since_epoch().count())) {
     setObjectName(QStringLiteral("StudioWindow"));
     setWindowTitle(QStringLiteral("Brumlis studio"));
+    setWindowIcon(studioIcon());
     m_disk.setMaxThreadCount(1);
     m_disk.setExpiryTimeout(-1);
     buildWidgets();

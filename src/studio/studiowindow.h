@@ -9,6 +9,7 @@
 #include "wordqueue.h"
 
 #include <QFileSystemWatcher>
+#include <QIcon>
 #include <QSet>
 #include <QThreadPool>
 #include <QTimer>
@@ -25,6 +26,9 @@ class QTreeWidget;
 namespace brumlis {
 
 class LevelMeter;
+
+/// The studio's icon, in every size it is drawn in.
+QIcon studioIcon();
 
 /// The questions the studio asks before it does something that cannot be taken back
 /// silently. A seam, so that tests answer them.
