@@ -109,8 +109,8 @@ QIcon studioIcon() {
     initStudioResources();
     QIcon icon;
     for (const int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addFile(
-            QStringLiteral(":/studio/images/icons/hicolor/%1x%1/apps/brumlis-studio.png").arg(size));
+        icon.addFile(QStringLiteral(":/studio/images/icons/hicolor/%1x%1/apps/brumlis-studio.png")
+                         .arg(size));
     return icon;
 }
 
