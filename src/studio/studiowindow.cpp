@@ -147,6 +147,7 @@ StudioWindow::StudioWindow(std::unique_ptr<SoundServer> server, QString dataDir,
     setWindowIcon(studioIcon());
     m_disk.setMaxThreadCount(1);
     m_disk.setExpiryTimeout(-1);
+    m_scanner.setMaxThreadCount(1);
     buildWidgets();
 
     m_rescanTimer.setSingleShot(true);
@@ -168,6 +169,7 @@ StudioWindow::StudioWindow(std::unique_ptr<SoundServer> server, QString dataDir,
 StudioWindow::~StudioWindow() {
     // Disk work refers to this window; it is short, and a save is not cut off half-way.
     m_disk.waitForDone();
+    m_scanner.waitForDone();
     m_recorder.reset();
 }
 
@@ -437,12 +439,18 @@ void StudioWindow::requestScan() {
         return;
     }
     m_scanning = true;
-    onDisk([this, dataDir = m_dataDir] {
+    // On a thread of its own: reading a large voice takes a while, and a save must not wait
+    // behind it.
+    m_scanner.start([this, dataDir = m_dataDir, saves = m_savesDone] {
         auto report = std::make_shared<FolderReport>(inspectFolder(dataDir));
-        inWindow([this, report] {
+        inWindow([this, report, saves] {
             m_scanning = false;
-            showFolder(std::move(*report));
-            if (m_rescanAfter) {
+            // A save or an undo that ended meanwhile may be missing from this reading: it is
+            // read again rather than shown a word as it was before.
+            const bool stale = saves != m_savesDone;
+            if (!stale)
+                showFolder(std::move(*report));
+            if (stale || m_rescanAfter) {
                 m_rescanAfter = false;
                 requestScan();
             }
@@ -807,6 +815,7 @@ void StudioWindow::keep() {
         QString why = QStringLiteral("kan inte kodas");
         const bool ok = !wav.isEmpty() && m_saver.save(soundPath, wav, replacing, &why);
         inWindow([this, soundPath, ok, why, savedFile] {
+            ++m_savesDone;
             if (ok) {
                 m_queue.markRecorded(soundPath, QFile::encodeName(savedFile));
                 m_undoable = soundPath;
@@ -850,6 +859,7 @@ void StudioWindow::undo() {
         QString why;
         const bool ok = m_saver.undo(&why);
         inWindow([this, soundPath, ok, why] {
+            ++m_savesDone;
             setStatus(ok ? QStringLiteral("Ångrade: %1 är som förut.").arg(soundPath)
                          : QStringLiteral("Kunde inte ångra %1: %2").arg(soundPath, why));
             requestScan();

@@ -50,8 +50,8 @@ public:
 /// meter, the takes of the word and what to do with them.
 ///
 /// The window's thread never waits for the sound server or the disk: the recorder reports
-/// from the server's thread, and reading the folder, trimming, storing and saving run one
-/// after another on a thread of their own, each reporting back when done.
+/// from the server's thread; trimming, storing and saving run one after another on a thread
+/// of their own, and reading the folder on another, each reporting back when done.
 class StudioWindow final : public QWidget {
     Q_OBJECT
 
@@ -143,7 +143,8 @@ private:
     std::unique_ptr<Recorder> m_recorder;
     TakeStore m_store;
     RecordingSaver m_saver; ///< used on the disk thread only
-    QThreadPool m_disk;
+    QThreadPool m_disk;    ///< storing takes, saving and undoing, one after another
+    QThreadPool m_scanner; ///< reading the data folder
     QFileSystemWatcher m_watcher;
     QTimer m_rescanTimer;
     MersenneRandom m_random;
@@ -154,6 +155,7 @@ private:
     QString m_takeWord; ///< sound path of the word the running take is for
     int m_nextTakeId = 1;
     unsigned m_loadGeneration = 0;
+    unsigned m_savesDone = 0; ///< saves and undos finished, for telling a stale reading
     bool m_scanning = false;
     bool m_rescanAfter = false;
     bool m_serverReady = false;

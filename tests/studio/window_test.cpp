@@ -3,6 +3,8 @@
 #include "fakesoundserver.h"
 #include "studiofixture.h"
 
+#include <QComboBox>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -108,6 +110,19 @@ TEST_F(StudioWindowTest, SkipBackAndKeepWalkTheWordsFromTheKeyboard) {
     EXPECT_FALSE(window->recorder().isRecording());
     EXPECT_EQ(window->takes().size(), 1u);
     EXPECT_EQ(fake->played.size(), 1u) << "a take is played back after it is made";
+    // A second, shorter take; the first is chosen again from the keyboard and kept.
+    test::WordShape shorter;
+    shorter.bursts = 1;
+    press(Qt::Key_R);
+    fake->feed(test::makeWord(shorter, SoundServer::CaptureRate).samples);
+    ASSERT_TRUE(shown.wait(10000));
+    ASSERT_EQ(window->takes().size(), 2u);
+    EXPECT_EQ(window->selectedTake(), 1) << "the newest take is the one chosen";
+    auto* takeList = child<QListWidget>(window.get(), "takeList");
+    takeList->setFocus();
+    QTest::keyClick(takeList, Qt::Key_Up);
+    ASSERT_EQ(window->selectedTake(), 0);
+    const std::int64_t chosenFrames = window->takes()[0].trim.frames();
 
     QSignalSpy saved(window.get(), &StudioWindow::saved);
     press(Qt::Key_Return);
@@ -116,7 +131,10 @@ TEST_F(StudioWindowTest, SkipBackAndKeepWalkTheWordsFromTheKeyboard) {
     const QString soundPath = saved.front()[0].toString();
     EXPECT_EQ(soundPath, window->queue().entries()[1].word.soundPath);
     EXPECT_TRUE(saved.front()[1].toBool());
-    EXPECT_TRUE(QFile::exists(folder.dir.filePath(soundPath)));
+    const std::optional<SoundFileInfo> savedFile =
+        soundFileInfo(QFile::encodeName(folder.dir.filePath(soundPath)));
+    ASSERT_TRUE(savedFile);
+    EXPECT_EQ(savedFile->frames, chosenFrames) << "the chosen take was saved";
     EXPECT_EQ(list->topLevelItem(1)->text(1), QStringLiteral("inspelad"));
     EXPECT_TRUE(labelText(window.get(), "progressLabel").startsWith(QStringLiteral("1 av ")));
     EXPECT_TRUE(answers->asked.isEmpty()) << "nothing was there to replace";
@@ -129,6 +147,18 @@ TEST_F(StudioWindowTest, AnEditedListShowsUpWithoutARestart) {
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return column(list, 0).contains(QStringLiteral("Zlatan")); }, 10000));
     EXPECT_EQ(current(), column(list, 0).front()) << "the word on screen stays";
+}
+
+TEST_F(StudioWindowTest, RecordsFromTheInputChosen) {
+    folder.lists();
+    open(test::FakeSoundServer::Opening::Ready, {{"mic", QStringLiteral("Mikrofon"), false},
+                                                 {"usb", QStringLiteral("USB-mikrofon"), false}});
+    auto* sources = child<QComboBox>(window.get(), "sourceBox");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sources->count() == 3; }));
+    EXPECT_EQ(fake->capturing, QByteArray()) << "the server's default input at first";
+    sources->setCurrentIndex(2);
+    Q_EMIT sources->activated(2);
+    EXPECT_EQ(fake->capturing, QByteArray("usb"));
 }
 
 // Without a server or an input the window says so, once, and the words can still be gone
