@@ -3,8 +3,11 @@
 //              window (it prints "ready" then when BRUMLIS_BENCH_READY is set), median of runs;
 //   memory     peak resident memory of a process that builds the main window as brumlis
 //              does (the system player included) and speaks one sentence from the bundled data;
-//   click      from a click on Generera to the first word painted in the label, that is to
-//              the first play call, which comes right after the repaint; median of clicks.
+//   click      from a click on Generera to the first word painted in the label; median of
+//              clicks;
+//   stall      the longest the window's event loop stood still while sentences were spoken
+//              through the system player on a private PulseAudio: a 1 ms timer in the
+//              window's thread, and the longest gap between two of its ticks;
 //   hostile   a click on Generera with text/namn.txt replaced by a list at the 16 MiB limit
 //              (short lines, one line, Windows-1252, UTF-16) or of a million items, and with
 //              every list at the limit (up to six picks from them in one sentence): the CPU
@@ -14,31 +17,47 @@
 #include "forms/brumform.h"
 #include "playback/playerfactory.h"
 #include "playback/soundplayer.h"
+#include "support/pulseserver.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
 
 using namespace brumlis;
+
+/// Runs the window's event loop until its sentence has been spoken: a real loop, as the
+/// program runs it (QTest::qWaitFor would sleep between its turns).
+bool untilSpoken(Brumform& window, int timeoutMs) {
+    if (!window.isSpeaking())
+        return true;
+    QEventLoop loop;
+    QObject::connect(&window.speech(), &SpeechController::sentenceEnded, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, [&loop] { loop.exit(1); });
+    return loop.exec() == 0;
+}
 using Clock = std::chrono::steady_clock;
 
 constexpr double StartupGoalMs = 150;
 constexpr double MemoryGoalMb = 60;
 constexpr double ClickGoalMs = 5;
 constexpr double RepaintGoalMs = 500;
+constexpr double StallGoalMs = 16;
 
 /// CPU time of the calling thread: what it spent itself, whatever else the machine runs.
 double threadCpuMs() {
@@ -62,28 +81,6 @@ double peakMemoryMb() {
             return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
     return -1;
 }
-
-/// Hands every call to `inner` and notes when the first clip of a sentence was asked for.
-class TimingPlayer final : public SoundPlayer {
-public:
-    explicit TimingPlayer(std::unique_ptr<SoundPlayer> inner)
-        : m_inner(std::move(inner)) {}
-    void play(const QString& path) override {
-        if (!firstPlay) {
-            firstPlay = Clock::now();
-            firstPlayCpuMs = threadCpuMs();
-        }
-        m_inner->play(path);
-    }
-    void drain() override { m_inner->drain(); }
-    void stop() override { m_inner->stop(); }
-
-    std::optional<Clock::time_point> firstPlay;
-    double firstPlayCpuMs = 0;
-
-private:
-    std::unique_ptr<SoundPlayer> m_inner;
-};
 
 struct Row {
     const char* figure;
@@ -112,8 +109,9 @@ int speakOneSentence() {
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;
-    // Returns once the whole sentence has been spoken.
     QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
+    if (!untilSpoken(window, 30000))
+        return 1;
     std::printf("%.2f\n", peakMemoryMb());
     return window.sentence().TemplateNo > 0 ? 0 : 1;
 }
@@ -199,30 +197,74 @@ enum class Measure { Wall, Cpu };
 /// Milliseconds from each click on Generera to the first word on screen, in the window
 /// on `dataDir`.
 std::vector<double> clicksToFirstWord(const QString& dataDir, int clicks, Measure measure) {
-    auto timing = std::make_unique<TimingPlayer>(std::make_unique<SilentPlayer>());
-    TimingPlayer* player = timing.get();
-    Brumform window(std::move(timing), dataDir);
+    Brumform window(std::make_unique<SilentPlayer>(), dataDir);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         return {};
+    std::optional<Clock::time_point> firstWord;
+    double firstWordCpuMs = 0;
+    QObject::connect(&window.speech(), &SpeechController::wordShown, &window, [&] {
+        if (!firstWord) {
+            firstWord = Clock::now();
+            firstWordCpuMs = threadCpuMs();
+        }
+    });
     auto* generate = window.findChild<QPushButton*>(QStringLiteral("Command1"));
     std::vector<double> times;
     for (int i = 0; i < clicks; ++i) {
-        player->firstPlay.reset();
+        firstWord.reset();
         const double clickedCpuMs = threadCpuMs();
         const Clock::time_point clickedAt = Clock::now();
         QTest::mouseClick(generate, Qt::LeftButton);
-        if (!player->firstPlay)
+        if (!untilSpoken(window, 10000) || !firstWord)
             return {};
-        times.push_back(measure == Measure::Cpu ? player->firstPlayCpuMs - clickedCpuMs
-                                                : std::chrono::duration<double, std::milli>(
-                                                      *player->firstPlay - clickedAt)
-                                                      .count());
+        times.push_back(
+            measure == Measure::Cpu
+                ? firstWordCpuMs - clickedCpuMs
+                : std::chrono::duration<double, std::milli>(*firstWord - clickedAt).count());
         if (qEnvironmentVariableIsSet("BRUMLIS_BENCH_VERBOSE"))
             std::fprintf(stderr, "click %d: template %d, %.1f ms\n", i,
                          window.sentence().TemplateNo, times.back());
     }
     return times;
+}
+
+/// The longest gap, in ms, between two ticks of a 1 ms timer in the window's thread while
+/// the window speaks `sentences` sentences of the bundled voice through the system player
+/// on a private PulseAudio; negative when that could not be measured.
+double longestEventLoopStall(int sentences) {
+    test::PulseServer server;
+    QString why;
+    if (!server.start(&why)) {
+        std::fprintf(stderr, "bench-forms: no private PulseAudio: %s\n", qPrintable(why));
+        return -1;
+    }
+    Brumform window(createSystemPlayer(QStringLiteral(BRUMLIS_DATA_DIR)),
+                    QStringLiteral(BRUMLIS_DATA_DIR));
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return -1;
+    auto* generate = window.findChild<QPushButton*>(QStringLiteral("Command1"));
+    double longest = 0;
+    Clock::time_point lastTick;
+    bool speaking = false;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, &window, [&] {
+        const Clock::time_point now = Clock::now();
+        if (speaking)
+            longest = std::max(longest,
+                               std::chrono::duration<double, std::milli>(now - lastTick).count());
+        lastTick = now;
+        speaking = window.isSpeaking();
+    });
+    ticker.start(1);
+    for (int i = 0; i < sentences; ++i) {
+        QTest::mouseClick(generate, Qt::LeftButton);
+        if (!untilSpoken(window, 30000))
+            return -1;
+    }
+    return longest;
 }
 
 } // namespace
@@ -240,6 +282,8 @@ int main(int argc, char* argv[]) {
     const double memory = sentencePeakMemory(argv[0]);
     const std::vector<double> click =
         clicksToFirstWord(QStringLiteral(BRUMLIS_DATA_DIR), Clicks, Measure::Wall);
+    constexpr int StallSentences = 5;
+    const double stall = longestEventLoopStall(StallSentences);
 
     auto range = [](const std::vector<double>& v) {
         if (v.empty())
@@ -277,6 +321,8 @@ int main(int argc, char* argv[]) {
          QStringLiteral("VmHWM of a process with the system player")},
         {"click to first word on screen", click.empty() ? -1 : median(click), ClickGoalMs, "ms",
          range(click)},
+        {"longest event-loop stall while speaking", stall, StallGoalMs, "ms",
+         QStringLiteral("1 ms timer, %1 sentences on PulseAudio").arg(StallSentences)},
     };
     for (const Hostile& h : hostile) {
         const HostileData data(h.list, h.everyList);

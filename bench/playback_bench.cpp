@@ -10,18 +10,22 @@
 #include "playback/audioengine.h"
 #include "playback/clipstream.h"
 #include "playback/soundresolver.h"
-#include "playback/speaker.h"
+#include "playback/speechcontroller.h"
 #include "sentence/sentencebuffer.h"
 #include "support/levelclip.h"
+#include "support/playerevents.h"
 #include "support/pulseserver.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <SDL.h>
 #include <algorithm>
 #include <atomic>
@@ -104,20 +108,17 @@ const std::vector<float>& wordLevels() {
 
 struct Shown {
     Clock::time_point at;
-    std::int64_t clipStart = 0; // where the word's clip starts in the engine's queue
 };
 
 // Notes when each word appears.
 class TimingView final : public SentenceView {
 public:
-    explicit TimingView(const AudioEngine* engine)
-        : m_engine(engine) {}
     QString caption() const override { return m_caption; }
     void showCaption(const QString& caption) override {
         const bool newWord = caption.size() > m_caption.size() + 1 && !caption.isEmpty();
         m_caption = caption;
         if (newWord)
-            shown.push_back({Clock::now(), m_engine ? m_engine->lastClipStart() : 0});
+            shown.push_back({Clock::now()});
     }
     void setRepeatEnabled(bool) override {}
     void setGenerateEnabled(bool) override {}
@@ -126,9 +127,18 @@ public:
     std::vector<Shown> shown;
 
 private:
-    const AudioEngine* m_engine;
     QString m_caption;
 };
+
+// Speaks `buffer` through `speech` as the window does, in an event loop of its own, and
+// returns once it has been heard (false when that took more than a minute).
+bool speakThrough(SpeechController& speech, const SentenceBuffer& buffer) {
+    QEventLoop loop;
+    QObject::connect(&speech, &SpeechController::sentenceEnded, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60000, &loop, [&loop] { loop.exit(1); });
+    speech.SpeakSentence(buffer);
+    return loop.exec() == 0;
+}
 
 SentenceBuffer sentence() {
     SentenceBuffer buffer;
@@ -157,17 +167,19 @@ std::vector<WordFigures> measureEngine(const QString& dataDir, const QString& ca
         std::exit(1);
     }
     *bufferFrames = engine->format().bufferFrames;
+    AudioEngine* device = engine.get();
+    TimingView view;
+    auto speech = std::make_unique<SpeechController>(view, std::move(engine));
 
     std::this_thread::sleep_for(std::chrono::milliseconds(100)); // let the device settle
-    TimingView view(engine.get());
-    SpeakSentence(sentence(), view, *engine);
+    speakThrough(*speech, sentence());
 
     // The engine notes when the device's callback took each clip's first frame.
     std::vector<WordFigures> figures(WordCount);
     for (int w = 0; w < WordCount && w < int(view.shown.size()); ++w)
-        if (const auto started = engine->startedAt(view.shown[std::size_t(w)].clipStart))
+        if (const auto started = device->handedOver(w))
             figures[std::size_t(w)].leadMs = ms(*started - view.shown[std::size_t(w)].at);
-    engine.reset(); // writes out the capture
+    speech.reset(); // closing the device writes out the capture
 
     // Inserted silence, straight from the captured stream.
     QFile file(capture);
@@ -198,12 +210,21 @@ std::vector<WordFigures> measureEngine(const QString& dataDir, const QString& ca
 
 // --- a player that opens the device for every clip, as a per-call sound API does ----
 
-class ReopeningPlayer final : public SoundPlayer {
+class ReopeningPlayer {
 public:
     explicit ReopeningPlayer(const QString& dataDir)
         : m_resolver(dataDir) {}
 
-    void play(const QString& path) override {
+    // Shows each word, then plays its clip and returns once it has been played out.
+    void speak(const SentenceBuffer& buffer, TimingView& view) {
+        view.showCaption(QString());
+        for (int i = 0; i < SentenceBuffer::SpokenSlots; ++i) {
+            view.showCaption(view.caption() + buffer.WordText(i) + u' ');
+            play(buffer.SoundFile(i));
+        }
+    }
+
+    void play(const QString& path) {
         DeviceFormat format;
         format.sdlFormat = AUDIO_F32SYS;
         format.rate = Rate;
@@ -242,8 +263,6 @@ public:
         firstHeard.push_back(*m_first);
         lastHeard.push_back(*m_last);
     }
-    void drain() override {}
-    void stop() override {}
 
     std::vector<Clock::time_point> firstHeard;
     std::vector<Clock::time_point> lastHeard;
@@ -284,8 +303,8 @@ std::vector<WordFigures> measureReopening(const QString& dataDir) {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
         std::exit(1);
     ReopeningPlayer player(dataDir);
-    TimingView view(nullptr);
-    SpeakSentence(sentence(), view, player);
+    TimingView view;
+    player.speak(sentence(), view);
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 
     std::vector<WordFigures> figures(WordCount);
@@ -357,8 +376,9 @@ int streamChild(const char* dataDir, const char* word) {
         return 1;
     const long before = kib("VmRSS:");
     const Clock::time_point start = Clock::now();
-    engine->play(QStringLiteral("sound/%1.wav").arg(QString::fromUtf8(word)));
-    engine->drain();
+    test::PlayerEvents events(*engine);
+    engine->speak(1, {QStringLiteral("sound/%1.wav").arg(QString::fromUtf8(word))});
+    events.untilAllHeard();
     const double seconds = ms(Clock::now() - start) / 1000.0;
     std::printf("%ld %ld %lld %.2f\n", before, kib("VmHWM:"),
                 static_cast<long long>(engine->framesQueued()), seconds);
@@ -526,8 +546,8 @@ private:
     std::thread m_thread;
 };
 
-SentenceFigures speakOnServer(const QString& dataDir, test::PulseServer& server,
-                              AudioEngine& engine, int count) {
+SentenceFigures speakOnServer(test::PulseServer& server, SpeechController& speech,
+                              const AudioEngine& engine, TimingView& view, int count) {
     SentenceFigures f;
     f.sentences = count;
     if (!server.startCapture()) {
@@ -537,15 +557,14 @@ SentenceFigures speakOnServer(const QString& dataDir, test::PulseServer& server,
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     StallWatch watch;
     for (int n = 0; n < count; ++n) {
-        TimingView view(&engine);
+        view.shown.clear();
         const Clock::time_point called = Clock::now();
-        SpeakSentence(sentence(), view, engine);
-        for (const Shown& shown : view.shown)
-            if (const auto started = engine.startedAt(shown.clipStart))
-                f.leads.push_back(ms(*started - shown.at));
-        if (!view.shown.empty())
-            if (const auto started = engine.startedAt(view.shown.front().clipStart))
-                f.firsts.push_back(ms(*started - called));
+        speakThrough(speech, sentence());
+        for (int w = 0; w < int(view.shown.size()); ++w)
+            if (const auto started = engine.handedOver(w))
+                f.leads.push_back(ms(*started - view.shown[std::size_t(w)].at));
+        if (const auto started = engine.handedOver(0))
+            f.firsts.push_back(ms(*started - called));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -559,7 +578,6 @@ SentenceFigures speakOnServer(const QString& dataDir, test::PulseServer& server,
             std::fprintf(stderr, "capture: %zu frames, %ld non-silent\n", cap.size(), nz);
         judgeCapture(cap, f);
     }
-    (void)dataDir;
     return f;
 }
 
@@ -680,15 +698,18 @@ ServerFigures measureServer(const QString& dataDir) {
             std::fprintf(stderr, "no PulseAudio device: %s\n", qPrintable(error));
             std::exit(1);
         }
+        const AudioEngine& device = *engine;
+        TimingView view;
+        SpeechController speech(view, std::move(engine));
         sleepMs(3000); // a new stream can take seconds to start
-        f.idle = speakOnServer(dataDir, server, *engine, 20);
+        f.idle = speakOnServer(server, speech, device, view, 20);
         {
             BusyLoops busy;
-            f.load = speakOnServer(dataDir, server, *engine, 20);
+            f.load = speakOnServer(server, speech, device, view, 20);
         }
         f.firstOpenMs = percentile(f.idle.firsts, 0.5);
         sleepMs(int(std::chrono::milliseconds(AudioEngine::IdleClose).count()) + 1000);
-        const SentenceFigures afterIdle = speakOnServer(dataDir, server, *engine, 1);
+        const SentenceFigures afterIdle = speakOnServer(server, speech, device, view, 1);
         f.firstAfterIdleMs = afterIdle.firsts.empty() ? -1 : afterIdle.firsts.front();
     }
     {
@@ -719,6 +740,8 @@ ServerFigures measureServer(const QString& dataDir) {
 int main(int argc, char* argv[]) {
     if (argc == 4 && std::strcmp(argv[1], "--stream") == 0)
         return streamChild(argv[2], argv[3]);
+    // The speech controller runs in an event loop, as in the window.
+    QCoreApplication app(argc, argv);
 
     QTemporaryDir dir;
     const QString sound = dir.filePath(QStringLiteral("sound"));

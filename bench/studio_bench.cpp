@@ -11,7 +11,7 @@
 //                                 over 5 s of a take running and the meter painting
 //   keep -> file on disk          Enter pressed to the window's saved signal, which comes
 //                                 after the file was flushed and renamed into place
-#include "studio/pulsesoundserver.h"
+#include "studio/pulseconnection.h"
 #include "studio/studiowindow.h"
 #include "support/pulseserver.h"
 #include "support/speechclip.h"
@@ -34,7 +34,7 @@ namespace {
 
 using namespace brumlis;
 
-constexpr int Rate = SoundServer::CaptureRate;
+constexpr int Rate = SoundConnection::CaptureRate;
 constexpr int Runs = 5;
 constexpr double ShownGoalS = 0.8;
 constexpr double CpuGoalPercent = 5.0;
@@ -109,7 +109,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    StudioWindow window(std::make_unique<PulseSoundServer>(), data.path(),
+    StudioWindow window(std::make_unique<PulseConnection>(), data.path(),
                         std::make_unique<YesToAll>());
     QSignalSpy read(&window, &StudioWindow::folderRead);
     QSignalSpy readings(&window.recorder(), &Recorder::level);

@@ -3,7 +3,7 @@
 #include "check.h"
 #include "output.h"
 #include "playback/soundplayer.h"
-#include "playback/speaker.h"
+#include "playback/speechcontroller.h"
 #include "render.h"
 #include "sentence/composer.h"
 #include "sentence/datadir.h"
@@ -15,6 +15,7 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <cstring>
 #include <variant>
@@ -147,20 +148,6 @@ std::optional<int> parseCommandLine(QCommandLineParser& parser,
 
 namespace {
 
-// Failed picks go to stderr, one line each, as they happen.
-class StreamMessages final : public MessageSink {
-public:
-    explicit StreamMessages(Output& err)
-        : m_err(err) {}
-    void show(const QString& message) override {
-        m_err.write(message + u'\n');
-        m_err.flush();
-    }
-
-private:
-    Output& m_err;
-};
-
 QString jsonString(const QString& text) {
     QString quoted = QStringLiteral("\"");
     for (const QChar c : text) {
@@ -212,13 +199,18 @@ QString jsonLine(const SentenceBuffer& buffer) {
 }
 
 // Prints each word as it is shown, so the terminal follows the voice. The words of the
-// template's slots are separated by single blanks, like `generate` prints them.
+// template's slots are separated by single blanks, like `generate` prints them. A write
+// that fails is kept, to be thrown once the event loop has been left.
 class StreamView final : public SentenceView {
 public:
-    StreamView(Output& out, int slotsUsed)
-        : m_out(out)
-        , m_slotsUsed(slotsUsed) {}
+    explicit StreamView(Output& out)
+        : m_out(out) {}
 
+    void beginSentence(int slotsUsed) {
+        m_slotsUsed = slotsUsed;
+        m_slot = 0;
+        m_caption.clear();
+    }
     QString caption() const override { return m_caption; }
     void showCaption(const QString& caption) override {
         if (caption.isEmpty()) {
@@ -226,11 +218,17 @@ public:
             m_slot = 0;
             return;
         }
-        if (m_slot < m_slotsUsed) {
+        if (m_slot < m_slotsUsed && !failed) {
             QString word = caption.sliced(m_caption.size());
             word.chop(1); // the blank the label puts after every word
-            m_out.write(m_slot > 0 ? u' ' + word : word);
-            m_out.flush();
+            try {
+                m_out.write(m_slot > 0 ? u' ' + word : word);
+                m_out.flush();
+            } catch (const WriteFailed& failure) {
+                failed = failure;
+                if (onFailure)
+                    onFailure();
+            }
         }
         m_caption = caption;
         ++m_slot;
@@ -239,9 +237,12 @@ public:
     void setGenerateEnabled(bool) override {}
     void focusGenerate() override {}
 
+    std::optional<WriteFailed> failed;
+    std::function<void()> onFailure;
+
 private:
     Output& m_out;
-    int m_slotsUsed;
+    int m_slotsUsed = 0;
     int m_slot = 0;
     QString m_caption;
 };
@@ -319,25 +320,31 @@ parseSentenceOptions(const char* command, bool json, const QStringList& args, Cl
     return options;
 }
 
-int composeAndPrint(const SentenceOptions& options, CliContext& context, SoundPlayer* player) {
-    OutputMessages messages(context.err);
+// The composer of a run: seeded when asked, else re-seeded from the clock at every sentence.
+struct Composing {
+    Composing(const SentenceOptions& options, CliContext& context)
+        : messages(context.err)
+        , composer(context.dataDir, messages, random, options.seed ? nullptr : &clock) {
+        if (options.seed)
+            random.seed(*options.seed);
+    }
+    OutputMessages messages;
     MersenneRandom random;
     SystemClock clock;
-    if (options.seed)
-        random.seed(*options.seed);
-    SentenceComposer composer(context.dataDir, messages, random, options.seed ? nullptr : &clock);
+    SentenceComposer composer;
+};
 
+int runGenerate(const QStringList& args, CliContext& context) {
+    const auto parsed = parseSentenceOptions("generate", true, args, context);
+    if (const int* status = std::get_if<int>(&parsed))
+        return *status;
+    const SentenceOptions& options = std::get<SentenceOptions>(parsed);
+    Composing composing(options, context);
     bool allPicked = true;
     SentenceBuffer buffer;
     for (long long n = 0; n < options.count; ++n) {
-        allPicked &= composer.compose(buffer, options.forcedTemplate);
-        if (player) {
-            StreamView view(context.out, slotCount(buffer));
-            SpeakSentence(buffer, view, *player);
-            context.out.write(QStringLiteral("\n"));
-        } else {
-            context.out.write((options.json ? jsonLine(buffer) : plainLine(buffer)) + u'\n');
-        }
+        allPicked &= composing.composer.compose(buffer, options.forcedTemplate);
+        context.out.write((options.json ? jsonLine(buffer) : plainLine(buffer)) + u'\n');
         // Each sentence reaches the reader at once, and a reader that has gone away
         // stops the loop here rather than after the whole count.
         context.out.flush();
@@ -345,20 +352,35 @@ int composeAndPrint(const SentenceOptions& options, CliContext& context, SoundPl
     return allPicked ? CliOk : CliPickFailed;
 }
 
-int runGenerate(const QStringList& args, CliContext& context) {
-    const auto parsed = parseSentenceOptions("generate", true, args, context);
-    if (const int* status = std::get_if<int>(&parsed))
-        return *status;
-    return composeAndPrint(std::get<SentenceOptions>(parsed), context, nullptr);
-}
-
+// Speaks through the same controller as the window, in an event loop of its own, so each
+// word is printed when the window would show it.
 int runSpeak(const QStringList& args, CliContext& context) {
     const auto parsed = parseSentenceOptions("speak", false, args, context);
     if (const int* status = std::get_if<int>(&parsed))
         return *status;
-    std::unique_ptr<SoundPlayer> player =
-        context.players ? context.players(context.dataDir) : std::make_unique<SilentPlayer>();
-    return composeAndPrint(std::get<SentenceOptions>(parsed), context, player.get());
+    const SentenceOptions& options = std::get<SentenceOptions>(parsed);
+    Composing composing(options, context);
+    StreamView view(context.out);
+    SpeechController speech(view, context.players ? context.players(context.dataDir) : nullptr);
+    QEventLoop loop;
+    QObject::connect(&speech, &SpeechController::sentenceEnded, &loop, &QEventLoop::quit);
+    view.onFailure = [&] {
+        speech.close();
+        loop.quit();
+    };
+    bool allPicked = true;
+    SentenceBuffer buffer;
+    for (long long n = 0; n < options.count; ++n) {
+        allPicked &= composing.composer.compose(buffer, options.forcedTemplate);
+        view.beginSentence(slotCount(buffer));
+        speech.SpeakSentence(buffer);
+        loop.exec();
+        if (view.failed)
+            throw *view.failed;
+        context.out.write(QStringLiteral("\n"));
+        context.out.flush();
+    }
+    return allPicked ? CliOk : CliPickFailed;
 }
 
 int dispatch(const QStringList& args, Output& out, Output& err, const PlayerFactory& players) {

@@ -3,7 +3,6 @@
 #include "about.h"
 #include "looks.h"
 #include "messageboxsink.h"
-#include "playback/soundplayer.h"
 #include "windowroles.h"
 
 #include <QApplication>
@@ -14,6 +13,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
+#include <utility>
 
 namespace brumlis {
 
@@ -43,6 +44,14 @@ QLabel* makePicture(QWidget* parent, const char* name, const QString& file,
 } // namespace
 
 bool InputBlocker::eventFilter(QObject* watched, QEvent* event) {
+    // A failed pick's message box waits for its OK while the sentence is composed.
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        if (auto* widget = qobject_cast<QWidget*>(watched); widget && widget->window() == modal)
+            return false;
+        if (auto* window = qobject_cast<QWindow*>(watched);
+            window && window == modal->windowHandle())
+            return false;
+    }
     switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
@@ -72,7 +81,7 @@ Brumform::Brumform(std::unique_ptr<SoundPlayer> player, QString dataDir, QWidget
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
     , m_messages(std::make_unique<MessageBoxSink>(this))
     , m_composer(dataDir, *m_messages, m_random, &m_clock)
-    , m_player(player ? std::move(player) : std::make_unique<SilentPlayer>()) {
+    , m_speech(*this, std::move(player)) {
     installWindowRoles();
     setObjectName(QStringLiteral("Brumform"));
     setWindowTitle(QStringLiteral(" Brumlis"));
@@ -103,17 +112,29 @@ Brumform::Brumform(std::unique_ptr<SoundPlayer> player, QString dataDir, QWidget
     setTabOrder(cmdRepeat, Command1);
     setTabOrder(Command1, cmdInformera);
 
-    // Every press is noted, so a click whose press came while a sentence was spoken is
-    // dropped even when it arrives afterwards (an accessibility press clicks on a timer,
-    // past the input blocker).
-    QPushButton* const buttons[] = {cmdRepeat, Command1, cmdInformera};
-    for (int i = 0; i < 3; ++i)
-        connect(buttons[i], &QPushButton::pressed, this, [this, i, b = buttons[i]] {
-            m_pressedWhileSpeaking[i] = m_speaking ? b : nullptr;
-        });
+    // Every press is noted, so that a click whose press came while a sentence was composed
+    // or spoken is dropped even when it arrives afterwards (an accessibility press clicks on
+    // a timer, past the input blocker).
+    using Press = SpeechController::Press;
+    const std::pair<QPushButton*, Press> buttons[] = {
+        {cmdRepeat, Press::Repeat}, {Command1, Press::Generate}, {cmdInformera, Press::About}};
+    for (const auto& [button, press] : buttons)
+        connect(button, &QPushButton::pressed, this,
+                [this, press = press] { m_speech.notePress(press); });
     connect(Command1, &QPushButton::clicked, this, &Brumform::Command1_Click);
     connect(cmdRepeat, &QPushButton::clicked, this, &Brumform::cmdRepeat_Click);
     connect(cmdInformera, &QPushButton::clicked, this, &Brumform::cmdInformera_Click);
+
+    // Meanwhile the window repaints, can be moved and closed, and takes no other input.
+    connect(&m_speech, &SpeechController::busyChanged, this, [this](bool busy) {
+        if (busy)
+            qApp->installEventFilter(&m_inputBlocker);
+        else
+            qApp->removeEventFilter(&m_inputBlocker);
+    });
+    connect(&m_speech, &SpeechController::sentenceEnded, this, &Brumform::noteMissingSound);
+    // Closing the window mid-sentence also ends the picks still to be made.
+    m_composer.setStopCheck([this] { return m_speech.state() == SpeechController::State::Closed; });
 
     Command1->setFocus(Qt::OtherFocusReason);
 
@@ -122,16 +143,12 @@ Brumform::Brumform(std::unique_ptr<SoundPlayer> player, QString dataDir, QWidget
             .arg(QDir::toNativeSeparators(dataDir.isEmpty() ? QDir::currentPath() : dataDir));
     updateAccessibleDescription();
 
-    // While the player waits, keep the window alive: it repaints when moved or uncovered
-    // and answers the desktop, while the input blocker drops what the user does meanwhile.
-    m_player->setIdleHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
-
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
 Brumform::~Brumform() {
-    m_player->setIdleHook({});
+    qApp->removeEventFilter(&m_inputBlocker);
     delete m_about;
 }
 
@@ -168,33 +185,24 @@ void Brumform::returnFocusToGenerate() {
     Command1->setFocus(Qt::OtherFocusReason);
 }
 
-bool Brumform::refuseClick(QObject* button) {
-    bool refused = m_speaking;
-    for (QObject*& pressed : m_pressedWhileSpeaking) {
-        if (pressed && pressed == button) {
-            pressed = nullptr;
-            refused = true;
-        }
-    }
-    return refused;
-}
-
 void Brumform::Command1_Click() {
-    if (refuseClick(sender()))
+    if (!m_speech.take(SpeechController::Press::Generate))
         return;
     Command1->setEnabled(false);
     m_composer.compose(m_sentence);
-    speak();
+    // After a failed pick's message box, the window may have been closed meanwhile: then
+    // nothing is spoken.
+    m_speech.SpeakSentence(m_sentence);
 }
 
 void Brumform::cmdRepeat_Click() {
-    if (refuseClick(sender()))
+    if (!m_speech.take(SpeechController::Press::Repeat))
         return;
-    speak();
+    m_speech.SpeakSentence(m_sentence);
 }
 
 void Brumform::cmdInformera_Click() {
-    if (refuseClick(sender()))
+    if (!m_speech.take(SpeechController::Press::About))
         return;
     if (!m_about) {
         m_about = new About(this);
@@ -210,23 +218,10 @@ void Brumform::cmdInformera_Click() {
     m_about->activateWindow();
 }
 
-void Brumform::speak() {
-    m_speaking = true;
-    m_aborted = false;
-    qApp->installEventFilter(&m_inputBlocker);
-    SpeakSentence(m_sentence, *this, *m_player);
-    // Clicks and keys that came in while the last clip played are dropped as well,
-    // not handled once the filter is gone.
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    qApp->removeEventFilter(&m_inputBlocker);
-    m_speaking = false;
-    noteMissingSound();
-}
-
 void Brumform::noteMissingSound() {
     if (!m_soundNotice.isEmpty())
         return;
-    const QString reason = m_player->unavailableReason();
+    const QString reason = m_speech.player().unavailableReason();
     if (reason.isEmpty())
         return;
     m_soundNotice = QStringLiteral("Inget ljud: %1").arg(reason);
@@ -255,12 +250,10 @@ void Brumform::keyPressEvent(QKeyEvent* event) {
 }
 
 void Brumform::closeEvent(QCloseEvent* event) {
-    // Closing mid-sentence stops the sound at once; SpeakSentence sees the abort and
-    // returns up the stack of the click handler, which is still running.
-    if (m_speaking) {
-        m_aborted = true;
-        m_player->stop();
-    }
+    // Closing mid-sentence stops the sound at once; a failed pick's message box goes with
+    // the window, and the picks still to be made are not made.
+    m_messages->abort();
+    m_speech.close();
     event->accept();
 }
 

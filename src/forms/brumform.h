@@ -1,6 +1,6 @@
 #pragma once
 
-#include "playback/speaker.h"
+#include "playback/speechcontroller.h"
 #include "sentence/composer.h"
 #include "sentence/random.h"
 #include "sentence/sentencebuffer.h"
@@ -15,12 +15,12 @@ class QPushButton;
 namespace brumlis {
 
 class About;
-class MessageSink;
+class MessageBoxSink;
 class SoundPlayer;
 
 /// Eats user input (mouse buttons, wheel, keys, shortcuts, touch) while it is installed
 /// as an application event filter, so nothing typed or clicked during a sentence is
-/// acted on, neither then nor afterwards.
+/// acted on, neither then nor afterwards. A modal message box still takes its input.
 class InputBlocker final : public QObject {
 public:
     using QObject::QObject;
@@ -30,7 +30,8 @@ protected:
 };
 
 /// The main window: the sentence label, the three buttons and the two pictures.
-/// It owns the sentence buffer, composes on Generera and speaks through `player`.
+/// It owns the sentence buffer, composes on Generera and speaks through `player`; its
+/// speech controller decides what every press does while a sentence is composed or spoken.
 class Brumform final : public QWidget, public SentenceView {
     Q_OBJECT
 
@@ -42,7 +43,9 @@ public:
     ~Brumform() override;
 
     const SentenceBuffer& sentence() const { return m_sentence; }
-    bool isSpeaking() const { return m_speaking; }
+    SpeechController& speech() { return m_speech; }
+    /// Composing or speaking: the window takes no input.
+    bool isSpeaking() const { return m_speech.busy(); }
 
     /// The open About window, or null.
     About* aboutWindow() const;
@@ -57,7 +60,6 @@ public:
     void setRepeatEnabled(bool enabled) override;
     void setGenerateEnabled(bool enabled) override;
     void focusGenerate() override;
-    bool speakingAborted() const override { return m_aborted; }
 
 public Q_SLOTS:
     /// Generera: composes a new sentence and speaks it.
@@ -75,15 +77,11 @@ protected:
     QString soundNotice() const { return m_soundNotice; }
 
 private:
-    void speak();
     /// Says once, on the label's tooltip and in the window's accessible description, that
     /// the sentences are not heard.
     void noteMissingSound();
     /// Joins the parts of the window's accessible description.
     void updateAccessibleDescription();
-    /// True when a click on `button` must be dropped: it is speaking, or the press that
-    /// led to the click came while it was (an accessibility press clicks a moment later).
-    bool refuseClick(QObject* button);
 
     QLabel* Image2;
     QLabel* Image1;
@@ -95,14 +93,11 @@ private:
     SentenceBuffer m_sentence;
     MersenneRandom m_random;
     SystemClock m_clock;
-    std::unique_ptr<MessageSink> m_messages;
+    std::unique_ptr<MessageBoxSink> m_messages;
     SentenceComposer m_composer;
-    std::unique_ptr<SoundPlayer> m_player;
+    SpeechController m_speech;
     InputBlocker m_inputBlocker;
     QPointer<About> m_about;
-    bool m_speaking = false;
-    bool m_aborted = false;
-    QObject* m_pressedWhileSpeaking[3] = {};
     QString m_dataDirNote;
     QString m_soundNotice;
 };

@@ -2,6 +2,7 @@
 
 #include "sentence/messagesink.h"
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 
@@ -15,8 +16,13 @@ public:
         : m_parent(parent) {}
     void show(const QString& message) override;
 
+    /// The window is going away: the open box is closed, and no other opens.
+    void abort();
+
 private:
     QPointer<QWidget> m_parent;
+    QPointer<QMessageBox> m_open;
+    bool m_aborted = false;
 };
 
 } // namespace brumlis

@@ -1,11 +1,14 @@
 #include "audioengine.h"
 
+#include "soundresolver.h"
+
 #include <SDL.h>
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <dlfcn.h>
 #include <mutex>
+#include <vector>
 
 namespace brumlis {
 
@@ -13,12 +16,10 @@ namespace {
 
 using Clock = SoundQueue::Clock;
 
-// How often a waiting call gives the idle hook a turn.
-constexpr auto IdlePeriod = std::chrono::milliseconds(5);
-// How long open() waits for the first device before it hands out an engine anyway.
-constexpr auto FirstOpenWait = std::chrono::seconds(3);
 // Sound queued ahead of the device at most: far more than any piece a device takes.
 constexpr int QueueMilliseconds = 500;
+// How often a sentence on a stalled device moves on.
+constexpr auto PacePeriod = std::chrono::milliseconds(20);
 
 using AlsaErrorHandler = void (*)(const char*, int, const char*, int, const char*, ...);
 
@@ -55,23 +56,54 @@ DeviceFormat wantedFormat() {
 
 } // namespace
 
-/// What the engine, its device thread and the device's callback share. The device thread
-/// owns a reference, so a thread abandoned at exit never touches freed memory.
+/// What the engine, its two threads and the device's callback share. Each thread owns a
+/// reference, so a thread left behind at exit never touches freed memory.
 struct AudioEngine::Shared {
+    explicit Shared(const QString& dataDir)
+        : resolver(dataDir) {}
+
+    const SoundResolver resolver;
     std::mutex mutex;
-    std::condition_variable wake;    ///< the device took sound, or a device came or went
+    std::condition_variable wake;    ///< wakes the speaker: see poke()
     std::condition_variable command; ///< wakes the device thread
+    std::condition_variable done;    ///< a thread has ended
     DeviceFormat format;
     std::unique_ptr<SoundQueue> queue; ///< a new one for every device opened
     bool feeding = false;              ///< the open device takes from `queue`
     bool openWanted = false;
-    bool quitWanted = false;
     bool opening = false;
-    bool quitDone = false;
-    bool active = false; ///< a play or drain is in progress
+    bool everOpened = false; ///< the first open has ended, one way or the other
+    bool quitWanted = false;
+    bool deviceDone = false;
+    bool speakerDone = false;
+    bool active = false; ///< a sentence is being spoken
     Clock::time_point lastActive = Clock::now();
     SDL_AudioDeviceID device = 0;
     QString failure; ///< why the latest open failed
+    FailureReport onFailure;
+
+    // What the speaker is asked to do: a request number that changes with every speak or
+    // stop, and the sentence of the latest speak.
+    std::uint64_t request = 0;
+    bool speakWanted = false;
+    std::uint64_t sentence = 0;
+    QStringList paths;
+    std::int64_t framesQueued = 0;
+    std::uint64_t changes = 0;            ///< counts every poke()
+    std::vector<std::int64_t> clipStarts; ///< of the sentence now or last spoken
+
+    // Where the events go; cleared by the engine's destructor, so that a thread left
+    // behind reports to nobody.
+    std::mutex listenerMutex;
+    std::function<void(const PlayerEvent&)> listener;
+
+    /// Something the speaker waits for has happened: the device took sound, a device came
+    /// or went, a request came. Counted, so that a change made while the speaker was busy
+    /// is not slept through. Called locked.
+    void poke() {
+        ++changes;
+        wake.notify_all();
+    }
 
     SoundQueue& newQueue(Clock::time_point now) {
         const std::size_t frames = std::max<std::size_t>(
@@ -80,82 +112,115 @@ struct AudioEngine::Shared {
                                              format.silence, frames, now);
         return *queue;
     }
+
+    /// Between sentences: asks for the device to be (re)opened when it is closed, lost,
+    /// stalled or failed to open the last time. Called locked.
+    void ensureDevice(Clock::time_point now) {
+        if (opening)
+            return;
+        const bool lost = device != 0 && (queue->stalled() ||
+                                          SDL_GetAudioDeviceStatus(device) == SDL_AUDIO_STOPPED);
+        if (device != 0 && !lost)
+            return;
+        feeding = false;
+        newQueue(now);
+        openWanted = true;
+        opening = true;
+        command.notify_all();
+    }
+
+    void deliver(const std::vector<PlayerEvent>& events) {
+        std::lock_guard lock(listenerMutex);
+        if (listener)
+            for (const PlayerEvent& event : events)
+                listener(event);
+    }
 };
 
-class AudioEngine::Call {
-public:
-    explicit Call(AudioEngine& engine)
-        : m_engine(engine) {
-        m_engine.m_inCall = true;
-        std::lock_guard lock(m_engine.m_shared->mutex);
-        m_engine.m_shared->active = true;
-    }
-    ~Call() {
-        m_engine.m_inCall = false;
-        {
-            std::lock_guard lock(m_engine.m_shared->mutex);
-            m_engine.m_shared->active = false;
-            m_engine.m_shared->lastActive = Clock::now();
-        }
-        m_engine.m_shared->command.notify_all();
-    }
+/// The sentence the speaker works on. Only the speaker thread touches it.
+struct AudioEngine::Speech {
+    std::uint64_t request = 0;
+    bool active = false;
+    std::uint64_t id = 0;
+    QStringList paths;
+    int next = 0;     ///< the clip to open next
+    int reported = 0; ///< clips reported as heard
+    std::vector<bool> hasSound;
+    bool stallReported = false;
+    ClipStream clip;
+    bool streaming = false; ///< `clip` has frames not yet queued
+    std::vector<std::uint8_t> chunk;
+    std::size_t chunkOffset = 0;
 
-private:
-    AudioEngine& m_engine;
+    void end() {
+        clip.close();
+        active = streaming = false;
+        chunk.clear();
+        chunkOffset = 0;
+    }
 };
 
 AudioEngine::AudioEngine(const QString& dataDir)
-    : m_resolver(dataDir)
-    , m_format(wantedFormat())
-    , m_shared(std::make_shared<Shared>()) {
+    : m_format(wantedFormat())
+    , m_shared(std::make_shared<Shared>(dataDir)) {
     m_shared->format = m_format;
+    m_shared->listener = [this](const PlayerEvent& event) { report(event); };
 }
 
-std::unique_ptr<AudioEngine> AudioEngine::open(const QString& dataDir, QString* error) {
+std::unique_ptr<AudioEngine> AudioEngine::create(const QString& dataDir, FailureReport onFailure) {
     // SDL would otherwise turn Ctrl+C into an event nobody reads.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Brumlis");
     quietAlsa();
     std::unique_ptr<AudioEngine> engine(new AudioEngine(dataDir));
-    // The callers open the engine off the window's thread: the index of a large sound
-    // folder is read here rather than at the first word without an exact recording.
-    engine->m_resolver.prepare();
     Shared& s = *engine->m_shared;
-    {
-        std::unique_lock lock(s.mutex);
-        s.newQueue(Clock::now());
-        s.openWanted = true;
-        s.opening = true;
-        engine->m_thread = std::thread(&AudioEngine::run, engine->m_shared);
-        s.wake.wait_for(lock, FirstOpenWait, [&] { return !s.opening; });
-        if (!s.opening && s.device == 0) {
-            if (error)
-                *error = s.failure;
-            lock.unlock();
-            return nullptr;
-        }
+    std::lock_guard lock(s.mutex);
+    s.onFailure = std::move(onFailure);
+    s.newQueue(Clock::now());
+    s.openWanted = true;
+    s.opening = true;
+    engine->m_device = std::thread(&AudioEngine::runDevice, engine->m_shared);
+    engine->m_speaker = std::thread(&AudioEngine::runSpeaker, engine->m_shared);
+    return engine;
+}
+
+std::unique_ptr<AudioEngine> AudioEngine::open(const QString& dataDir, QString* error) {
+    std::unique_ptr<AudioEngine> engine = create(dataDir);
+    Shared& s = *engine->m_shared;
+    std::unique_lock lock(s.mutex);
+    s.wake.wait_for(lock, FirstOpenWait, [&] { return s.everOpened; });
+    if (s.everOpened && s.device == 0) {
+        if (error)
+            *error = s.failure;
+        lock.unlock();
+        return nullptr;
     }
     return engine;
 }
 
 AudioEngine::~AudioEngine() {
     Shared& s = *m_shared;
+    {
+        // Whatever is left behind reports to nobody from here on.
+        std::lock_guard lock(s.listenerMutex);
+        s.listener = {};
+    }
     std::unique_lock lock(s.mutex);
     s.quitWanted = true;
     s.command.notify_all();
+    s.poke();
     // A frozen sound server holds SDL's close for as long as it stays frozen: leave the
     // thread to it rather than hold up the end of the program.
-    if (s.wake.wait_for(lock, CloseBound, [&] { return s.quitDone; })) {
-        lock.unlock();
-        m_thread.join();
-    } else {
-        lock.unlock();
-        m_thread.detach();
+    s.done.wait_for(lock, CloseBound, [&] { return s.deviceDone && s.speakerDone; });
+    const bool deviceDone = s.deviceDone, speakerDone = s.speakerDone;
+    lock.unlock();
+    deviceDone ? m_device.join() : m_device.detach();
+    speakerDone ? m_speaker.join() : m_speaker.detach();
+    if (!deviceDone || !speakerDone)
         g_soundAbandoned = true;
-    }
 }
 
-void AudioEngine::run(std::shared_ptr<Shared> shared) {
+void AudioEngine::runDevice(std::shared_ptr<Shared> shared) {
     Shared& s = *shared;
     bool subsystem = false;
     std::unique_lock lock(s.mutex);
@@ -167,7 +232,7 @@ void AudioEngine::run(std::shared_ptr<Shared> shared) {
             lock.unlock();
             SDL_CloseAudioDevice(device);
             lock.lock();
-            s.wake.notify_all();
+            s.poke();
         }
     };
     while (!s.quitWanted) {
@@ -197,14 +262,21 @@ void AudioEngine::run(std::shared_ptr<Shared> shared) {
                     failure = QStringLiteral("SDL_OpenAudioDevice: %1").arg(SDL_GetError());
             }
             lock.lock();
+            const bool first = !s.everOpened;
+            s.everOpened = true;
             s.opening = false;
             s.failure = failure;
             s.device = device;
             s.feeding = device != 0 && !s.openWanted;
-            s.wake.notify_all();
+            s.poke();
             if (device != 0) {
                 lock.unlock();
                 SDL_PauseAudioDevice(device, 0);
+                lock.lock();
+            } else if (first && s.onFailure) {
+                const FailureReport report = s.onFailure;
+                lock.unlock();
+                report(failure);
                 lock.lock();
             }
             continue;
@@ -231,161 +303,188 @@ void AudioEngine::run(std::shared_ptr<Shared> shared) {
     // SDL keeps per-thread data (its error text) for threads it did not make until told.
     SDL_TLSCleanup();
     lock.lock();
-    s.quitDone = true;
-    s.wake.notify_all();
+    s.deviceDone = true;
+    s.done.notify_all();
 }
 
 void AudioEngine::feed(void* shared, std::uint8_t* out, int length) {
     auto& s = *static_cast<Shared*>(shared);
-    {
-        std::lock_guard lock(s.mutex);
-        if (s.feeding) {
-            s.queue->pull(out, std::size_t(length), Clock::now());
-        } else {
-            std::memset(out, s.format.silence, std::size_t(length));
-            return;
-        }
+    std::lock_guard lock(s.mutex);
+    if (s.feeding) {
+        s.queue->pull(out, std::size_t(length), Clock::now());
+        s.poke();
+    } else {
+        std::memset(out, s.format.silence, std::size_t(length));
     }
-    s.wake.notify_all();
 }
 
-void AudioEngine::ensureDevice() {
-    Shared& s = *m_shared;
+void AudioEngine::runSpeaker(std::shared_ptr<Shared> shared) {
+    Shared& s = *shared;
+    // The index of a large sound folder is read now rather than at the first word
+    // without an exact recording.
+    s.resolver.prepare();
+    Speech sp;
+    std::vector<PlayerEvent> events;
     std::unique_lock lock(s.mutex);
-    const Clock::time_point now = Clock::now();
-    if (!s.queue->drained(now) || s.opening)
-        return; // mid-sentence, or an open is under way already
-    const bool lost = s.device != 0 && (s.queue->stalled() ||
-                                        SDL_GetAudioDeviceStatus(s.device) == SDL_AUDIO_STOPPED);
-    if (s.device != 0 && !lost)
-        return;
-    s.feeding = false;
-    s.newQueue(now);
-    s.openWanted = true;
-    s.opening = true;
-    s.command.notify_all();
-}
-
-template <typename Lock> void AudioEngine::topUp(Lock& lock) {
-    SoundQueue& q = *m_shared->queue;
-    while (m_streaming && !m_holdBack) {
-        if (m_chunkOffset >= m_chunk.size()) {
-            lock.unlock();
-            const bool more = m_clip.next(m_chunk);
-            lock.lock();
-            m_chunkOffset = 0;
-            if (!more) {
-                m_chunk.clear();
-                m_streaming = false;
-                break;
+    while (!s.quitWanted) {
+        const std::uint64_t seen = s.changes;
+        if (sp.request != s.request) {
+            // A speak or a stop came: whatever was being spoken is over.
+            sp.end();
+            sp.request = s.request;
+            if (s.speakWanted) {
+                sp.active = true;
+                sp.id = s.sentence;
+                sp.paths = s.paths;
+                sp.next = sp.reported = 0;
+                sp.hasSound.clear();
+                sp.stallReported = false;
+                s.clipStarts.clear();
+                s.ensureDevice(Clock::now());
             }
         }
-        const std::size_t taken =
-            q.push(m_chunk.data() + m_chunkOffset, m_chunk.size() - m_chunkOffset);
-        m_chunkOffset += taken;
-        m_framesQueued += std::int64_t(taken) / m_format.bytesPerFrame;
-        if (m_chunkOffset < m_chunk.size())
-            break; // full
-    }
-}
+        const auto changed = [&] { return s.changes != seen || s.quitWanted; };
+        if (!sp.active) {
+            s.wake.wait(lock, changed);
+            continue;
+        }
+        // When to look again if nothing wakes the speaker sooner: the device's requests
+        // and every speak or stop do.
+        Clock::time_point deadline = Clock::time_point::max();
+        const auto sentenceOver = [&] { return s.quitWanted || sp.request != s.request; };
 
-template <typename Done> bool AudioEngine::waitFor(Done done) {
-    const std::uint64_t generation = m_generation;
-    Shared& s = *m_shared;
-    std::unique_lock lock(s.mutex);
-    for (;;) {
-        if (m_generation != generation)
-            return false;
-        topUp(lock);
-        SoundQueue& q = *s.queue;
-        const Clock::time_point now = Clock::now();
-        if (q.checkStall(now))
-            q.advance(now);
-        if (done(q, now))
-            return true;
-        // The idle hook gets its turn every IdlePeriod however often the device wakes
-        // us, so a window stays responsive (and can stop us) during a long clip.
-        if (now - m_lastIdle >= IdlePeriod) {
-            m_lastIdle = now;
+        // No device, and none coming: heard at once, as without a sound card.
+        if (s.device == 0 && !s.opening && s.everOpened && !s.failure.isEmpty()) {
+            const Clock::time_point now = Clock::now();
+            for (int k = sp.reported; k < sp.paths.size(); ++k)
+                events.push_back({PlayerEvent::Kind::ClipHeard, sp.id, k, now});
+            events.push_back({PlayerEvent::Kind::AllHeard, sp.id, -1, now});
+            sp.end();
+            s.active = false;
+            s.lastActive = now;
+        } else {
+            SoundQueue& q = *s.queue;
+            // Open the clips in turn and queue as much of their sound as fits. Each clip
+            // goes into the queue whole before the next one starts.
+            while (!sentenceOver()) {
+                if (!sp.streaming) {
+                    if (sp.next >= sp.paths.size())
+                        break;
+                    s.clipStarts.push_back(q.beginClip());
+                    const QString path = sp.paths[sp.next++];
+                    lock.unlock();
+                    const QByteArray file =
+                        path.isEmpty() ? QByteArray() : s.resolver.resolve(path);
+                    const bool opened = !file.isEmpty() && sp.clip.open(file, s.format);
+                    lock.lock();
+                    sp.hasSound.push_back(opened);
+                    sp.streaming = opened;
+                    continue;
+                }
+                if (sp.chunkOffset < sp.chunk.size()) {
+                    const std::size_t taken =
+                        q.push(sp.chunk.data() + sp.chunkOffset, sp.chunk.size() - sp.chunkOffset);
+                    sp.chunkOffset += taken;
+                    s.framesQueued += std::int64_t(taken) / s.format.bytesPerFrame;
+                    if (sp.chunkOffset < sp.chunk.size())
+                        break; // full, or the device has not started yet
+                }
+                lock.unlock();
+                const bool more = sp.clip.next(sp.chunk);
+                lock.lock();
+                sp.chunkOffset = 0;
+                if (!more) {
+                    sp.chunk.clear();
+                    sp.streaming = false;
+                }
+            }
+            if (sentenceOver())
+                continue;
+
+            const Clock::time_point now = Clock::now();
+            if (q.checkStall(now)) {
+                if (!sp.stallReported) {
+                    sp.stallReported = true;
+                    events.push_back({PlayerEvent::Kind::Stalled, sp.id, -1, now});
+                }
+                q.advance(now);
+                deadline = now + PacePeriod;
+            } else {
+                deadline = std::min(deadline, q.stallDeadline());
+            }
+            // A clip is about to be heard once the device's next piece reaches its first
+            // frame; a clip with sound also waits for a device that runs.
+            while (sp.reported < int(s.clipStarts.size())) {
+                const int k = sp.reported;
+                const bool due = q.reachesNext(s.clipStarts[std::size_t(k)]) &&
+                                 (!sp.hasSound[std::size_t(k)] || q.started() || q.stalled());
+                if (!due)
+                    break;
+                events.push_back({PlayerEvent::Kind::ClipHeard, sp.id, k, now});
+                ++sp.reported;
+            }
+            const bool allQueued = sp.next >= sp.paths.size() && !sp.streaming;
+            if (allQueued && sp.reported == sp.paths.size() && q.ahead() == 0) {
+                if (q.drained(now)) {
+                    events.push_back({PlayerEvent::Kind::AllHeard, sp.id, -1, now});
+                    sp.end();
+                    s.active = false;
+                    s.lastActive = now;
+                    s.command.notify_all(); // the idle timer starts now
+                } else {
+                    deadline = std::min(deadline, q.drainedAt());
+                }
+            }
+        }
+        if (!events.empty()) {
             lock.unlock();
-            idle();
+            s.deliver(events);
+            events.clear();
             lock.lock();
             continue;
         }
-        s.wake.wait_until(lock, m_lastIdle + IdlePeriod);
+        if (!sp.active || sentenceOver())
+            continue;
+        if (deadline == Clock::time_point::max())
+            s.wake.wait(lock, changed);
+        else
+            s.wake.wait_until(lock, deadline, changed);
     }
+    sp.end();
+    lock.unlock();
+    SDL_TLSCleanup();
+    lock.lock();
+    s.speakerDone = true;
+    s.done.notify_all();
 }
 
-void AudioEngine::endStream() {
-    m_clip.close();
-    m_streaming = false;
-    m_holdBack = false;
-    m_chunk.clear();
-    m_chunkOffset = 0;
-}
-
-void AudioEngine::play(const QString& path) {
-    if (m_inCall)
-        return;
-    if (!(m_prepared && path == m_preparedPath))
-        prepare(path);
-    m_prepared = false;
-    // Its word is on screen now: queue what fits at once, the rest follows while the
-    // next call waits.
-    m_holdBack = false;
-    std::unique_lock lock(m_shared->mutex);
-    topUp(lock);
-}
-
-void AudioEngine::prepare(const QString& path) {
-    if (m_inCall)
-        return;
-    m_prepared = true;
-    m_preparedPath = path;
-    Call call(*this);
-    // The clip before goes into the queue whole before this one starts.
-    if (!waitFor([this](SoundQueue&, Clock::time_point) { return !m_streaming; })) {
-        endStream();
-        return;
-    }
-    const QByteArray file = m_resolver.resolve(path);
-    if (!file.isEmpty() && m_clip.open(file, m_format)) {
-        ensureDevice();
-        m_streaming = true;
-        m_holdBack = true;
-    }
+void AudioEngine::speak(std::uint64_t sentence, const QStringList& paths) {
+    Shared& s = *m_shared;
     {
-        std::lock_guard lock(m_shared->mutex);
-        m_lastStart = m_shared->queue->beginClip();
+        std::lock_guard lock(s.mutex);
+        s.queue->clear();
+        ++s.request;
+        s.speakWanted = true;
+        s.sentence = sentence;
+        s.paths = paths;
+        s.active = true;
+        s.poke();
     }
-    // A clip with sound waits for a device that runs, even where nothing is queued.
-    if (!waitFor([this](SoundQueue& q, Clock::time_point) {
-            return q.reachesNext(m_lastStart) && (!m_streaming || q.started() || q.stalled());
-        }))
-        endStream();
-}
-
-void AudioEngine::drain() {
-    if (m_inCall)
-        return;
-    Call call(*this);
-    m_holdBack = false;
-    if (!waitFor([this](SoundQueue& q, Clock::time_point now) {
-            return !m_streaming && q.drained(now);
-        }))
-        endStream();
+    s.command.notify_all();
 }
 
 void AudioEngine::stop() {
+    Shared& s = *m_shared;
     {
-        std::lock_guard lock(m_shared->mutex);
-        m_shared->queue->clear();
-        ++m_generation;
+        std::lock_guard lock(s.mutex);
+        s.queue->clear();
+        ++s.request;
+        s.speakWanted = false;
+        s.active = false;
+        s.lastActive = Clock::now();
+        s.poke();
     }
-    // Outside a call nothing else uses the clip; inside one, the call lets go of it.
-    if (!m_inCall)
-        endStream();
-    m_shared->wake.notify_all();
+    s.command.notify_all();
 }
 
 QString AudioEngine::unavailableReason() const {
@@ -401,12 +500,14 @@ AudioEngine::Position AudioEngine::position() const {
 
 std::int64_t AudioEngine::framesQueued() const {
     std::lock_guard lock(m_shared->mutex);
-    return m_framesQueued;
+    return m_shared->framesQueued;
 }
 
-std::optional<SoundQueue::TimePoint> AudioEngine::startedAt(std::int64_t frame) const {
+std::optional<SoundQueue::TimePoint> AudioEngine::handedOver(int clip) const {
     std::lock_guard lock(m_shared->mutex);
-    return m_shared->queue->startedAt(frame);
+    if (clip < 0 || clip >= int(m_shared->clipStarts.size()))
+        return std::nullopt;
+    return m_shared->queue->startedAt(m_shared->clipStarts[std::size_t(clip)]);
 }
 
 bool AudioEngine::deviceOpen() const {

@@ -3,30 +3,30 @@
 #include "clipstream.h"
 #include "soundplayer.h"
 #include "soundqueue.h"
-#include "soundresolver.h"
 
 #include <QString>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
-#include <vector>
 
 namespace brumlis {
 
 /// Speaks recordings through an SDL audio device.
 ///
-/// Each clip is decoded and converted a chunk at a time into a SoundQueue that the
-/// device's callback drains; the queue is kept as full as it goes, so a device that takes
-/// large or irregular pieces never runs dry between words. `play` queues its clip behind
-/// the one before and returns when the device's next piece reaches the clip's first frame:
-/// the caller shows the word then, just before it is heard.
+/// A thread of the engine's own, the speaker, decodes and converts each clip a chunk at a
+/// time into a SoundQueue that the device's callback drains, keeping the queue as full as
+/// it goes, so a device that takes large or irregular pieces never runs dry between words.
+/// It reports a clip as about to be heard when the device's next piece reaches the clip's
+/// first frame, and the sentence as heard once the device has played out its last frame.
 ///
-/// The device is opened, closed and reopened on a thread of its own, so a sound server
-/// that is slow, frozen or gone never holds up the window: every wait on it is bounded.
-/// A device that does not start, stops asking or disappears leaves the sentence going on
-/// silently at the pace of its clips; the next sentence opens the device again. After
+/// The device is opened, closed and reopened on another thread, so a sound server that is
+/// slow, frozen or gone never holds up anyone: every wait on it is bounded. A device that
+/// does not start, stops asking or disappears leaves the sentence going on silently at the
+/// pace of its clips; the next sentence opens the device again. Where no device can be
+/// opened at all, sentences are heard at once, as on a machine without sound. After
 /// `IdleClose` without speaking the device is closed, so an idle program and its sound
 /// server both sleep.
 class AudioEngine final : public SoundPlayer {
@@ -38,18 +38,25 @@ public:
     /// in the middle of a word, while 43 ms keeps each word's lead within 50 ms.
     static constexpr int WantedBufferFrames = 2048;
     static constexpr auto IdleClose = std::chrono::seconds(10);
-    /// Longest the destructor waits for the device to close before it gives up on it.
+    /// Longest the destructor waits for the engine's threads before it leaves them behind.
     static constexpr auto CloseBound = std::chrono::milliseconds(300);
+    /// Longest open() waits for the first device.
+    static constexpr auto FirstOpenWait = std::chrono::seconds(3);
+
+    /// Called once, on the engine's thread, when the first device cannot be opened.
+    using FailureReport = std::function<void(const QString& reason)>;
 
     /// Starts opening the default output device (honouring SDL_AUDIODRIVER and friends)
-    /// and waits a few seconds at most for the outcome. Null, with the reason in `error`,
-    /// when opening failed; an engine whose device is still opening otherwise.
+    /// and returns at once: a sentence spoken meanwhile waits for the device on the
+    /// engine's threads.
+    static std::unique_ptr<AudioEngine> create(const QString& dataDir,
+                                               FailureReport onFailure = {});
+    /// create(), then waits up to FirstOpenWait for the device. Null, with the reason in
+    /// `error`, when it could not be opened.
     static std::unique_ptr<AudioEngine> open(const QString& dataDir, QString* error = nullptr);
     ~AudioEngine() override;
 
-    void play(const QString& path) override;
-    void prepare(const QString& path) override;
-    void drain() override;
+    void speak(std::uint64_t sentence, const QStringList& paths) override;
     void stop() override;
     QString unavailableReason() const override;
 
@@ -63,53 +70,29 @@ public:
         std::int64_t queuedEnd = 0;
     };
     Position position() const;
-
     /// Frames of recordings queued since the engine was made.
     std::int64_t framesQueued() const;
-    /// Where the clip of the latest `play` starts in the current queue, and when that
-    /// frame was handed to the device (empty until it has been).
-    std::int64_t lastClipStart() const { return m_lastStart; }
-    std::optional<SoundQueue::TimePoint> startedAt(std::int64_t frame) const;
+    /// When the device took the first frame of clip `clip` of the sentence now or last
+    /// spoken (empty until it has).
+    std::optional<SoundQueue::TimePoint> handedOver(int clip) const;
     /// True while an SDL device is open.
     bool deviceOpen() const;
 
 private:
     struct Shared;
+    struct Speech;
 
     explicit AudioEngine(const QString& dataDir);
     static void feed(void* shared, std::uint8_t* out, int length);
-    static void run(std::shared_ptr<Shared> shared);
+    /// The device thread: opens, closes and reopens the device.
+    static void runDevice(std::shared_ptr<Shared> shared);
+    /// The speaker thread: queues the sentence's sound and reports how far it got.
+    static void runSpeaker(std::shared_ptr<Shared> shared);
 
-    /// Between sentences: (re)opens the device when it is closed, lost or stalled.
-    void ensureDevice();
-    /// Moves as much of the streaming clip into the queue as fits. Called locked.
-    template <typename Lock> void topUp(Lock& lock);
-    /// Waits, topping up the queue and calling the idle hook, until `done(queue, now)`
-    /// holds. False when stopped meanwhile.
-    template <typename Done> bool waitFor(Done done);
-    void endStream();
-
-    /// Marks a call in progress for its life: re-entry from the idle hook is refused,
-    /// and the device is not closed as idle meanwhile.
-    class Call;
-
-    SoundResolver m_resolver;
     DeviceFormat m_format;
     std::shared_ptr<Shared> m_shared;
-    std::thread m_thread;
-
-    bool m_inCall = false;
-    std::uint64_t m_generation = 0; ///< bumped by stop()
-    SoundQueue::TimePoint m_lastIdle;
-    ClipStream m_clip;
-    bool m_streaming = false; ///< m_clip has frames not yet queued
-    bool m_holdBack = false;  ///< prepared, but not to be queued before its word is shown
-    std::vector<std::uint8_t> m_chunk;
-    std::size_t m_chunkOffset = 0;
-    std::int64_t m_lastStart = 0;
-    bool m_prepared = false; ///< the latest clip was queued by prepare, not yet played
-    QString m_preparedPath;
-    std::int64_t m_framesQueued = 0;
+    std::thread m_device;
+    std::thread m_speaker;
 };
 
 } // namespace brumlis

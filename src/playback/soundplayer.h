@@ -1,64 +1,88 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <functional>
+#include <mutex>
 
 namespace brumlis {
 
-/// Plays recordings one after another, as a sentence is spoken.
+using SoundClock = std::chrono::steady_clock;
+
+/// What a player says about the sentence it speaks.
+struct PlayerEvent {
+    enum class Kind {
+        /// Clip `clip` is about to be heard, at `at`. A clip without sound (an empty, missing
+        /// or unplayable path) is heard when the one before it ends.
+        ClipHeard,
+        /// The last clip has been heard to its end, at `at`; nothing more comes for this sentence.
+        AllHeard,
+        /// The device stopped taking sound. The sentence goes on without it, at the pace of
+        /// its clips, and still ends with AllHeard.
+        Stalled,
+    };
+    Kind kind = Kind::ClipHeard;
+    std::uint64_t sentence = 0; ///< as given to speak()
+    int clip = -1;              ///< ClipHeard only
+    SoundClock::time_point at;
+};
+
+/// Speaks the recordings of a sentence one after another, without a gap, and says how far
+/// it has got through events. Nothing here waits: `speak` and `stop` return at once, and
+/// the events come later from a thread of the player's, through the listener.
 ///
-/// `prepare` queues a clip behind the ones before it and returns when its first frame is
-/// about to be heard: that is when the caller shows its word. `play` then lets it go; the
-/// rest of the clip plays during the calls that follow, so clips follow each other without
-/// a gap. `drain` waits until everything queued has really been heard. None of them ever
-/// reports an error: a path that is empty, missing, not a regular file or not a decodable
-/// WAV plays nothing and costs no time of its own (its `prepare` returns when the clip
-/// before it ends).
+/// For every path given to `speak` exactly one ClipHeard comes, in order, and then one
+/// AllHeard, unless `stop` or a later `speak` ends the sentence first; after that nothing
+/// more comes for it. Players never report errors: a path that is empty, missing, not a
+/// regular file or not a decodable WAV plays nothing and takes no time of its own.
 class SoundPlayer {
 public:
-    /// Called again and again while the player waits, so a window can keep repainting.
-    /// The hook may call `stop` and anything that does not speak; a `prepare`, `play`
-    /// or `drain` made from inside it is ignored.
-    using IdleHook = std::function<void()>;
+    /// Called on any thread, possibly while the player holds its own locks: hand the event
+    /// on (post it to an event loop) and return.
+    using Listener = std::function<void(const PlayerEvent&)>;
 
     virtual ~SoundPlayer() = default;
 
-    /// `path` is relative to the player's data folder ("sound/Kalle.wav"); backslashes
-    /// count as separators.
-    virtual void play(const QString& path) = 0;
-    /// Queues `path` and waits until it is about to be heard, so its word can be shown
-    /// just in time; the `play` of the same path that follows returns at once. Players
-    /// that cannot tell when a clip starts leave it out: their `play` does it all.
-    virtual void prepare(const QString& path) { (void)path; }
-    virtual void drain() = 0;
-
-    /// Silences everything queued at once and makes a `play` or `drain` in progress return.
-    /// Meant to be called from the idle hook (a window being closed mid-sentence).
+    /// `paths` are relative to the player's data folder ("sound/Kalle.wav"; backslashes
+    /// count as separators). Whatever was still sounding is cut off.
+    virtual void speak(std::uint64_t sentence, const QStringList& paths) = 0;
+    /// Silences everything at once; the current sentence reports nothing more.
     virtual void stop() = 0;
 
     /// Why no sound can be heard, in the words of the system that failed; empty when it can.
     virtual QString unavailableReason() const { return {}; }
 
-    void setIdleHook(IdleHook hook) { m_idle = std::move(hook); }
+    void setListener(Listener listener) {
+        std::lock_guard lock(m_listenerMutex);
+        m_listener = std::move(listener);
+    }
 
 protected:
-    void idle() const {
-        if (m_idle)
-            m_idle();
+    void report(const PlayerEvent& event) const {
+        std::lock_guard lock(m_listenerMutex);
+        if (m_listener)
+            m_listener(event);
     }
 
 private:
-    IdleHook m_idle;
+    mutable std::mutex m_listenerMutex;
+    Listener m_listener;
 };
 
-/// The player used where no audio device exists: every call returns at once.
+/// The player used where no audio device exists: every sentence is heard at once.
 class SilentPlayer final : public SoundPlayer {
 public:
     explicit SilentPlayer(QString reason = {})
         : m_reason(std::move(reason)) {}
-    void play(const QString&) override {}
-    void drain() override {}
+    void speak(std::uint64_t sentence, const QStringList& paths) override {
+        const SoundClock::time_point now = SoundClock::now();
+        for (int k = 0; k < paths.size(); ++k)
+            report({PlayerEvent::Kind::ClipHeard, sentence, k, now});
+        report({PlayerEvent::Kind::AllHeard, sentence, -1, now});
+    }
     void stop() override {}
     QString unavailableReason() const override { return m_reason; }
 

@@ -76,6 +76,10 @@ bool SoundQueue::drained(TimePoint now) const {
     return m_taken == m_queuedEnd && (!m_tookAny || now - m_lastTakenAt >= latency());
 }
 
+SoundQueue::TimePoint SoundQueue::drainedAt() const {
+    return m_tookAny ? m_lastTakenAt + latency() : TimePoint::min();
+}
+
 void SoundQueue::clear() {
     m_head = (m_head + m_filled) % m_ring.size();
     m_filled = 0;
@@ -92,6 +96,12 @@ bool SoundQueue::checkStall(TimePoint now) {
         m_advancedTo = now;
     }
     return m_stalled;
+}
+
+SoundQueue::TimePoint SoundQueue::stallDeadline() const {
+    // One tick past the limit: checkStall() wants the limit exceeded.
+    const auto tick = std::chrono::milliseconds(1);
+    return (started() ? m_lastPull + StallLimit : m_openedAt + StartLimit) + tick;
 }
 
 void SoundQueue::advance(TimePoint now) {

@@ -62,6 +62,8 @@ public:
     std::optional<TimePoint> startedAt(std::int64_t frame) const;
     /// Everything queued has been taken and the device has had time to play it out.
     bool drained(TimePoint now) const;
+    /// When drained() will hold if nothing more is queued.
+    TimePoint drainedAt() const;
     /// Drops everything not yet taken.
     void clear();
 
@@ -70,6 +72,8 @@ public:
     /// into nothing at the pace of its clips, so a sentence still ends in its own time.
     bool checkStall(TimePoint now);
     bool stalled() const { return m_stalled; }
+    /// When checkStall() will first say so if the device asks for nothing more.
+    TimePoint stallDeadline() const;
     void advance(TimePoint now);
 
     // --- the device side

@@ -73,6 +73,8 @@ bool SentenceComposer::compose(SentenceBuffer& buffer, int forcedTemplate) {
     const SentenceTemplate& chosen = Templates[std::size_t(buffer.TemplateNo - 1)];
     for (int k = 0; k < chosen.slotCount; ++k) {
         const TemplateSlot& slot = chosen.slots[std::size_t(k)];
+        if (m_stopped && m_stopped())
+            return false;
         if (slot.isPhrase()) {
             buffer.SoundFile(k) = slot.sound.toString();
             buffer.WordText(k) = slot.text.toString();

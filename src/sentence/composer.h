@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringView>
+#include <functional>
 #include <vector>
 
 namespace brumlis {
@@ -28,6 +29,10 @@ public:
     /// succeeded.
     bool compose(SentenceBuffer& buffer, int forcedTemplate = 0);
 
+    /// Asked before every pick of compose(): once it says so, the slots left are left
+    /// empty (a window closed while a message box waited, say).
+    void setStopCheck(std::function<bool()> stopped) { m_stopped = std::move(stopped); }
+
     /// Reads text/<category>.txt afresh and leaves one item, each equally likely, in
     /// `buffer.PickedWord`. On failure the reason is reported once, PickedWord is
     /// emptied and false returned.
@@ -41,6 +46,7 @@ private:
     MessageSink& m_messages;
     RandomSource& m_random;
     Clock* m_clock;
+    std::function<bool()> m_stopped;
     // Kept from pick to pick only for their storage: a large list read again then needs
     // no fresh memory. They never carry a list over; every pick reads its file.
     ListBuffers m_list;

@@ -1,5 +1,5 @@
 #include "sentence/datadir.h"
-#include "studio/pulsesoundserver.h"
+#include "studio/pulseconnection.h"
 #include "studio/studiowindow.h"
 #include "version.h"
 
@@ -96,7 +96,7 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
-    brumlis::StudioWindow window(std::make_unique<brumlis::PulseSoundServer>(),
+    brumlis::StudioWindow window(std::make_unique<brumlis::PulseConnection>(),
                                  brumlis::findDataDir(given));
     window.show();
     return app.exec();

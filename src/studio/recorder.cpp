@@ -4,7 +4,7 @@
 
 namespace brumlis {
 
-Recorder::Recorder(SoundServer& server, TakeSettings settings, QObject* parent)
+Recorder::Recorder(SoundConnection& server, TakeSettings settings, QObject* parent)
     : QObject(parent)
     , m_server(server)
     , m_detector(settings)

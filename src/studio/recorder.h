@@ -1,6 +1,6 @@
 #pragma once
 
-#include "soundserver.h"
+#include "soundconnection.h"
 #include "voicetools/takedetector.h"
 
 #include <QMutex>
@@ -18,7 +18,8 @@ public:
     /// Meter readings per second while the input runs.
     static constexpr int ReadingsPerSecond = 25;
 
-    explicit Recorder(SoundServer& server, TakeSettings settings = {}, QObject* parent = nullptr);
+    explicit Recorder(SoundConnection& server, TakeSettings settings = {},
+                      QObject* parent = nullptr);
     ~Recorder() override;
 
     /// Records from `source` (empty: the default input), with the meter running.
@@ -44,7 +45,7 @@ private:
     // With m_mutex held, so that events reach the window in the order they happened.
     void post(TakeDetector::Events events);
 
-    SoundServer& m_server;
+    SoundConnection& m_server;
     mutable QMutex m_mutex;
     TakeDetector m_detector;
     std::size_t m_sinceReading = 0;

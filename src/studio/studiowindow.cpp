@@ -132,7 +132,7 @@ StudioQuestions::Answer MessageBoxQuestions::ask(QWidget* parent, const QString&
     return Answer::No;
 }
 
-StudioWindow::StudioWindow(std::unique_ptr<SoundServer> server, QString dataDir,
+StudioWindow::StudioWindow(std::unique_ptr<SoundConnection> server, QString dataDir,
                            std::unique_ptr<StudioQuestions> questions, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_dataDir(std::move(dataDir))
@@ -351,12 +351,12 @@ void StudioWindow::buildWidgets() {
 }
 
 void StudioWindow::connectServer() {
-    connect(m_server.get(), &SoundServer::ready, this, [this] {
+    connect(m_server.get(), &SoundConnection::ready, this, [this] {
         m_serverReady = true;
         m_recorder->listenTo(sourceBox->currentData().toByteArray());
         updateControls();
     });
-    connect(m_server.get(), &SoundServer::unavailable, this, [this](const QString& why) {
+    connect(m_server.get(), &SoundConnection::unavailable, this, [this](const QString& why) {
         m_serverReady = false;
         m_recorder->stopListening();
         showNotice(QStringLiteral("server"),
@@ -365,8 +365,8 @@ void StudioWindow::connectServer() {
                        .arg(why));
         updateControls();
     });
-    connect(m_server.get(), &SoundServer::sourcesChanged, this, &StudioWindow::fillSources);
-    connect(m_server.get(), &SoundServer::captureFailed, this, [this](const QString& why) {
+    connect(m_server.get(), &SoundConnection::sourcesChanged, this, &StudioWindow::fillSources);
+    connect(m_server.get(), &SoundConnection::captureFailed, this, [this](const QString& why) {
         m_captureFailed = true;
         showNotice(QStringLiteral("capture:") + why,
                    QStringLiteral("Ingången kan inte användas (%1): inget kan spelas in, men "
@@ -374,7 +374,7 @@ void StudioWindow::connectServer() {
                        .arg(why));
         updateControls();
     });
-    connect(m_server.get(), &SoundServer::playbackFinished, this, [this] {
+    connect(m_server.get(), &SoundConnection::playbackFinished, this, [this] {
         m_playing = false;
         QTimer::singleShot(ListenAgainAfterPlaybackMs, this, [this] {
             if (!m_playing)
@@ -876,7 +876,7 @@ void StudioWindow::tryInSentence() {
     if (example.wordSlot < 0)
         return;
     exampleSentence->setText(QStringLiteral("”%1”").arg(example.text()));
-    constexpr int Rate = SoundServer::CaptureRate;
+    constexpr int Rate = SoundConnection::CaptureRate;
     // The sentence is joined as `brumlis-cli render` joins it: each recording converted as
     // Brumlis converts it. The chosen take, matched as it would be saved, stands in for
     // the word's own recording.

@@ -2,7 +2,7 @@
 
 #include "recorder.h"
 #include "sentence/random.h"
-#include "soundserver.h"
+#include "soundconnection.h"
 #include "voicetools/recordingsaver.h"
 #include "voicetools/takestore.h"
 #include "voicetools/taketrim.h"
@@ -69,7 +69,7 @@ public:
 
     /// `dataDir` holds text/ and sound/ (empty: the working directory). Without
     /// `questions`, message boxes ask.
-    StudioWindow(std::unique_ptr<SoundServer> server, QString dataDir,
+    StudioWindow(std::unique_ptr<SoundConnection> server, QString dataDir,
                  std::unique_ptr<StudioQuestions> questions = {}, QWidget* parent = nullptr);
     ~StudioWindow() override;
 
@@ -139,12 +139,12 @@ private:
 
     QString m_dataDir;
     std::unique_ptr<StudioQuestions> m_questions;
-    std::unique_ptr<SoundServer> m_server;
+    std::unique_ptr<SoundConnection> m_server;
     std::unique_ptr<Recorder> m_recorder;
     TakeStore m_store;
     RecordingSaver m_saver; ///< used on the disk thread only
-    QThreadPool m_disk;    ///< storing takes, saving and undoing, one after another
-    QThreadPool m_scanner; ///< reading the data folder
+    QThreadPool m_disk;     ///< storing takes, saving and undoing, one after another
+    QThreadPool m_scanner;  ///< reading the data folder
     QFileSystemWatcher m_watcher;
     QTimer m_rescanTimer;
     MersenneRandom m_random;

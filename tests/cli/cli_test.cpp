@@ -6,6 +6,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -172,45 +173,61 @@ TEST_F(Cli, FailedPickPrintsTheSentenceAndExitsWithOne) {
         << r.out.toStdString();
 }
 
-// Hands the CLI a player whose calls outlive it.
+// Hands the CLI a player that outlives it.
 class ForwardingPlayer final : public SoundPlayer {
 public:
-    explicit ForwardingPlayer(SoundPlayer& target)
-        : m_target(target) {}
-    void play(const QString& path) override { m_target.play(path); }
-    void drain() override { m_target.drain(); }
+    explicit ForwardingPlayer(test::FakePlayer& target)
+        : m_target(target) {
+        // What the target reports goes to whoever listens to this one.
+        m_target.setListener([this](const PlayerEvent& e) { report(e); });
+    }
+    ~ForwardingPlayer() override { m_target.setListener({}); }
+    void speak(std::uint64_t sentence, const QStringList& paths) override {
+        m_target.speak(sentence, paths);
+    }
     void stop() override { m_target.stop(); }
 
 private:
-    SoundPlayer& m_target;
+    test::FakePlayer& m_target;
 };
 
-TEST_F(Cli, SpeakPrintsEachWordBeforeItsClipPlays) {
+TEST_F(Cli, SpeakPrintsEachWordWhenItsClipIsHeard) {
     Capture out, err;
-    test::RecordingPlayer recorder;
-    test::RecordingPlayer* player = &recorder;
-    std::vector<QString> printedAtPlay;
-    recorder.onPlay = [&] { printedAtPlay.push_back(out.text()); };
+    test::FakePlayer player;
+    player.hearAtOnce = false;
+    std::vector<QString> printedBeforeClip;
     int playersMade = 0;
+    // The clips are heard one by one, from the event loop the command runs.
+    auto hearNext = [&] {
+        printedBeforeClip.push_back(out.text());
+        const int clip = int(printedBeforeClip.size()) - 1;
+        if (clip < 15)
+            player.hear(clip);
+        else
+            player.allHeard();
+    };
+    QTimer clock;
+    QObject::connect(&clock, &QTimer::timeout, hearNext);
+    clock.start(1);
     const int code = runCli(withData({"speak", "--template", "6", "--seed", "9"}), out.stream(),
                             err.stream(), [&](const QString& dataDir) {
                                 EXPECT_EQ(dataDir, data.path());
                                 ++playersMade;
-                                return std::make_unique<ForwardingPlayer>(recorder);
+                                return std::make_unique<ForwardingPlayer>(player);
                             });
     EXPECT_EQ(code, 0);
     // One player for the whole run, made through the factory it was given.
     ASSERT_EQ(playersMade, 1);
-    ASSERT_EQ(player->calls.size(), 15u);
-    EXPECT_EQ(player->drains, 1);
+    ASSERT_EQ(player.spoken.size(), 1u);
     const QStringList words = out.text().trimmed().split(u' ');
     ASSERT_EQ(words.size(), 4);
     for (int i = 0; i < 4; ++i) {
-        EXPECT_TRUE(printedAtPlay[std::size_t(i)].endsWith(words[i])) << i;
-        EXPECT_EQ(player->calls[std::size_t(i)].path, "sound/" + words[i] + ".wav");
+        EXPECT_FALSE(printedBeforeClip[std::size_t(i)].contains(words[i]))
+            << "printed early: " << i;
+        EXPECT_EQ(player.spoken[0][i], "sound/" + words[i] + ".wav");
     }
-    for (std::size_t i = 4; i < 15; ++i)
-        EXPECT_EQ(player->calls[i].path, "");
+    for (int i = 4; i < 15; ++i)
+        EXPECT_EQ(player.spoken[0][i], "");
     EXPECT_TRUE(out.text().endsWith(words[3] + "\n"));
 }
 

@@ -1,5 +1,6 @@
 #include "formfixture.h"
 #include "forms/about.h"
+#include "support/playerevents.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
@@ -7,7 +8,10 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
 
 namespace brumlis::test {
 namespace {
@@ -106,7 +110,7 @@ TEST_F(FormTest, TabSkipsDisabledRepeteraUntilTheFirstSentence) {
     };
     for (const Case& c : cases) {
         if (c.afterSentence) {
-            QTest::mouseClick(button("Command1"), Qt::LeftButton);
+            clickAndListen("Command1");
         }
         ASSERT_EQ(QApplication::focusWidget(), button("Command1"));
         for (const char* name : c.focusAfterEachTab) {
@@ -122,20 +126,24 @@ TEST_F(FormTest, KeysActOnTheFocusedButtonOnly) {
     struct Case {
         const char* focused;
         Qt::Key key;
-        std::size_t plays; // 15 when a sentence is spoken
+        bool speaks;
         bool aboutOpens;
     };
     const Case cases[] = {
-        {"Command1", Qt::Key_Return, 15, false},    {"Command1", Qt::Key_Enter, 15, false},
-        {"Command1", Qt::Key_Space, 15, false},     {"Command1", Qt::Key_Escape, 0, false},
-        {"cmdInformera", Qt::Key_Return, 0, true},  {"cmdInformera", Qt::Key_Space, 0, true},
-        {"cmdInformera", Qt::Key_Escape, 0, false},
+        {"Command1", Qt::Key_Return, true, false},
+        {"Command1", Qt::Key_Enter, true, false},
+        {"Command1", Qt::Key_Space, true, false},
+        {"Command1", Qt::Key_Escape, false, false},
+        {"cmdInformera", Qt::Key_Return, false, true},
+        {"cmdInformera", Qt::Key_Space, false, true},
+        {"cmdInformera", Qt::Key_Escape, false, false},
     };
     for (const Case& c : cases) {
-        player->calls.clear();
+        player->spoken.clear();
         button(c.focused)->setFocus();
         QTest::keyClick(button(c.focused), c.key);
-        EXPECT_EQ(player->calls.size(), c.plays) << c.focused << " key " << c.key;
+        ASSERT_TRUE(waitUntilSpoken());
+        EXPECT_EQ(player->spoken.size(), c.speaks ? 1u : 0u) << c.focused << " key " << c.key;
         EXPECT_EQ(visibleAboutWindows(), c.aboutOpens ? 1 : 0) << c.focused << " key " << c.key;
         EXPECT_TRUE(form->isVisible());
         closeStrayWindows();
@@ -144,52 +152,53 @@ TEST_F(FormTest, KeysActOnTheFocusedButtonOnly) {
     }
 }
 
-TEST_F(FormTest, GenereraShowsEachWordBeforeItsSoundAndEndsEnabledOnGenerera) {
-    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+TEST_F(FormTest, GenereraShowsEachWordInTurnAndEndsEnabledOnGenerera) {
+    clickAndListen("Command1");
 
     const SentenceBuffer& s = form->sentence();
     ASSERT_GE(s.TemplateNo, 1);
     ASSERT_LE(s.TemplateNo, 11);
-    ASSERT_EQ(player->calls.size(), 15u);
+    ASSERT_EQ(player->spoken.size(), 1u);
+    ASSERT_EQ(shown.size(), 15u);
     int used = 0;
     while (used < 15 && !s.WordText(used).isEmpty())
         ++used;
     EXPECT_GE(used, 4);
     EXPECT_LE(used, 8);
     for (int i = 0; i < 15; ++i) {
-        const WaitingPlayer::Call& call = player->calls[std::size_t(i)];
-        EXPECT_EQ(call.labelAtPlay, expectedLabel(i)) << "slot " << i;
-        EXPECT_EQ(call.path, s.SoundFile(i)) << "slot " << i;
-        EXPECT_EQ(call.path.isEmpty(), i >= used) << "slot " << i;
-        EXPECT_FALSE(call.generateEnabled) << "Generera must stay disabled while speaking";
+        EXPECT_EQ(shown[std::size_t(i)].label, expectedLabel(i)) << "slot " << i;
+        EXPECT_EQ(player->spoken[0][i], s.SoundFile(i)) << "slot " << i;
+        EXPECT_EQ(player->spoken[0][i].isEmpty(), i >= used) << "slot " << i;
+        EXPECT_FALSE(shown[std::size_t(i)].generateEnabled)
+            << "Generera must stay disabled while speaking";
     }
-    EXPECT_EQ(player->calls[0].labelAtPlay, s.WordText(0) + u' ');
-    EXPECT_EQ(player->drains, 1);
+    EXPECT_EQ(shown[0].label, s.WordText(0) + u' ');
     EXPECT_EQ(smisk()->text(), expectedLabel(14));
     EXPECT_TRUE(smisk()->text().endsWith(QString(15 - used + 1, u' ')));
     EXPECT_TRUE(button("cmdRepeat")->isEnabled());
     EXPECT_TRUE(button("Command1")->isEnabled());
     EXPECT_EQ(QApplication::focusWidget(), button("Command1"));
-    EXPECT_FALSE(form->isSpeaking());
 }
 
 TEST_F(FormTest, RepeteraSpeaksTheSameSentenceAgainEveryTime) {
-    QTest::mouseClick(button("Command1"), Qt::LeftButton);
-    const std::vector<WaitingPlayer::Call> first = player->calls;
-    ASSERT_EQ(first.size(), 15u);
+    clickAndListen("Command1");
+    const QStringList first = player->spoken.at(0);
+    const std::vector<Shown> firstShown = shown;
+    ASSERT_EQ(firstShown.size(), 15u);
 
     // Edited lists must not change what Repetera says.
     writeList(QStringLiteral("namn"), {QStringLiteral("Stina")});
     for (int round = 0; round < 3; ++round) {
-        player->calls.clear();
+        shown.clear();
         button("cmdRepeat")->setFocus();
-        QTest::mouseClick(button("cmdRepeat"), Qt::LeftButton);
-        ASSERT_EQ(player->calls.size(), 15u) << "round " << round;
+        clickAndListen("cmdRepeat");
+        ASSERT_EQ(player->spoken.size(), std::size_t(round) + 2) << "round " << round;
+        EXPECT_EQ(player->spoken.back(), first);
+        ASSERT_EQ(shown.size(), 15u);
         for (std::size_t i = 0; i < 15; ++i) {
-            EXPECT_EQ(player->calls[i].path, first[i].path) << "slot " << i;
-            EXPECT_EQ(player->calls[i].labelAtPlay, first[i].labelAtPlay) << "slot " << i;
+            EXPECT_EQ(shown[i].label, firstShown[i].label) << "slot " << i;
             // The repeat path disables nothing.
-            EXPECT_TRUE(player->calls[i].generateEnabled);
+            EXPECT_TRUE(shown[i].generateEnabled);
         }
         EXPECT_EQ(QApplication::focusWidget(), button("Command1"));
         EXPECT_TRUE(button("cmdRepeat")->isEnabled());
@@ -202,7 +211,7 @@ TEST_F(FormTest, ALongSentenceIsCutOffWithoutGrowingTheLabel) {
     for (const char* category : {"namn", "adj", "adj_neu", "färg", "sub", "sub_neu", "sub_reale",
                                  "verb_pre", "verb_per", "prep", "plats"})
         writeList(QString::fromUtf8(category), {longWord + QStringLiteral(" ") + longWord});
-    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    clickAndListen("Command1");
     EXPECT_TRUE(smisk()->text().startsWith(longWord));
     EXPECT_EQ(smisk()->geometry(), QRect(128, 64, 281, 89));
     EXPECT_EQ(form->size(), QSize(419, 190));
@@ -210,47 +219,33 @@ TEST_F(FormTest, ALongSentenceIsCutOffWithoutGrowingTheLabel) {
     EXPECT_GT(smisk()->heightForWidth(281), 89);
 }
 
-TEST_F(FormTest, WindowKeepsProcessingEventsWhileSpeaking) {
-    // Each play call queues an event; it must have been handled by the next call, which
-    // only happens when the player's waits run the event loop.
-    int handledInTime = 0;
-    bool handled = false;
-    player->onPlay = [&](int call) {
-        if (call > 0)
-            handledInTime += handled;
-        handled = false;
-        QMetaObject::invokeMethod(
-            form.get(), [&] { handled = true; }, Qt::QueuedConnection);
-    };
-    QTest::mouseClick(button("Command1"), Qt::LeftButton);
-    EXPECT_EQ(handledInTime, 14);
-}
-
 TEST_F(FormTest, InputDuringASentenceIsDroppedNotReplayed) {
+    clickAndListen("Command1"); // so that Repetera can take the focus too
+    player->spoken.clear();
+    player->hearAtOnce = false;
     QPushButton* generate = button("Command1");
     QPushButton* informera = button("cmdInformera");
-    player->onPlay = [&](int call) {
-        if (call != 2)
-            return;
-        // Delivered at once while the player waits ...
-        QTest::mouseClick(informera, Qt::LeftButton);
-        QTest::mouseClick(generate, Qt::LeftButton);
-        QTest::keyClick(informera, Qt::Key_Space);
-        // ... and queued, as input that arrives while the player waits would be.
-        const QPointF at = QRectF(informera->rect()).center();
-        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
-            QCoreApplication::postEvent(
-                informera, new QMouseEvent(type, at, informera->mapToGlobal(at), Qt::LeftButton,
-                                           Qt::LeftButton, Qt::NoModifier));
-        QCoreApplication::postEvent(
-            generate, new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier));
-    };
     QTest::mouseClick(generate, Qt::LeftButton);
-    player->onPlay = nullptr;
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
+    ASSERT_TRUE(form->isSpeaking());
+    // Delivered at once while the sentence is spoken ...
+    QTest::mouseClick(informera, Qt::LeftButton);
+    QTest::mouseClick(generate, Qt::LeftButton);
+    QTest::keyClick(informera, Qt::Key_Space);
+    QWidget* focused = QApplication::focusWidget();
+    QTest::keyClick(focused, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), focused) << "Tab moved the focus while speaking";
+    // ... and queued, to arrive just before the sentence ends.
+    const QPointF at = QRectF(informera->rect()).center();
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+        QCoreApplication::postEvent(informera, new QMouseEvent(type, at, informera->mapToGlobal(at),
+                                                               Qt::LeftButton, Qt::LeftButton,
+                                                               Qt::NoModifier));
+    QCoreApplication::postEvent(generate,
+                                new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier));
+    player->hearAll();
+    ASSERT_TRUE(waitUntilSpoken());
 
-    EXPECT_EQ(player->calls.size(), 15u) << "a second sentence was started";
+    EXPECT_EQ(player->spoken.size(), 1u) << "a second sentence was started";
     EXPECT_EQ(visibleAboutWindows(), 0) << "a click on Informera got through";
 
     // Once the sentence is over, the same input works again.
@@ -259,23 +254,23 @@ TEST_F(FormTest, InputDuringASentenceIsDroppedNotReplayed) {
 }
 
 TEST_F(FormTest, ClosingTheWindowMidSentenceStopsIt) {
-    struct Case {
-        int closeAtCall;
-    };
-    for (Case c : {Case{0}, Case{3}, Case{14}}) {
-        SetUp();
-        player->onPlay = [&](int call) {
-            if (call == c.closeAtCall)
-                form->close();
-        };
+    for (int closeAfter : {0, 3, 14}) {
+        SCOPED_TRACE(closeAfter);
+        openForm();
+        player->hearAtOnce = false;
         QTest::mouseClick(button("Command1"), Qt::LeftButton);
-        EXPECT_EQ(player->calls.size(), std::size_t(c.closeAtCall + 1)) << c.closeAtCall;
+        for (int k = 0; k <= closeAfter; ++k)
+            player->hear(k);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return int(shown.size()) == closeAfter + 1; }));
+        form->close();
         EXPECT_EQ(player->stops, 1);
         EXPECT_FALSE(form->isVisible());
+        // What the player had still on its way changes nothing.
+        player->hearAll();
+        QCoreApplication::sendPostedEvents();
         EXPECT_FALSE(form->isSpeaking());
         EXPECT_FALSE(button("cmdRepeat")->isEnabled()) << "speaking went on after the close";
-        EXPECT_EQ(smisk()->text(), expectedLabel(c.closeAtCall));
-        TearDown();
+        EXPECT_EQ(smisk()->text(), expectedLabel(closeAfter));
     }
 }
 
@@ -293,9 +288,9 @@ TEST_F(FormTest, AFailedPickShowsAMessageBoxAndTheSentenceGoesOn) {
             dir.filePath(QStringLiteral("text/%1.txt").arg(QString::fromUtf8(c.missing))));
         // Every template but 1 to 4 uses "prep" once; every template uses "namn", 1 to 4 twice.
         for (int attempt = 0; attempt < 6; ++attempt) {
-            player->calls.clear();
+            player->spoken.clear();
             MessageBoxAnswerer answerer;
-            QTest::mouseClick(button("Command1"), Qt::LeftButton);
+            clickAndListen("Command1");
             const int t = form->sentence().TemplateNo;
             std::size_t wanted = 0;
             if (QString::fromUtf8(c.missing) == QLatin1String("namn"))
@@ -309,7 +304,7 @@ TEST_F(FormTest, AFailedPickShowsAMessageBoxAndTheSentenceGoesOn) {
                 EXPECT_EQ(box.icon, int(QMessageBox::NoIcon));
                 EXPECT_EQ(box.buttons, QStringList{QStringLiteral("OK")});
             }
-            EXPECT_EQ(player->calls.size(), 15u) << "the sentence must go on";
+            EXPECT_EQ(player->spoken.size(), 1u) << "the sentence must go on";
             EXPECT_TRUE(button("Command1")->isEnabled());
         }
         writeList(QString::fromUtf8(c.missing), {QStringLiteral("x")});
@@ -350,37 +345,112 @@ TEST_F(FormTest, AScreenReaderCanGenerateAndReadTheSentence) {
     ASSERT_NE(actions, nullptr);
     actions->doAction(QAccessibleActionInterface::pressAction());
     // The press is animated: the click follows from the event loop.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return player->calls.size() == 15u; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player->spoken.size() == 1u; }));
+    ASSERT_TRUE(waitUntilSpoken());
     QAccessibleInterface* label = QAccessible::queryAccessibleInterface(smisk());
     EXPECT_EQ(label->text(QAccessible::Name), expectedLabel(14));
     EXPECT_TRUE(label->text(QAccessible::Name).startsWith(QStringLiteral("Kalle ")));
     EXPECT_TRUE(generate->state().focused);
 }
 
-TEST_F(FormTest, AnAccessibilityPressWhileSpeakingIsDroppedOnEveryButton) {
-    QTest::mouseClick(button("Command1"), Qt::LeftButton); // Repetera is enabled from now on
-    const std::size_t firstSentence = player->calls.size();
-    player->onPlay = [&](int call) {
-        if (call != int(firstSentence) + 2)
-            return;
-        for (const char* name : {"cmdRepeat", "Command1", "cmdInformera"}) {
-            QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(button(name));
-            ASSERT_NE(iface, nullptr);
-            iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-        }
-    };
+// Presses the button as a screen reader does: the click follows on a timer.
+void accessiblePress(QPushButton* button) {
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(button);
+    ASSERT_NE(iface, nullptr);
+    iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+}
+
+TEST_F(FormTest, AnAccessibilityPressWhileSpeakingIsDroppedOnEveryButtonEvenWhenItClicksLater) {
+    clickAndListen("Command1"); // Repetera is enabled from now on
+    player->hearAtOnce = false;
     QTest::mouseClick(button("cmdRepeat"), Qt::LeftButton);
-    player->onPlay = nullptr;
-    // The presses click a moment later, from a timer: by then the sentence may be over.
-    QTest::qWait(400);
-    EXPECT_EQ(player->calls.size(), 2 * firstSentence) << "a third sentence was started";
+    ASSERT_TRUE(form->isSpeaking());
+    std::vector<std::unique_ptr<QSignalSpy>> clicks;
+    for (const char* name : {"cmdRepeat", "Command1", "cmdInformera"}) {
+        clicks.push_back(std::make_unique<QSignalSpy>(button(name), &QPushButton::clicked));
+        accessiblePress(button(name));
+    }
+    // The sentence ends before the event loop runs again, so the presses' clicks, which
+    // follow on a timer, all come after its end.
+    player->hearAll();
+    QCoreApplication::sendPostedEvents();
+    ASSERT_FALSE(form->isSpeaking());
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return std::all_of(clicks.begin(), clicks.end(), [](auto& spy) { return !spy->isEmpty(); });
+    }));
+    EXPECT_EQ(player->spoken.size(), 2u) << "a third sentence was started";
     EXPECT_EQ(visibleAboutWindows(), 0) << "a press on Informera got through";
 
     // A press once the sentence is over works again.
-    QAccessible::queryAccessibleInterface(button("cmdInformera"))
-        ->actionInterface()
-        ->doAction(QAccessibleActionInterface::pressAction());
+    accessiblePress(button("cmdInformera"));
     EXPECT_TRUE(QTest::qWaitFor([] { return visibleAboutWindows() == 1; }));
+}
+
+// Works a failed pick's message box: presses Repetera and Informera as a screen reader
+// does while the box is open, and answers OK once both of their clicks have come.
+class PressingWhileTheBoxIsOpen : public QObject {
+public:
+    explicit PressingWhileTheBoxIsOpen(std::vector<QPushButton*> buttons)
+        : m_buttons(std::move(buttons)) {
+        startTimer(0);
+    }
+    int boxes = 0;
+
+protected:
+    void timerEvent(QTimerEvent*) override {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        if (m_clicks.empty()) {
+            ++boxes;
+            for (QPushButton* b : m_buttons) {
+                m_clicks.push_back(std::make_unique<QSignalSpy>(b, &QPushButton::clicked));
+                accessiblePress(b);
+            }
+            return;
+        }
+        if (std::all_of(m_clicks.begin(), m_clicks.end(),
+                        [](auto& spy) { return !spy->isEmpty(); })) {
+            m_clicks.clear();
+            box->button(QMessageBox::Ok)->click();
+        }
+    }
+
+private:
+    std::vector<QPushButton*> m_buttons;
+    std::vector<std::unique_ptr<QSignalSpy>> m_clicks;
+};
+
+TEST_F(FormTest, PressesWhileAFailedPicksMessageBoxIsOpenAreDropped) {
+    clickAndListen("Command1");
+    ASSERT_TRUE(button("cmdRepeat")->isEnabled());
+    QFile::remove(dir.filePath(QStringLiteral("text/namn.txt")));
+    player->spoken.clear();
+    PressingWhileTheBoxIsOpen presser({button("cmdRepeat"), button("cmdInformera")});
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntilSpoken());
+    EXPECT_GE(presser.boxes, 1);
+    EXPECT_EQ(visibleAboutWindows(), 0) << "Informera was taken while the box was open";
+    // Exactly the new sentence, with its name slot empty, was spoken.
+    ASSERT_EQ(player->spoken.size(), 1u) << "Repetera was taken while the box was open";
+    EXPECT_EQ(player->spoken[0][0], QString());
+    EXPECT_EQ(player->spoken[0], test::pathsOf(form->sentence()));
+}
+
+TEST_F(FormTest, ClosingTheWindowWhileAMessageBoxWaitsEndsTheSentence) {
+    QFile::remove(dir.filePath(QStringLiteral("text/namn.txt")));
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, form.get(), [&] {
+        if (QApplication::activeModalWidget())
+            form->close();
+    });
+    closer.start(0);
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    closer.stop();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the message box stayed open";
+    EXPECT_TRUE(player->spoken.empty()) << "a sentence was spoken after the close";
+    EXPECT_EQ(form->speech().state(), SpeechController::State::Closed);
 }
 
 TEST_F(FormTest, NoSoundIsSaidOnceUnobtrusivelyAndTheWordsStillShow) {
@@ -394,9 +464,9 @@ TEST_F(FormTest, NoSoundIsSaidOnceUnobtrusivelyAndTheWordsStillShow) {
          QStringLiteral("Inget ljud: SDL_OpenAudioDevice: Connection refused")},
     };
     for (const Case& c : cases) {
-        SetUp();
+        openForm();
         player->reason = c.reason;
-        QTest::mouseClick(button("Command1"), Qt::LeftButton);
+        clickAndListen("Command1");
         EXPECT_EQ(smisk()->text(), expectedLabel(14));
         // The notice follows the data folder in the tooltip and the description alike.
         EXPECT_EQ(smisk()->toolTip().contains(QStringLiteral("Inget ljud")), !c.notice.isEmpty());
@@ -405,12 +475,11 @@ TEST_F(FormTest, NoSoundIsSaidOnceUnobtrusivelyAndTheWordsStillShow) {
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no box may pop up for it";
         // Said once: a later reason does not replace it.
         player->reason = QStringLiteral("något annat");
-        QTest::mouseClick(button("Command1"), Qt::LeftButton);
+        clickAndListen("Command1");
         if (!c.notice.isEmpty()) {
             EXPECT_TRUE(smisk()->toolTip().endsWith(c.notice));
             EXPECT_FALSE(smisk()->toolTip().contains(QStringLiteral("något annat")));
         }
-        TearDown();
     }
 }
 

@@ -7,16 +7,6 @@
 
 namespace brumlis::test {
 
-void WaitingPlayer::play(const QString& path) {
-    QLabel* label = form ? form->findChild<QLabel*>(QStringLiteral("smisk")) : nullptr;
-    QPushButton* generate =
-        form ? form->findChild<QPushButton*>(QStringLiteral("Command1")) : nullptr;
-    calls.push_back({path, label ? label->text() : QString(), generate && generate->isEnabled()});
-    if (onPlay)
-        onPlay(int(calls.size()) - 1);
-    idle();
-}
-
 MessageBoxAnswerer::MessageBoxAnswerer() {
     // Looks once per turn of whatever event loop runs, the message box's own included.
     startTimer(0);
@@ -48,11 +38,19 @@ void FormTest::SetUp() {
     writeList(QStringLiteral("verb_per"), {QStringLiteral("druckit")});
     writeList(QStringLiteral("prep"), {QStringLiteral("i")});
     writeList(QStringLiteral("plats"), {QStringLiteral("Luleå")});
+    openForm();
+}
 
-    auto recording = std::make_unique<WaitingPlayer>();
-    player = recording.get();
-    form = std::make_unique<Brumform>(std::move(recording), dir.path());
-    player->form = form.get();
+void FormTest::openForm() {
+    closeStrayWindows();
+    form.reset();
+    auto fake = std::make_unique<FakePlayer>();
+    player = fake.get();
+    form = std::make_unique<Brumform>(std::move(fake), dir.path());
+    shown.clear();
+    QObject::connect(&form->speech(), &SpeechController::wordShown, form.get(), [this] {
+        shown.push_back({smisk()->text(), button("Command1")->isEnabled()});
+    });
     form->show();
     form->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
@@ -73,6 +71,15 @@ QString FormTest::expectedLabel(int last) const {
     for (int i = 0; i <= last; ++i)
         text += form->sentence().WordText(i) + u' ';
     return text;
+}
+
+void FormTest::clickAndListen(const char* name) {
+    QTest::mouseClick(button(name), Qt::LeftButton);
+    EXPECT_TRUE(waitUntilSpoken()) << name;
+}
+
+bool FormTest::waitUntilSpoken() const {
+    return QTest::qWaitFor([this] { return !form->isSpeaking(); });
 }
 
 void closeStrayWindows() {

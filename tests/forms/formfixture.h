@@ -1,7 +1,7 @@
 #pragma once
 
 #include "forms/brumform.h"
-#include "playback/soundplayer.h"
+#include "support/fakes.h"
 #include "support/tempdir.h"
 
 #include <QLabel>
@@ -13,33 +13,6 @@
 #include <vector>
 
 namespace brumlis::test {
-
-/// A player that behaves like a real one waiting for its clip: every play call runs
-/// the idle hook. It notes what the window showed at each call.
-class WaitingPlayer final : public SoundPlayer {
-public:
-    struct Call {
-        QString path;
-        QString labelAtPlay;
-        bool generateEnabled;
-    };
-
-    void play(const QString& path) override;
-    void drain() override {
-        ++drains;
-        idle();
-    }
-    void stop() override { ++stops; }
-    QString unavailableReason() const override { return reason; }
-
-    std::vector<Call> calls;
-    QString reason;
-    int drains = 0;
-    int stops = 0;
-    /// Runs at every play call, after the call has been noted and before the idle hook.
-    std::function<void(int call)> onPlay;
-    Brumform* form = nullptr;
-};
 
 /// Answers message boxes as they come up: notes each one and presses its OK button.
 class MessageBoxAnswerer : public QObject {
@@ -58,12 +31,15 @@ protected:
     void timerEvent(QTimerEvent*) override;
 };
 
-/// A main window with a recording player, on word lists of one word each, shown and
-/// active.
+/// A main window with a fake player that hears every sentence at once, on word lists of
+/// one word each, shown and active. Every word the window shows is noted with what the
+/// window looked like then.
 class FormTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
+    /// A new main window in place of the old one, on the same lists.
+    void openForm();
 
     /// Writes text/<category>.txt holding `words`, one a line.
     void writeList(const QString& category, const QStringList& words);
@@ -78,10 +54,20 @@ protected:
 
     /// The label text after slot `last` has been appended, built from the buffer.
     QString expectedLabel(int last) const;
+    /// Clicks `name` and waits until the sentence it started has been spoken.
+    void clickAndListen(const char* name);
+    /// Waits until the window is idle again.
+    bool waitUntilSpoken() const;
+
+    struct Shown {
+        QString label;
+        bool generateEnabled;
+    };
 
     TempDir dir;
-    WaitingPlayer* player = nullptr;
+    FakePlayer* player = nullptr;
     std::unique_ptr<Brumform> form;
+    std::vector<Shown> shown; ///< at every word put on screen
 };
 
 /// Closes and deletes what is left over of top-level windows (About, message boxes).

@@ -53,6 +53,7 @@ TEST_F(CliOutput, AFailedWriteStopsAtOnceWithAMessage) {
     const QStringList commands[] = {
         {"--data", data.path(), "generate", "--count", "1000000000"},
         {"--data", data.path(), "generate", "--json", "--count", "1000000000"},
+        {"--data", data.path(), "speak", "--count", "1000000000"},
         {"--data", data.path(), "--help"},
         {"--version"},
     };

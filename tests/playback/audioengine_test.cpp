@@ -1,8 +1,9 @@
 #include "playback/audioengine.h"
-#include "playback/speaker.h"
+#include "playback/playerfactory.h"
 #include "sentence/sentencebuffer.h"
 #include "support/fakes.h"
 #include "support/levelclip.h"
+#include "support/playerevents.h"
 #include "support/tempdir.h"
 
 #include <QFile>
@@ -88,10 +89,16 @@ TEST_F(HeadlessAudio, EveryClipOfASentenceReachesTheDeviceWholeAndInOrder) {
         ASSERT_EQ(engine->format().bytesPerFrame, 8);
         ASSERT_GE(engine->format().bufferFrames * 1000 / 48000, 20)
             << "a sound server underruns with much less";
-        test::FakeView view;
-        EXPECT_TRUE(SpeakSentence(buffer, view, *engine));
+        test::PlayerEvents events(*engine);
+        engine->speak(1, test::pathsOf(buffer));
+        const std::vector<PlayerEvent> heard = events.untilAllHeard();
+        ASSERT_EQ(heard.size(), 16u);
+        for (int k = 0; k < 15; ++k) {
+            EXPECT_EQ(heard[std::size_t(k)].kind, PlayerEvent::Kind::ClipHeard);
+            EXPECT_EQ(heard[std::size_t(k)].clip, k) << "reported out of order";
+        }
         EXPECT_GE(engine->position().frames, engine->framesQueued())
-            << "drain returned before the device took everything";
+            << "the end was reported before the device took everything";
     } // closing the device writes out the capture
 
     QFile capture(capturePath());
@@ -157,24 +164,24 @@ TEST_F(HeadlessAudio, BrokenOrMissingRecordingsAreSilentAndNeverWait) {
 
     auto engine = AudioEngine::open(m_dir.path());
     ASSERT_TRUE(engine);
-    int idles = 0;
-    engine->setIdleHook([&] { ++idles; });
-    const char* paths[] = {"",
-                           "sound\\saknas.wav",
-                           "sound\\tom.wav",
-                           "sound\\text.wav",
-                           "sound\\skräp.wav",
-                           "sound\\mapp.wav",
-                           "sound\\rör.wav",
-                           "sound\\..\\utanför.wav",
-                           "saknad mapp\\x.wav"};
-    for (const char* path : paths) {
-        engine->play(QString::fromUtf8(path));
-        EXPECT_EQ(engine->framesQueued(), 0) << path;
-    }
-    engine->drain();
-    // Waiting is the only thing that calls the idle hook, so none of these waited.
-    EXPECT_EQ(idles, 0);
+    const QStringList paths = {"",
+                               "sound\\saknas.wav",
+                               "sound\\tom.wav",
+                               "sound\\text.wav",
+                               "sound\\skräp.wav",
+                               "sound\\mapp.wav",
+                               "sound\\rör.wav",
+                               "sound\\..\\utanför.wav",
+                               "saknad mapp\\x.wav"};
+    test::PlayerEvents events(*engine);
+    engine->speak(7, paths);
+    const std::vector<PlayerEvent> heard = events.untilAllHeard();
+    ASSERT_EQ(heard.size(), std::size_t(paths.size()) + 1);
+    for (const PlayerEvent& e : heard)
+        EXPECT_EQ(e.sentence, 7u);
+    // Nothing reached the device, so nothing had to be waited for.
+    EXPECT_EQ(engine->framesQueued(), 0);
+    EXPECT_EQ(engine->position().frames, 0);
 }
 
 TEST_F(HeadlessAudio, StopSilencesAtOnceAndTheNextClipStillPlays) {
@@ -185,45 +192,69 @@ TEST_F(HeadlessAudio, StopSilencesAtOnceAndTheNextClipStillPlays) {
                    960, 0.5f);
     auto engine = AudioEngine::open(m_dir.path());
     ASSERT_TRUE(engine);
+    test::PlayerEvents events(*engine);
 
-    bool stopped = false;
-    engine->setIdleHook([&] {
-        if (!stopped && engine->framesQueued() > 0) {
-            stopped = true;
-            engine->stop(); // as a window being closed would
-        }
-    });
-    engine->play(QStringLiteral("sound/lång.wav"));
-    engine->drain();
+    // Stopped as soon as the long clip is about to be heard, as a window being closed would.
+    engine->speak(1, {QStringLiteral("sound/lång.wav")});
+    events.until([](const PlayerEvent& e) { return e.kind == PlayerEvent::Kind::ClipHeard; });
+    engine->stop();
     const std::int64_t queuedAtStop = engine->framesQueued();
     EXPECT_GT(queuedAtStop, 0);
     EXPECT_LT(queuedAtStop, 96000) << "the clip went on after stop";
     EXPECT_EQ(engine->position().queuedEnd, engine->position().frames) << "stop left sound queued";
 
-    engine->setIdleHook({});
-    engine->play(QStringLiteral("sound/kort.wav"));
-    engine->drain();
+    engine->speak(2, {QStringLiteral("sound/kort.wav")});
+    const std::vector<PlayerEvent> heard = events.untilAllHeard();
+    for (const PlayerEvent& e : heard)
+        EXPECT_EQ(e.sentence, 2u) << "the stopped sentence reported on";
     EXPECT_EQ(engine->framesQueued(), queuedAtStop + 960);
 }
 
-TEST_F(HeadlessAudio, CallsFromTheIdleHookAreRefusedWhileOneIsUnderWay) {
-    useDriver("dummy");
-    writeLevelClip(m_dir.filePath(QStringLiteral("sound/a.wav")), SF_FORMAT_PCM_16, 48000, 1, 4800,
-                   0.5f);
-    auto engine = AudioEngine::open(m_dir.path());
-    ASSERT_TRUE(engine);
-    int nested = 0;
-    engine->setIdleHook([&] {
-        // A nested call would queue (and reallocate) under the outer one.
-        ++nested;
-        engine->prepare(QStringLiteral("sound/a.wav"));
-        engine->play(QStringLiteral("sound/a.wav"));
-        engine->drain();
-    });
-    engine->play(QStringLiteral("sound/a.wav"));
-    engine->drain();
-    EXPECT_GT(nested, 0) << "the idle hook never ran";
-    EXPECT_EQ(engine->framesQueued(), 4800);
+} // namespace
+} // namespace brumlis
+
+namespace brumlis {
+namespace {
+
+TEST(SystemPlayer, WithoutAnAudioDeviceSentencesAreHeardAtOnceAndItSaysSoOnce) {
+    test::TempDir dir;
+    // An ALSA whose configuration is empty knows no device at all, as on a machine
+    // without a sound card; libasound would complain on stderr by itself.
+    dir.write(QStringLiteral("asound.conf"), {});
+    dir.mkdir(QStringLiteral("sound"));
+    writeLevelClip(dir.filePath(QStringLiteral("sound/Kalle.wav")), SF_FORMAT_PCM_16, 48000, 1,
+                   48000, 0.5f);
+    struct Case {
+        const char* driver;
+        QString alsaConfig;
+    };
+    const Case cases[] = {
+        {"no-such-driver", {}},
+        {"alsa", dir.filePath(QStringLiteral("asound.conf"))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.driver);
+        ::setenv("SDL_AUDIODRIVER", c.driver, 1);
+        if (!c.alsaConfig.isEmpty())
+            ::setenv("ALSA_CONFIG_PATH", c.alsaConfig.toLocal8Bit().constData(), 1);
+        testing::internal::CaptureStderr();
+        {
+            auto player = createSystemPlayer(dir.path());
+            test::PlayerEvents events(*player);
+            // Twice: the second sentence tries the device again, and says nothing more.
+            for (std::uint64_t sentence : {1u, 2u}) {
+                player->speak(sentence, {QStringLiteral("sound\\Kalle.wav"), QString()});
+                const std::vector<PlayerEvent> heard = events.untilAllHeard();
+                ASSERT_EQ(heard.size(), 3u);
+                // Not played into nothing at the clip's pace: its second passes unheard.
+                EXPECT_LT(heard.back().at - heard.front().at, std::chrono::milliseconds(500));
+            }
+            EXPECT_FALSE(player->unavailableReason().isEmpty());
+        }
+        const std::string err = testing::internal::GetCapturedStderr();
+        ::unsetenv("ALSA_CONFIG_PATH");
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    }
 }
 
 } // namespace

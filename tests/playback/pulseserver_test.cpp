@@ -2,10 +2,10 @@
 // is recorded, so every frame the server played (and every frame of silence it had to
 // insert) can be counted.
 #include "playback/audioengine.h"
-#include "playback/speaker.h"
 #include "sentence/sentencebuffer.h"
 #include "support/fakes.h"
 #include "support/levelclip.h"
+#include "support/playerevents.h"
 #include "support/pulseserver.h"
 #include "support/tempdir.h"
 
@@ -64,8 +64,12 @@ protected:
     /// whole, in order, without a frame of silence between the first and the last.
     void speakAndCheck(AudioEngine& engine) {
         ASSERT_TRUE(m_server.startCapture()) << "the capture never ran";
-        test::FakeView view;
-        EXPECT_TRUE(SpeakSentence(sentence(), view, engine));
+        test::PlayerEvents events(engine);
+        engine.speak(++m_sentences, test::pathsOf(sentence()));
+        const std::vector<PlayerEvent> reports = events.untilAllHeard();
+        ASSERT_FALSE(reports.empty());
+        EXPECT_EQ(reports.back().kind, PlayerEvent::Kind::AllHeard);
+        // Until the monitor has passed on the last frames too.
         QThread::msleep(300);
         const test::Heard heard = test::analyse(m_server.stopCapture(), levels());
         EXPECT_EQ(heard.zerosInside, 0) << "silence inserted";
@@ -92,6 +96,7 @@ protected:
 
     test::TempDir m_dir;
     test::PulseServer m_server;
+    std::uint64_t m_sentences = 0;
 };
 
 TEST_F(PulseTest, ASentenceIsHeardWholeInOrderWithoutSilence) {

@@ -2,7 +2,7 @@
 // "mic" whose monitor is the default input, found and trimmed by the window's recorder, and
 // saved. The server passes float samples through untouched at 48 kHz mono, so every edge
 // of the played sound can be found again in what the studio recorded.
-#include "studio/pulsesoundserver.h"
+#include "studio/pulseconnection.h"
 #include "studiofixture.h"
 #include "support/pulseserver.h"
 #include "voicetools/loudness.h"
@@ -21,7 +21,7 @@ namespace brumlis {
 namespace {
 
 using test::child;
-constexpr int Rate = SoundServer::CaptureRate;
+constexpr int Rate = SoundConnection::CaptureRate;
 constexpr double Ms = Rate / 1000.0;
 
 bool pactl(const QStringList& args) {
@@ -59,7 +59,7 @@ protected:
 
         auto questions = std::make_unique<test::AnsweringQuestions>();
         answers = questions.get();
-        window = std::make_unique<StudioWindow>(std::make_unique<PulseSoundServer>(),
+        window = std::make_unique<StudioWindow>(std::make_unique<PulseConnection>(),
                                                 folder.dir.path(), std::move(questions));
         QSignalSpy read(window.get(), &StudioWindow::folderRead);
         QSignalSpy level(&window->recorder(), &Recorder::level);

@@ -1,6 +1,6 @@
 // The studio window's flow, driven from the keyboard and by its buttons' object names, with
 // a sound server in memory.
-#include "fakesoundserver.h"
+#include "fakeconnection.h"
 #include "studiofixture.h"
 
 #include <QComboBox>
@@ -19,9 +19,9 @@ using test::labelText;
 
 class StudioWindowTest : public ::testing::Test {
 protected:
-    void open(test::FakeSoundServer::Opening opening = test::FakeSoundServer::Opening::Ready,
+    void open(test::FakeConnection::Opening opening = test::FakeConnection::Opening::Ready,
               QList<InputSource> inputs = {{"mic", QStringLiteral("Mikrofon"), false}}) {
-        auto server = std::make_unique<test::FakeSoundServer>(opening, inputs);
+        auto server = std::make_unique<test::FakeConnection>(opening, inputs);
         fake = server.get();
         auto questions = std::make_unique<test::AnsweringQuestions>();
         answers = questions.get();
@@ -36,7 +36,7 @@ protected:
     void press(Qt::Key key) { QTest::keyClick(window.get(), key); }
 
     test::StudioFolder folder;
-    test::FakeSoundServer* fake = nullptr;
+    test::FakeConnection* fake = nullptr;
     test::AnsweringQuestions* answers = nullptr;
     std::unique_ptr<StudioWindow> window;
     QTreeWidget* list = nullptr;
@@ -105,7 +105,7 @@ TEST_F(StudioWindowTest, SkipBackAndKeepWalkTheWordsFromTheKeyboard) {
     QSignalSpy shown(window.get(), &StudioWindow::takeShown);
     press(Qt::Key_Space);
     ASSERT_TRUE(window->recorder().isRecording());
-    fake->feed(test::makeWord({}, SoundServer::CaptureRate).samples);
+    fake->feed(test::makeWord({}, SoundConnection::CaptureRate).samples);
     ASSERT_TRUE(shown.wait(10000));
     EXPECT_FALSE(window->recorder().isRecording());
     EXPECT_EQ(window->takes().size(), 1u);
@@ -114,7 +114,7 @@ TEST_F(StudioWindowTest, SkipBackAndKeepWalkTheWordsFromTheKeyboard) {
     test::WordShape shorter;
     shorter.bursts = 1;
     press(Qt::Key_R);
-    fake->feed(test::makeWord(shorter, SoundServer::CaptureRate).samples);
+    fake->feed(test::makeWord(shorter, SoundConnection::CaptureRate).samples);
     ASSERT_TRUE(shown.wait(10000));
     ASSERT_EQ(window->takes().size(), 2u);
     EXPECT_EQ(window->selectedTake(), 1) << "the newest take is the one chosen";
@@ -151,8 +151,8 @@ TEST_F(StudioWindowTest, AnEditedListShowsUpWithoutARestart) {
 
 TEST_F(StudioWindowTest, RecordsFromTheInputChosen) {
     folder.lists();
-    open(test::FakeSoundServer::Opening::Ready, {{"mic", QStringLiteral("Mikrofon"), false},
-                                                 {"usb", QStringLiteral("USB-mikrofon"), false}});
+    open(test::FakeConnection::Opening::Ready, {{"mic", QStringLiteral("Mikrofon"), false},
+                                                {"usb", QStringLiteral("USB-mikrofon"), false}});
     auto* sources = child<QComboBox>(window.get(), "sourceBox");
     ASSERT_TRUE(QTest::qWaitFor([&] { return sources->count() == 3; }));
     EXPECT_EQ(fake->capturing, QByteArray()) << "the server's default input at first";
@@ -166,13 +166,13 @@ TEST_F(StudioWindowTest, RecordsFromTheInputChosen) {
 TEST_F(StudioWindowTest, SaysOnceWhenThereIsNoServerOrNoInput) {
     struct Case {
         const char* name;
-        test::FakeSoundServer::Opening opening;
+        test::FakeConnection::Opening opening;
         QList<InputSource> inputs;
         const char* says;
     };
     const Case cases[] = {
-        {"no server", test::FakeSoundServer::Opening::Unavailable, {}, "Ingen ljudserver"},
-        {"no input", test::FakeSoundServer::Opening::Ready, {}, "ingen ingång"},
+        {"no server", test::FakeConnection::Opening::Unavailable, {}, "Ingen ljudserver"},
+        {"no input", test::FakeConnection::Opening::Ready, {}, "ingen ingång"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -184,7 +184,7 @@ TEST_F(StudioWindowTest, SaysOnceWhenThereIsNoServerOrNoInput) {
         EXPECT_TRUE(notice->text().contains(QString::fromUtf8(c.says)))
             << notice->text().toStdString();
         const QString said = notice->text();
-        if (c.opening == test::FakeSoundServer::Opening::Unavailable)
+        if (c.opening == test::FakeConnection::Opening::Unavailable)
             Q_EMIT fake->unavailable(QStringLiteral("again"));
         Q_EMIT fake->sourcesChanged();
         EXPECT_EQ(notice->text(), said) << "said once";

@@ -1,14 +1,13 @@
 #pragma once
 
 #include "playback/soundplayer.h"
-#include "playback/speaker.h"
+#include "playback/speechcontroller.h"
 #include "sentence/messagesink.h"
 #include "sentence/random.h"
 
 #include <QString>
 #include <QStringList>
 #include <deque>
-#include <functional>
 #include <vector>
 
 namespace brumlis::test {
@@ -63,42 +62,48 @@ public:
     void setRepeatEnabled(bool enabled) override { repeatEnabled = enabled; }
     void setGenerateEnabled(bool enabled) override { generateEnabled = enabled; }
     void focusGenerate() override { generateFocused = true; }
-    bool speakingAborted() const override { return aborted; }
 
     QString label;
     int repaints = 0;
     bool repeatEnabled = false;
     bool generateEnabled = false;
     bool generateFocused = false;
-    bool aborted = false;
 };
 
-/// Notes every play call together with what the label showed at that moment.
-class RecordingPlayer final : public SoundPlayer {
+/// A player that notes what it is asked to speak and reports what the test says, when it
+/// says. With `hearAtOnce` every sentence is heard as soon as it is spoken, clip by clip.
+class FakePlayer final : public SoundPlayer {
 public:
-    struct Call {
-        QString path;
-        QString labelAtPlay;
-    };
-
-    explicit RecordingPlayer(std::function<QString()> label = {})
-        : m_label(std::move(label)) {}
-
-    void play(const QString& path) override {
-        calls.push_back({path, m_label ? m_label() : QString()});
-        if (onPlay)
-            onPlay();
+    void speak(std::uint64_t sentence, const QStringList& paths) override {
+        spoken.push_back(paths);
+        current = sentence;
+        if (hearAtOnce)
+            hearAll();
     }
-    void drain() override { ++drains; }
     void stop() override { ++stops; }
+    QString unavailableReason() const override { return reason; }
 
-    std::vector<Call> calls;
-    int drains = 0;
+    /// Reports clip `clip` of the latest sentence as heard at `at`.
+    void hear(int clip, SoundClock::time_point at = SoundClock::now()) {
+        report({PlayerEvent::Kind::ClipHeard, current, clip, at});
+    }
+    void allHeard(SoundClock::time_point at = SoundClock::now()) {
+        report({PlayerEvent::Kind::AllHeard, current, -1, at});
+    }
+    void stall() { report({PlayerEvent::Kind::Stalled, current, -1, SoundClock::now()}); }
+    /// Any event, of any sentence.
+    void send(const PlayerEvent& event) { report(event); }
+    void hearAll() {
+        for (int k = 0; k < spoken.back().size(); ++k)
+            hear(k);
+        allHeard();
+    }
+
+    std::vector<QStringList> spoken;
+    std::uint64_t current = 0;
     int stops = 0;
-    std::function<void()> onPlay;
-
-private:
-    std::function<QString()> m_label;
+    bool hearAtOnce = true;
+    QString reason;
 };
 
 } // namespace brumlis::test

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/soundserver.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,7 +23,7 @@ namespace brumlis::test {
 /// A private PulseAudio server with one null sink, on a socket in a temporary folder:
 /// no system daemon, no D-Bus, no cookie. While it lives, PULSE_SERVER and friends in
 /// this process's environment point at it, so SDL and anything started from here use it.
-class PulseServer {
+class PulseServer : public SoundServer {
 public:
     static constexpr const char* Sink = "brumlis_test";
 
@@ -41,23 +43,21 @@ public:
         set("SDL_AUDIODRIVER", QStringLiteral("pulseaudio"));
         ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
     }
-    ~PulseServer() {
-        stopCapture();
-        stop();
+    ~PulseServer() override {
+        PulseServer::stopCapture();
+        PulseServer::stop();
     }
 
+    QString name() const override { return QStringLiteral("PulseAudio"); }
     QString socket() const { return m_dir.filePath(QStringLiteral("sock")); }
     QString logFile() const { return m_dir.filePath(QStringLiteral("server.log")); }
-    /// What the server has said so far.
-    QByteArray serverLog() const {
+    QByteArray serverLog() const override {
         QFile file(logFile());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    QString captureFile() const { return m_dir.filePath(QStringLiteral("capture.raw")); }
+    QString captureFile() const override { return m_dir.filePath(QStringLiteral("capture.raw")); }
 
-    /// Starts the server and waits until it answers. False, with the reason, if it
-    /// cannot start.
-    bool start(QString* why) {
+    bool start(QString* why) override {
         QFile::remove(socket());
         // Into a file: nobody reads a pipe while a test speaks, and a server whose pipe
         // fills up stops dead in its next log line.
@@ -93,7 +93,7 @@ public:
         *why = QStringLiteral("pulseaudio never answered: ") + QString::fromLocal8Bit(serverLog());
         return false;
     }
-    void stop() {
+    void stop() override {
         if (m_server.state() == QProcess::NotRunning)
             return;
         ::kill(pid_t(m_server.processId()), SIGCONT);
@@ -103,47 +103,14 @@ public:
         m_server.waitForFinished(3000);
     }
     qint64 pid() const { return m_server.processId(); }
-    void freeze() { ::kill(pid_t(m_server.processId()), SIGSTOP); }
-    void thaw() { ::kill(pid_t(m_server.processId()), SIGCONT); }
+    void freeze() override { ::kill(pid_t(m_server.processId()), SIGSTOP); }
+    void thaw() override { ::kill(pid_t(m_server.processId()), SIGCONT); }
 
-    /// Records the sink's monitor, 48 kHz stereo float, into a file until stopCapture.
-    /// Returns once the recording runs. parec writes to the file itself: a pipe would
-    /// hold it up whenever this process, busy speaking, is slow to read.
-    bool startCapture() {
-        QFile::remove(captureFile());
-        m_capture.setStandardOutputFile(captureFile());
-        m_capture.start(QStringLiteral("parec"),
-                        {QStringLiteral("--device=%1.monitor").arg(QLatin1String(Sink)),
-                         QStringLiteral("--raw"), QStringLiteral("--format=float32le"),
-                         QStringLiteral("--rate=48000"), QStringLiteral("--channels=2"),
-                         QStringLiteral("--latency-msec=20")});
-        // A new stream can take seconds to start, after a first burst of a few tenths of
-        // a second: only a capture that has delivered more than that runs for sure.
-        constexpr qint64 Flowing = 48000 * 8 * 6 / 10;
-        if (!m_capture.waitForStarted(5000))
-            return false;
-        QElapsedTimer waited;
-        waited.start();
-        while (QFileInfo(captureFile()).size() < Flowing && waited.elapsed() < 10000)
-            QThread::msleep(20);
-        return QFileInfo(captureFile()).size() >= Flowing;
+    bool startCapture() override {
+        return m_capture.start(QStringLiteral("%1.monitor").arg(QLatin1String(Sink)),
+                               captureFile());
     }
-    /// Stops recording; returns the left channel of what was captured.
-    std::vector<float> stopCapture() {
-        if (m_capture.state() == QProcess::NotRunning)
-            return {};
-        m_capture.terminate();
-        if (!m_capture.waitForFinished(10000)) {
-            m_capture.kill();
-            m_capture.waitForFinished(3000);
-        }
-        QFile file(captureFile());
-        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        std::vector<float> left(std::size_t(bytes.size()) / 8);
-        for (std::size_t i = 0; i < left.size(); ++i)
-            std::memcpy(&left[i], bytes.constData() + 8 * i, sizeof(float));
-        return left;
-    }
+    std::vector<float> stopCapture() override { return m_capture.stop(); }
 
 private:
     static void set(const char* name, const QString& value) {
@@ -152,7 +119,7 @@ private:
 
     QTemporaryDir m_dir;
     QProcess m_server;
-    QProcess m_capture;
+    MonitorCapture m_capture;
 };
 
 /// What a capture of constant-level clips holds: each run of one level in order, and the

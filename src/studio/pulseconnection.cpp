@@ -1,4 +1,4 @@
-#include "pulsesoundserver.h"
+#include "pulseconnection.h"
 
 #include <QMutexLocker>
 #include <pulse/pulseaudio.h>
@@ -30,14 +30,14 @@ QString pulseError(pa_context* context) {
     return QString::fromUtf8(pa_strerror(context ? pa_context_errno(context) : PA_ERR_UNKNOWN));
 }
 
-PulseSoundServer* serverOf(void* self) {
-    return static_cast<PulseSoundServer*>(self);
+PulseConnection* serverOf(void* self) {
+    return static_cast<PulseConnection*>(self);
 }
 
 } // namespace
 
-PulseSoundServer::PulseSoundServer(QObject* parent)
-    : SoundServer(parent) {
+PulseConnection::PulseConnection(QObject* parent)
+    : SoundConnection(parent) {
     m_connectTimer.setSingleShot(true);
     m_connectTimer.setInterval(ConnectTimeoutMs);
     connect(&m_connectTimer, &QTimer::timeout, this, [this] {
@@ -47,7 +47,7 @@ PulseSoundServer::PulseSoundServer(QObject* parent)
     });
 }
 
-PulseSoundServer::~PulseSoundServer() {
+PulseConnection::~PulseConnection() {
     m_connectTimer.stop();
     if (!m_loop)
         return;
@@ -68,7 +68,7 @@ PulseSoundServer::~PulseSoundServer() {
     pa_threaded_mainloop_free(m_loop);
 }
 
-void PulseSoundServer::open() {
+void PulseConnection::open() {
     if (m_loop)
         return;
     m_loop = pa_threaded_mainloop_new();
@@ -81,7 +81,7 @@ void PulseSoundServer::open() {
         reportUnavailable(QStringLiteral("libpulse kunde inte starta"));
         return;
     }
-    pa_context_set_state_callback(m_context, &PulseSoundServer::onContextState, this);
+    pa_context_set_state_callback(m_context, &PulseConnection::onContextState, this);
     // No autospawn: a studio that starts a sound server of its own would record from a
     // server nobody else plays to.
     if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
@@ -95,17 +95,17 @@ void PulseSoundServer::open() {
     m_connectTimer.start();
 }
 
-QList<InputSource> PulseSoundServer::sources() const {
+QList<InputSource> PulseConnection::sources() const {
     QMutexLocker lock(&m_sourcesMutex);
     return m_sources;
 }
 
-QByteArray PulseSoundServer::defaultSource() const {
+QByteArray PulseConnection::defaultSource() const {
     QMutexLocker lock(&m_sourcesMutex);
     return m_default;
 }
 
-void PulseSoundServer::reportUnavailable(const QString& why) {
+void PulseConnection::reportUnavailable(const QString& why) {
     if (m_gaveUp)
         return;
     m_gaveUp = true;
@@ -113,13 +113,13 @@ void PulseSoundServer::reportUnavailable(const QString& why) {
         this, [this, why] { Q_EMIT unavailable(why); }, Qt::QueuedConnection);
 }
 
-void PulseSoundServer::reportCaptureFailed(const QString& why) {
+void PulseConnection::reportCaptureFailed(const QString& why) {
     QMetaObject::invokeMethod(
         this, [this, why] { Q_EMIT captureFailed(why); }, Qt::QueuedConnection);
 }
 
-void PulseSoundServer::onContextState(pa_context* context, void* self) {
-    PulseSoundServer* server = serverOf(self);
+void PulseConnection::onContextState(pa_context* context, void* self) {
+    PulseConnection* server = serverOf(self);
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
         server->m_ready = true;
@@ -151,13 +151,13 @@ void PulseSoundServer::onContextState(pa_context* context, void* self) {
     }
 }
 
-void PulseSoundServer::refreshSources() {
+void PulseConnection::refreshSources() {
     if (!m_context)
         return;
     if (pa_operation* op = pa_context_get_server_info(
             m_context,
             [](pa_context*, const pa_server_info* info, void* s) {
-                PulseSoundServer* server = serverOf(s);
+                PulseConnection* server = serverOf(s);
                 if (!info)
                     return;
                 // Reported with the list of sources, which is asked for after this and so
@@ -171,7 +171,7 @@ void PulseSoundServer::refreshSources() {
     if (pa_operation* op = pa_context_get_source_info_list(
             m_context,
             [](pa_context*, const pa_source_info* info, int eol, void* s) {
-                PulseSoundServer* server = serverOf(s);
+                PulseConnection* server = serverOf(s);
                 if (eol < 0) {
                     server->m_collecting.clear();
                     return;
@@ -194,7 +194,7 @@ void PulseSoundServer::refreshSources() {
         pa_operation_unref(op);
 }
 
-void PulseSoundServer::startCapture(const QByteArray& source, CaptureCallback callback) {
+void PulseConnection::startCapture(const QByteArray& source, CaptureCallback callback) {
     LoopLock lock(m_loop);
     closeRecordStream();
     m_callback = std::move(callback);
@@ -204,7 +204,7 @@ void PulseSoundServer::startCapture(const QByteArray& source, CaptureCallback ca
         openRecordStream();
 }
 
-void PulseSoundServer::stopCapture() {
+void PulseConnection::stopCapture() {
     LoopLock lock(m_loop);
     m_wantCapture = false;
     closeRecordStream();
@@ -212,15 +212,15 @@ void PulseSoundServer::stopCapture() {
     m_callback = {};
 }
 
-void PulseSoundServer::openRecordStream() {
+void PulseConnection::openRecordStream() {
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, uint32_t(CaptureRate), 1};
     m_record = pa_stream_new(m_context, "Inspelning", &spec, nullptr);
     if (!m_record) {
         reportCaptureFailed(pulseError(m_context));
         return;
     }
-    pa_stream_set_state_callback(m_record, &PulseSoundServer::onRecordState, this);
-    pa_stream_set_read_callback(m_record, &PulseSoundServer::onRead, this);
+    pa_stream_set_state_callback(m_record, &PulseConnection::onRecordState, this);
+    pa_stream_set_read_callback(m_record, &PulseConnection::onRead, this);
     // Pieces of 20 ms: the meter gets a fresh reading in time and a take's end is noticed
     // soon after its silence, for about fifty wake-ups a second.
     pa_buffer_attr attr;
@@ -236,7 +236,7 @@ void PulseSoundServer::openRecordStream() {
     }
 }
 
-void PulseSoundServer::closeRecordStream() {
+void PulseConnection::closeRecordStream() {
     if (!m_record)
         return;
     pa_stream_set_state_callback(m_record, nullptr, nullptr);
@@ -246,14 +246,14 @@ void PulseSoundServer::closeRecordStream() {
     m_record = nullptr;
 }
 
-void PulseSoundServer::onRecordState(pa_stream* stream, void* self) {
-    PulseSoundServer* server = serverOf(self);
+void PulseConnection::onRecordState(pa_stream* stream, void* self) {
+    PulseConnection* server = serverOf(self);
     if (pa_stream_get_state(stream) == PA_STREAM_FAILED)
         server->reportCaptureFailed(pulseError(server->m_context));
 }
 
-void PulseSoundServer::onRead(pa_stream* stream, std::size_t, void* self) {
-    PulseSoundServer* server = serverOf(self);
+void PulseConnection::onRead(pa_stream* stream, std::size_t, void* self) {
+    PulseConnection* server = serverOf(self);
     while (pa_stream_readable_size(stream) > 0) {
         const void* data = nullptr;
         std::size_t bytes = 0;
@@ -266,7 +266,7 @@ void PulseSoundServer::onRead(pa_stream* stream, std::size_t, void* self) {
     }
 }
 
-void PulseSoundServer::play(std::vector<float> samples, int rate) {
+void PulseConnection::play(std::vector<float> samples, int rate) {
     LoopLock lock(m_loop);
     closePlayStream();
     const unsigned generation = ++m_playGeneration;
@@ -282,8 +282,8 @@ void PulseSoundServer::play(std::vector<float> samples, int rate) {
     }
     m_playing = std::move(samples);
     m_played = 0;
-    pa_stream_set_state_callback(m_play, &PulseSoundServer::onPlayState, this);
-    pa_stream_set_write_callback(m_play, &PulseSoundServer::onWrite, this);
+    pa_stream_set_state_callback(m_play, &PulseConnection::onPlayState, this);
+    pa_stream_set_write_callback(m_play, &PulseConnection::onWrite, this);
     if (pa_stream_connect_playback(m_play, nullptr, nullptr, pa_stream_flags_t(0), nullptr,
                                    nullptr) < 0) {
         closePlayStream();
@@ -291,13 +291,13 @@ void PulseSoundServer::play(std::vector<float> samples, int rate) {
     }
 }
 
-void PulseSoundServer::stopPlaying() {
+void PulseConnection::stopPlaying() {
     LoopLock lock(m_loop);
     ++m_playGeneration;
     closePlayStream();
 }
 
-void PulseSoundServer::closePlayStream() {
+void PulseConnection::closePlayStream() {
     if (!m_play)
         return;
     pa_stream_set_state_callback(m_play, nullptr, nullptr);
@@ -309,14 +309,14 @@ void PulseSoundServer::closePlayStream() {
     m_played = 0;
 }
 
-void PulseSoundServer::onPlayState(pa_stream* stream, void* self) {
-    PulseSoundServer* server = serverOf(self);
+void PulseConnection::onPlayState(pa_stream* stream, void* self) {
+    PulseConnection* server = serverOf(self);
     if (pa_stream_get_state(stream) == PA_STREAM_FAILED && stream == server->m_play)
         server->finishPlayback(server->m_playGeneration);
 }
 
-void PulseSoundServer::onWrite(pa_stream* stream, std::size_t bytes, void* self) {
-    PulseSoundServer* server = serverOf(self);
+void PulseConnection::onWrite(pa_stream* stream, std::size_t bytes, void* self) {
+    PulseConnection* server = serverOf(self);
     if (stream != server->m_play || server->m_played >= server->m_playing.size())
         return;
     const std::size_t frames =
@@ -331,7 +331,7 @@ void PulseSoundServer::onWrite(pa_stream* stream, std::size_t bytes, void* self)
     if (pa_operation* op = pa_stream_drain(
             stream,
             [](pa_stream* s, int, void* me) {
-                PulseSoundServer* server = serverOf(me);
+                PulseConnection* server = serverOf(me);
                 if (s == server->m_play)
                     server->finishPlayback(server->m_playGeneration);
             },
@@ -339,7 +339,7 @@ void PulseSoundServer::onWrite(pa_stream* stream, std::size_t bytes, void* self)
         pa_operation_unref(op);
 }
 
-void PulseSoundServer::finishPlayback(unsigned generation) {
+void PulseConnection::finishPlayback(unsigned generation) {
     QMetaObject::invokeMethod(
         this,
         [this, generation] {

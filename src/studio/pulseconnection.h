@@ -1,6 +1,6 @@
 #pragma once
 
-#include "soundserver.h"
+#include "soundconnection.h"
 
 #include <QMutex>
 #include <QTimer>
@@ -16,15 +16,15 @@ namespace brumlis {
 /// from the window only take the loop's lock, which the loop's thread holds just while it
 /// runs a callback; no call waits for the server, so a frozen or absent server cannot
 /// freeze the window.
-class PulseSoundServer final : public SoundServer {
+class PulseConnection final : public SoundConnection {
     Q_OBJECT
 
 public:
     /// A server that has not answered by then is reported unavailable.
     static constexpr int ConnectTimeoutMs = 5000;
 
-    explicit PulseSoundServer(QObject* parent = nullptr);
-    ~PulseSoundServer() override;
+    explicit PulseConnection(QObject* parent = nullptr);
+    ~PulseConnection() override;
 
     void open() override;
     QList<InputSource> sources() const override;

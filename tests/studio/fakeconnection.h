@@ -1,6 +1,6 @@
 #pragma once
 
-#include "studio/soundserver.h"
+#include "studio/soundconnection.h"
 
 #include <QMetaObject>
 #include <QString>
@@ -9,13 +9,13 @@ namespace brumlis::test {
 
 /// A sound server in memory: it answers as told, hands the test's samples to the capture
 /// callback on the test's own thread, and notes what it was asked to play.
-class FakeSoundServer final : public SoundServer {
+class FakeConnection final : public SoundConnection {
 public:
     enum class Opening { Ready, Unavailable };
 
-    explicit FakeSoundServer(Opening opening = Opening::Ready,
-                             QList<InputSource> inputs = {{"mic", QStringLiteral("Mikrofon"),
-                                                           false}})
+    explicit FakeConnection(Opening opening = Opening::Ready,
+                            QList<InputSource> inputs = {{"mic", QStringLiteral("Mikrofon"),
+                                                          false}})
         : m_opening(opening)
         , m_inputs(std::move(inputs)) {}
 

@@ -20,7 +20,7 @@ struct InputSource {
 /// The sound server as the studio needs it: recording from an input and playing clips.
 /// Every call returns at once, whatever state the server is in; what follows is reported
 /// by the signals, on the thread this object lives in.
-class SoundServer : public QObject {
+class SoundConnection : public QObject {
     Q_OBJECT
 
 public:

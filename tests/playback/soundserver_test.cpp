@@ -1,0 +1,246 @@
+// The private sound servers that the audio tests and benchmarks run on. Each must play
+// what a client sends whole and at its level, reach SDL through the backend asked for,
+// hold its clients while frozen, and end without leaving a process behind.
+#include "support/levelclip.h"
+#include "support/soundservers.h"
+#include "support/tempdir.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+#include <SDL.h>
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <sndfile.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace brumlis {
+namespace {
+
+struct Setup {
+    test::ServerKind kind;
+    test::SdlDriver driver;
+};
+
+void PrintTo(const Setup& setup, std::ostream* out) {
+    *out << test::serverKindName(setup.kind) << " with SDL " << test::sdlDriverName(setup.driver);
+}
+
+std::string setupName(const testing::TestParamInfo<Setup>& info) {
+    std::string name = test::serverKindName(info.param.kind);
+    if (info.param.kind == test::ServerKind::PipeWire)
+        name += info.param.driver == test::SdlDriver::PipeWire ? "_NativeSdl" : "_PulseSdl";
+    return name;
+}
+
+constexpr long ClipFrames = 24000; // half a second at 48 kHz
+constexpr float Level = 0.3f;
+// 16-bit samples hold the level to within 1/65536; a sink volume or a monitor that is
+// not at 100% would be far off.
+constexpr float LevelTolerance = 1e-3f;
+
+bool eventually(const std::function<bool()>& condition, int ms = 5000) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!condition()) {
+        if (waited.elapsed() > ms)
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+struct Process {
+    qint64 pid;
+    char state; // as /proc shows it: 'T' stopped, 'Z' ended but not reaped
+    QString name;
+};
+
+/// Every process descended from this one. The test is made the subreaper of what it
+/// starts, so that a process a server leaves orphaned stays in this list instead of
+/// vanishing under init.
+std::vector<Process> descendants() {
+    std::map<qint64, std::pair<qint64, Process>> all; // pid → (parent, process)
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& entry : entries) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!number || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid ...": the name may hold spaces and parentheses.
+        const QByteArray line = stat.readAll();
+        const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
+        if (open < 0 || close < open || close + 2 >= line.size())
+            continue;
+        const QList<QByteArray> rest = line.mid(close + 2).split(' ');
+        if (rest.size() < 2)
+            continue;
+        all[pid] = {
+            rest[1].toLongLong(),
+            {pid, rest[0].at(0), QString::fromLocal8Bit(line.mid(open + 1, close - open - 1))}};
+    }
+    std::vector<Process> found;
+    for (const auto& [pid, entry] : all) {
+        for (qint64 up = entry.first; up > 1; up = all.count(up) ? all[up].first : 0)
+            if (up == ::getpid()) {
+                found.push_back(entry.second);
+                break;
+            }
+    }
+    return found;
+}
+
+std::string describe(const std::vector<Process>& processes) {
+    std::string text;
+    for (const Process& p : processes)
+        text += p.name.toStdString() + "[" + std::to_string(p.pid) + "]:" + p.state + " ";
+    return text.empty() ? "none" : text;
+}
+
+class SoundServerTest : public testing::TestWithParam<Setup> {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0); // see descendants()
+        // PulseAudio mixes a new stream in by rewinding what its sink had rendered ahead,
+        // and its monitor has already passed on the first few milliseconds of that: the
+        // clip begins after a tenth of a second of silence, which is all that is lost.
+        ASSERT_TRUE(
+            test::writeLevelClip(clip(), SF_FORMAT_PCM_16, 48000, 2, ClipFrames, Level, 4800));
+        m_server = test::makeSoundServer(GetParam().kind, GetParam().driver);
+        ASSERT_TRUE(m_server) << "no such server";
+        startServer();
+    }
+
+    void startServer() {
+        QString why;
+        ASSERT_TRUE(m_server->start(&why))
+            << m_server->name().toStdString() << " cannot start: " << why.toStdString();
+    }
+
+    QString clip() const { return m_dir.filePath(QStringLiteral("level.wav")); }
+
+    /// Waits until the capture holds the whole clip and a tenth of a second of silence
+    /// after it; then checks that it was one run, at its level and of its length.
+    void expectClipHeard() {
+        long sound = 0, after = 0;
+        const auto over = [&] {
+            const std::vector<float> left = test::readLeftChannel(m_server->captureFile());
+            const auto last =
+                std::find_if(left.rbegin(), left.rend(), [](float v) { return v != 0.0f; });
+            sound =
+                long(std::count_if(left.begin(), left.end(), [](float v) { return v != 0.0f; }));
+            after = long(last - left.rbegin());
+            return sound >= ClipFrames && after >= 4800;
+        };
+        const bool heard = eventually(over, 15000);
+        const std::vector<float> left = m_server->stopCapture();
+        ASSERT_TRUE(heard) << "the clip was not heard to its end within 15 s: " << sound
+                           << " frames of sound, " << after << " of silence after them";
+        const test::Heard runs = test::analyse(left, {Level});
+        ASSERT_EQ(runs.runs.size(), 1u);
+        EXPECT_NEAR(runs.runs[0].frames, ClipFrames, 4);
+        float worst = 0;
+        for (float v : left)
+            if (v != 0.0f)
+                worst = std::max(worst, std::fabs(v - Level));
+        EXPECT_LT(worst, LevelTolerance) << "heard at another level";
+    }
+
+    void playClipAndCheck() {
+        ASSERT_TRUE(m_server->startCapture()) << "the capture never ran";
+        QProcess paplay;
+        paplay.setProcessChannelMode(QProcess::MergedChannels);
+        paplay.start(QStringLiteral("paplay"), {clip()});
+        ASSERT_TRUE(paplay.waitForFinished(30000)) << "paplay still playing after 30 s";
+        ASSERT_EQ(paplay.exitCode(), 0) << paplay.readAll().toStdString();
+        expectClipHeard();
+    }
+
+    test::TempDir m_dir;
+    std::unique_ptr<test::SoundServer> m_server;
+};
+
+TEST_P(SoundServerTest, AClipIsHeardWholeAtItsLevel) {
+    playClipAndCheck();
+}
+
+TEST_P(SoundServerTest, AFrozenServerHoldsItsClientsUntilThawed) {
+    m_server->freeze();
+    EXPECT_TRUE(eventually([] {
+        const std::vector<Process> now = descendants();
+        return !now.empty() &&
+               std::all_of(now.begin(), now.end(), [](const Process& p) { return p.state == 'T'; });
+    })) << "not all stopped: "
+        << describe(descendants());
+    QProcess info;
+    info.start(QStringLiteral("pactl"), {QStringLiteral("info")});
+    ASSERT_TRUE(info.waitForStarted(5000));
+    EXPECT_FALSE(info.waitForFinished(1000))
+        << "a frozen server answered: " << info.readAllStandardOutput().toStdString();
+    m_server->thaw();
+    // The same request, held while the server was frozen, is answered now.
+    ASSERT_TRUE(info.waitForFinished(10000)) << "no answer after the thaw";
+    EXPECT_EQ(info.exitCode(), 0) << info.readAllStandardError().toStdString();
+}
+
+TEST_P(SoundServerTest, AStoppedServerLeavesNoProcessAndPlaysAgainOnceRestarted) {
+    m_server->stop();
+    EXPECT_TRUE(eventually([] { return descendants().empty(); }))
+        << "left behind: " << describe(descendants());
+    ASSERT_NO_FATAL_FAILURE(startServer());
+    playClipAndCheck();
+}
+
+TEST_P(SoundServerTest, AFrozenServerEndsWithoutLeavingAProcess) {
+    m_server->freeze();
+    m_server->stop();
+    EXPECT_TRUE(eventually([] { return descendants().empty(); }))
+        << "left behind: " << describe(descendants());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, SoundServerTest,
+    testing::Values(Setup{test::ServerKind::PulseAudio, test::SdlDriver::PulseAudio},
+                    Setup{test::ServerKind::PipeWire, test::SdlDriver::PulseAudio}),
+    setupName);
+
+// SDL picks its backend by SDL_AUDIODRIVER; the native one finds PipeWire through
+// XDG_RUNTIME_DIR, the other through PULSE_SERVER.
+class SdlOnSoundServerTest : public SoundServerTest {};
+
+TEST_P(SdlOnSoundServerTest, AQueuedClipIsHeardWholeAtItsLevel) {
+    ASSERT_EQ(SDL_Init(SDL_INIT_AUDIO), 0) << SDL_GetError();
+    struct Quit {
+        ~Quit() { SDL_Quit(); }
+    } quit;
+    EXPECT_STREQ(SDL_GetCurrentAudioDriver(), test::sdlDriverName(GetParam().driver));
+    SDL_AudioSpec want{};
+    want.freq = 48000;
+    want.format = AUDIO_F32SYS;
+    want.channels = 2;
+    want.samples = 1024;
+    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+    ASSERT_NE(device, 0u) << SDL_GetError();
+    ASSERT_TRUE(m_server->startCapture()) << "the capture never ran";
+    const std::vector<float> samples(std::size_t(2 * ClipFrames), Level);
+    ASSERT_EQ(SDL_QueueAudio(device, samples.data(), Uint32(samples.size() * sizeof(float))), 0);
+    SDL_PauseAudioDevice(device, 0);
+    expectClipHeard();
+    SDL_CloseAudioDevice(device);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, SdlOnSoundServerTest,
+    testing::Values(Setup{test::ServerKind::PulseAudio, test::SdlDriver::PulseAudio},
+                    Setup{test::ServerKind::PipeWire, test::SdlDriver::PulseAudio},
+                    Setup{test::ServerKind::PipeWire, test::SdlDriver::PipeWire}),
+    setupName);
+
+} // namespace
+} // namespace brumlis
