@@ -11,6 +11,7 @@
 //                                 over 5 s of a take running and the meter painting
 //   keep -> file on disk          Enter pressed to the window's saved signal, which comes
 //                                 after the file was flushed and renamed into place
+#include "playback/playerfactory.h"
 #include "studio/pulseconnection.h"
 #include "studio/studiowindow.h"
 #include "support/pulseserver.h"
@@ -109,8 +110,9 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
+    // As brumlis-studio runs: Prova's engine opened beside the recorder.
     StudioWindow window(std::make_unique<PulseConnection>(), data.path(),
-                        std::make_unique<YesToAll>());
+                        std::make_unique<YesToAll>(), createSystemPlayer(data.path()));
     QSignalSpy read(&window, &StudioWindow::folderRead);
     QSignalSpy readings(&window.recorder(), &Recorder::level);
     window.show();

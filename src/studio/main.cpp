@@ -1,3 +1,5 @@
+#include "playback/playerfactory.h"
+#include "playback/soundplayer.h"
 #include "sentence/datadir.h"
 #include "studio/pulseconnection.h"
 #include "studio/studiowindow.h"
@@ -8,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -96,8 +99,21 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
-    brumlis::StudioWindow window(std::make_unique<brumlis::PulseConnection>(),
-                                 brumlis::findDataDir(given));
-    window.show();
-    return app.exec();
+    const QString dataDir = brumlis::findDataDir(given);
+    int code = 0;
+    {
+        // Prova speaks through the engine Brumlis speaks through; it opens its device off
+        // the start-up path.
+        brumlis::StudioWindow window(std::make_unique<brumlis::PulseConnection>(), dataDir, {},
+                                     brumlis::createSystemPlayer(dataDir));
+        window.show();
+        code = app.exec();
+    }
+    // A sound server that stopped answering holds a thread of the engine's; the window is
+    // gone and everything is saved, so the process ends without waiting for it.
+    if (brumlis::soundAbandoned()) {
+        std::fflush(nullptr);
+        ::_exit(code);
+    }
+    return code;
 }

@@ -3,14 +3,15 @@
 #include "examplesentence.h"
 #include "levelmeter.h"
 #include "playback/clipdecoder.h"
-#include "voicetools/sentencerender.h"
 #include "voicetools/voicemaker.h"
 #include "voicetools/wavfile.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -132,13 +133,35 @@ StudioQuestions::Answer MessageBoxQuestions::ask(QWidget* parent, const QString&
     return Answer::No;
 }
 
+// Prova's sentence goes on screen word by word in the example's label, as Brumlis shows its
+// sentences; the end of it gives Prova back.
+class StudioWindow::ExampleView final : public SentenceView {
+public:
+    explicit ExampleView(StudioWindow& window)
+        : m_window(window) {}
+    QString caption() const override { return m_window.exampleSentence->text(); }
+    void showCaption(const QString& caption) override {
+        m_window.exampleSentence->setText(caption);
+        m_window.exampleSentence->repaint();
+    }
+    void setRepeatEnabled(bool) override {}
+    void setGenerateEnabled(bool) override { m_window.updateControls(); }
+    void focusGenerate() override {}
+
+private:
+    StudioWindow& m_window;
+};
+
 StudioWindow::StudioWindow(std::unique_ptr<SoundConnection> server, QString dataDir,
-                           std::unique_ptr<StudioQuestions> questions, QWidget* parent)
+                           std::unique_ptr<StudioQuestions> questions,
+                           std::unique_ptr<SoundPlayer> sentencePlayer, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_dataDir(std::move(dataDir))
     , m_questions(questions ? std::move(questions) : std::make_unique<MessageBoxQuestions>())
     , m_server(std::move(server))
     , m_recorder(std::make_unique<Recorder>(*m_server))
+    , m_exampleView(std::make_unique<ExampleView>(*this))
+    , m_speech(std::make_unique<SpeechController>(*m_exampleView, std::move(sentencePlayer)))
     , m_store(m_dataDir)
     , m_saver(m_dataDir)
     , m_random(std::uint64_t(std::chrono::system_clock::now().time_since_epoch().count())) {
@@ -158,6 +181,21 @@ StudioWindow::StudioWindow(std::unique_ptr<SoundConnection> server, QString data
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_rescanTimer,
             qOverload<>(&QTimer::start));
 
+    connect(m_speech.get(), &SpeechController::busyChanged, this, [this](bool busy) {
+        // The sentence is heard in the room: it must not start a take of its own.
+        if (busy) {
+            m_server->stopPlaying();
+            m_playing = false;
+            m_recorder->setListening(false);
+        } else {
+            QTimer::singleShot(ListenAgainAfterPlaybackMs, this, [this] {
+                if (!m_playing && !m_speech->busy())
+                    m_recorder->setListening(true);
+            });
+        }
+        updateControls();
+    });
+
     connectServer();
     setStatus(
         QStringLiteral("Läser %1 …")
@@ -167,6 +205,7 @@ StudioWindow::StudioWindow(std::unique_ptr<SoundConnection> server, QString data
 }
 
 StudioWindow::~StudioWindow() {
+    m_speech->close();
     // Disk work refers to this window; it is short, and a save is not cut off half-way.
     m_disk.waitForDone();
     m_scanner.waitForDone();
@@ -643,22 +682,25 @@ void StudioWindow::updateControls() {
         entry && (entry->word.isPhrase() || fileNameProblem(entry->word.text).isEmpty());
     const bool inputReady = m_serverReady && !m_captureFailed && !m_server->sources().isEmpty();
     const bool recording = m_recorder->isRecording();
-    recordButton->setEnabled(recordable && inputReady);
+    // While Prova speaks, nothing else is heard or recorded, as in Brumlis.
+    const bool speaking = m_speech->busy();
+    recordButton->setEnabled(recordable && inputReady && !speaking);
     recordButton->setText(recording ? QStringLiteral("Stoppa (mellanslag)")
                                     : QStringLiteral("Spela in (mellanslag)"));
     recordButton->setAccessibleName(recording ? QStringLiteral("Stoppa tagningen")
                                               : QStringLiteral("Spela in"));
-    retakeButton->setEnabled(recordable && inputReady && !recording);
+    retakeButton->setEnabled(recordable && inputReady && !recording && !speaking);
     voiceStartBox->setEnabled(recordable && inputReady);
     m_recorder->setArmed(recordable && inputReady && voiceStartBox->isChecked());
     const bool haveTake = selectedTake() >= 0;
-    playButton->setEnabled(haveTake && m_serverReady);
+    playButton->setEnabled(haveTake && m_serverReady && !speaking);
     keepButton->setEnabled(haveTake && recordable && !recording);
     skipButton->setEnabled(entry != nullptr);
     backButton->setEnabled(m_queue.current() > 0);
     undoButton->setEnabled(!m_undoable.isEmpty());
-    playSavedButton->setEnabled(entry && entry->word.speakable() && m_serverReady);
-    tryButton->setEnabled(entry && m_serverReady && (haveTake || entry->word.speakable()));
+    playSavedButton->setEnabled(entry && entry->word.speakable() && m_serverReady && !speaking);
+    tryButton->setEnabled(entry && !recording && !speaking &&
+                          (haveTake || entry->word.speakable()));
 }
 
 void StudioWindow::toggleRecording() {
@@ -870,42 +912,44 @@ void StudioWindow::undo() {
 
 void StudioWindow::tryInSentence() {
     const WordQueue::Entry* entry = m_queue.currentEntry();
-    if (!entry)
+    if (!entry || m_recorder->isRecording())
         return;
-    const ExampleSentence example = sentenceWith(entry->word, m_dataDir, m_random);
-    if (example.wordSlot < 0)
+    auto example =
+        std::make_shared<ExampleSentence>(sentenceWith(entry->word, m_dataDir, m_random));
+    if (example->wordSlot < 0 || !m_speech->take(SpeechController::Press::Generate))
         return;
-    exampleSentence->setText(QStringLiteral("”%1”").arg(example.text()));
-    constexpr int Rate = SoundConnection::CaptureRate;
-    // The sentence is joined as `brumlis-cli render` joins it: each recording converted as
-    // Brumlis converts it. The chosen take, matched as it would be saved, stands in for
-    // the word's own recording.
     const int index = selectedTake();
-    std::vector<float> sentence;
-    const auto append = [&sentence](const RenderedSentence& part) {
-        for (const std::int16_t s : part.samples)
-            sentence.push_back(float(s) / 32768.0f);
-    };
     if (index < 0) {
-        append(renderSentence(example.buffer, example.slotCount, m_dataDir, Rate, 1));
-    } else {
-        SentenceBuffer before = example.buffer;
-        SentenceBuffer after;
-        for (int k = example.wordSlot + 1; k < example.slotCount; ++k) {
-            after.WordText(k - example.wordSlot - 1) = example.buffer.WordText(k);
-            after.SoundFile(k - example.wordSlot - 1) = example.buffer.SoundFile(k);
-        }
-        append(renderSentence(before, example.wordSlot, m_dataDir, Rate, 1));
-        const Take& take = m_takes[std::size_t(index)];
-        std::vector<float> clip = applyTrim(take.raw, take.trim, take.rate);
-        if (take.rate == Rate) {
-            matchLoudness(clip, Rate,
-                          targetLoudness(m_queue.report().recordings, entry->word.file));
-            sentence.insert(sentence.end(), clip.begin(), clip.end());
-        }
-        append(renderSentence(after, example.slotCount - example.wordSlot - 1, m_dataDir, Rate, 1));
+        m_speech->SpeakSentence(example->buffer);
+        return;
     }
-    play(std::move(sentence), Rate);
+    // The chosen take as it would be saved, where the engine finds it: beside the word's raw
+    // takes, under a name that is not a take's.
+    const QString relative =
+        QStringLiteral("%1/%2/prova.wav")
+            .arg(QLatin1String(TakesFolder), TakeStore::wordFolder(entry->word.soundPath));
+    example->buffer.SoundFile(example->wordSlot) = relative;
+    const Take& take = m_takes[std::size_t(index)];
+    auto clip = std::make_shared<std::vector<float>>(applyTrim(take.raw, take.trim, take.rate));
+    const double target = targetLoudness(m_queue.report().recordings, entry->word.file);
+    const QString file = (m_dataDir.isEmpty() ? QStringLiteral(".") : m_dataDir) + u'/' + relative;
+    onDisk([this, example, clip, rate = take.rate, target, file] {
+        QString why = QStringLiteral("kan inte kodas");
+        const QByteArray wav = makeRecording(std::move(*clip), rate, target, StudioSoftware);
+        const bool written = !wav.isEmpty() && QDir().mkpath(QFileInfo(file).absolutePath()) &&
+                             writeFileAtomically(file, wav, &why);
+        inWindow([this, example, written, why] {
+            if (!written)
+                setStatus(QStringLiteral("Tagningen kunde inte provas: %1").arg(why));
+            // Spoken all the same, so Prova is given back: a missing clip is heard as silence.
+            m_speech->SpeakSentence(example->buffer);
+        });
+    });
+}
+
+void StudioWindow::closeEvent(QCloseEvent* event) {
+    m_speech->close();
+    QWidget::closeEvent(event);
 }
 
 } // namespace brumlis

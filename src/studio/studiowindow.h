@@ -1,5 +1,6 @@
 #pragma once
 
+#include "playback/speechcontroller.h"
 #include "recorder.h"
 #include "sentence/random.h"
 #include "soundconnection.h"
@@ -68,9 +69,11 @@ public:
     };
 
     /// `dataDir` holds text/ and sound/ (empty: the working directory). Without
-    /// `questions`, message boxes ask.
+    /// `questions`, message boxes ask. `sentencePlayer` speaks Prova's sentences, as it
+    /// speaks Brumlis's (without one they are shown at once, silently).
     StudioWindow(std::unique_ptr<SoundConnection> server, QString dataDir,
-                 std::unique_ptr<StudioQuestions> questions = {}, QWidget* parent = nullptr);
+                 std::unique_ptr<StudioQuestions> questions = {},
+                 std::unique_ptr<SoundPlayer> sentencePlayer = {}, QWidget* parent = nullptr);
     ~StudioWindow() override;
 
     const WordQueue& queue() const { return m_queue; }
@@ -97,7 +100,8 @@ public Q_SLOTS:
     void undo();
     /// L: plays the word's saved recording.
     void playSaved();
-    /// T: says a sentence with the word in it.
+    /// T: says a sentence with the word in it, the chosen take in the word's place, with
+    /// the voice's other recordings and through the same engine as Brumlis.
     void tryInSentence();
 
 Q_SIGNALS:
@@ -110,7 +114,12 @@ Q_SIGNALS:
     void saved(const QString& soundPath, bool ok);
     void undone(const QString& soundPath, bool ok);
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    class ExampleView;
+
     void buildWidgets();
     void connectServer();
     void requestScan();
@@ -141,6 +150,8 @@ private:
     std::unique_ptr<StudioQuestions> m_questions;
     std::unique_ptr<SoundConnection> m_server;
     std::unique_ptr<Recorder> m_recorder;
+    std::unique_ptr<ExampleView> m_exampleView;
+    std::unique_ptr<SpeechController> m_speech; ///< Prova
     TakeStore m_store;
     RecordingSaver m_saver; ///< used on the disk thread only
     QThreadPool m_disk;     ///< storing takes, saving and undoing, one after another

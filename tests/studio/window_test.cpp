@@ -2,6 +2,8 @@
 // a sound server in memory.
 #include "fakeconnection.h"
 #include "studiofixture.h"
+#include "support/fakes.h"
+#include "voicetools/loudness.h"
 
 #include <QComboBox>
 #include <QListWidget>
@@ -25,8 +27,10 @@ protected:
         fake = server.get();
         auto questions = std::make_unique<test::AnsweringQuestions>();
         answers = questions.get();
+        auto speaker = std::make_unique<test::FakePlayer>();
+        player = speaker.get();
         window = std::make_unique<StudioWindow>(std::move(server), folder.dir.path(),
-                                                std::move(questions));
+                                                std::move(questions), std::move(speaker));
         QSignalSpy read(window.get(), &StudioWindow::folderRead);
         window->show();
         ASSERT_TRUE(read.wait(10000));
@@ -38,6 +42,7 @@ protected:
     test::StudioFolder folder;
     test::FakeConnection* fake = nullptr;
     test::AnsweringQuestions* answers = nullptr;
+    test::FakePlayer* player = nullptr;
     std::unique_ptr<StudioWindow> window;
     QTreeWidget* list = nullptr;
 };
@@ -147,6 +152,46 @@ TEST_F(StudioWindowTest, AnEditedListShowsUpWithoutARestart) {
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return column(list, 0).contains(QStringLiteral("Zlatan")); }, 10000));
     EXPECT_EQ(current(), column(list, 0).front()) << "the word on screen stays";
+}
+
+// Prova speaks a sentence of the voice's recordings through the sentence player, the chosen
+// take in the word's place, as it would be saved; meanwhile nothing is recorded.
+TEST_F(StudioWindowTest, ProvaSpeaksTheTakeAmongTheVoicesRecordings) {
+    folder.lists();
+    folder.recording(QStringLiteral("Kalle.wav"));
+    open();
+    player->hearAtOnce = false;
+    const QString word = current();
+    QSignalSpy shown(window.get(), &StudioWindow::takeShown);
+    press(Qt::Key_Space);
+    fake->feed(test::makeWord({}, SoundConnection::CaptureRate).samples);
+    ASSERT_TRUE(shown.wait(10000));
+
+    press(Qt::Key_T);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player->spoken.size() == 1; }, 10000));
+    const QStringList paths = player->spoken.front();
+    const QString take =
+        QStringLiteral("tagningar/%1/prova.wav")
+            .arg(TakeStore::wordFolder(window->queue().currentEntry()->word.soundPath));
+    EXPECT_EQ(paths.count(take), 1) << paths.join(u',').toStdString();
+    for (const QString& path : paths)
+        EXPECT_TRUE(path.isEmpty() || path == take || path.startsWith(u"sound/"))
+            << path.toStdString();
+    const std::optional<ClipMeasure> measured =
+        measureClip(QFile::encodeName(folder.dir.filePath(take)));
+    ASSERT_TRUE(measured);
+    EXPECT_NEAR(
+        measured->loudnessLufs,
+        measureClip(QFile::encodeName(folder.sound(QStringLiteral("Kalle.wav"))))->loudnessLufs,
+        0.5);
+    EXPECT_FALSE(child<QPushButton>(window.get(), "recordButton")->isEnabled());
+    EXPECT_FALSE(child<QPushButton>(window.get(), "tryButton")->isEnabled());
+
+    player->hearAll();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return child<QPushButton>(window.get(), "tryButton")->isEnabled(); }, 10000));
+    EXPECT_TRUE(labelText(window.get(), "exampleSentence").contains(word));
+    EXPECT_TRUE(child<QPushButton>(window.get(), "recordButton")->isEnabled());
 }
 
 TEST_F(StudioWindowTest, RecordsFromTheInputChosen) {
