@@ -22,6 +22,7 @@
 #include <QShortcut>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -91,10 +92,13 @@ std::vector<float> monoOf(const QByteArray& file, int* rate) {
     return mono;
 }
 
-StudioWindow::Take analyse(std::vector<float> raw, int rate, std::optional<double> median) {
+// A take with its cut and figures: cut where `kept` says (a stored take's cut may have been
+// moved), else where its speech is found.
+StudioWindow::Take analyse(std::vector<float> raw, int rate, std::optional<double> median,
+                           std::optional<TrimPoints> kept = std::nullopt) {
     StudioWindow::Take take;
     take.rate = rate;
-    const std::optional<TrimPoints> trim = findTrim(raw, rate);
+    const std::optional<TrimPoints> trim = kept ? kept : findTrim(raw, rate);
     take.trim = trim.value_or(TrimPoints{0, std::int64_t(raw.size())});
     take.figures = measureTake(raw, take.trim, rate);
     take.warnings = takeWarnings(take.figures, median);
@@ -237,10 +241,13 @@ void StudioWindow::buildWidgets() {
     previousWord = makeLabel(this, "previousWord", QStringLiteral("Föregående ord"));
     currentWord = makeLabel(this, "currentWord", QStringLiteral("Ord att säga"), 3.0);
     nextWord = makeLabel(this, "nextWord", QStringLiteral("Nästa ord"));
+    previousWord->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    nextWord->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     for (QLabel* label : {previousWord, nextWord}) {
         label->setEnabled(false); // greyed: they are only there to show the way
-        label->setAlignment(Qt::AlignCenter);
+        label->setWordWrap(true);
     }
+    currentWord->setWordWrap(true);
     currentWord->setAlignment(Qt::AlignCenter);
     QFont bold = currentWord->font();
     bold.setBold(true);
@@ -336,10 +343,12 @@ void StudioWindow::buildWidgets() {
         }
     }
 
+    auto* words = new QHBoxLayout;
+    words->addWidget(previousWord, 1);
+    words->addWidget(currentWord, 3);
+    words->addWidget(nextWord, 1);
     auto* wordBox = new QVBoxLayout;
-    wordBox->addWidget(previousWord);
-    wordBox->addWidget(currentWord);
-    wordBox->addWidget(nextWord);
+    wordBox->addLayout(words);
     wordBox->addWidget(wordState);
     wordBox->addWidget(exampleSentence);
 
@@ -608,10 +617,7 @@ void StudioWindow::loadTakes() {
             std::optional<RawTake> raw = m_store.load(stored);
             if (!raw)
                 continue;
-            Take take = analyse(std::move(raw->samples), raw->rate, median);
-            // The cut kept with the take wins over a fresh one: it may have been moved.
-            take.trim = stored.trim;
-            take.figures = measureTake(take.raw, take.trim, take.rate);
+            Take take = analyse(std::move(raw->samples), raw->rate, median, stored.trim);
             take.number = stored.number;
             loaded->push_back(std::move(take));
         }
@@ -817,9 +823,10 @@ void StudioWindow::keep() {
     const int index = selectedTake();
     if (!entry || index < 0 || m_recorder->isRecording())
         return;
-    const Take& take = m_takes[std::size_t(index)];
+    const int takeId = m_takes[std::size_t(index)].id;
+    const bool clipped = m_takes[std::size_t(index)].figures.clipped;
     const QString word = entry->word.text;
-    if (take.figures.clipped &&
+    if (clipped &&
         m_questions->ask(this,
                          QStringLiteral("Tagningen av ”%1” är överstyrd och låter trasig. Behåll "
                                         "den ändå?")
@@ -840,10 +847,13 @@ void StudioWindow::keep() {
         }
         m_replaceAll = answer == StudioQuestions::Answer::YesToAll;
     }
-    // The questions ran a loop of their own: the word and take may be gone since.
+    // The questions ran a loop of their own: the word and the take may be gone since.
     entry = m_queue.currentEntry();
-    if (!entry || entry->word.text != word || selectedTake() != index)
+    const auto chosen = std::find_if(m_takes.begin(), m_takes.end(),
+                                     [takeId](const Take& t) { return t.id == takeId; });
+    if (!entry || entry->word.text != word || chosen == m_takes.end())
         return;
+    const Take& take = *chosen;
     const QString soundPath = entry->word.soundPath;
     const QByteArray replacing =
         entry->word.match != SoundResolver::Match::None ? entry->word.file : QByteArray();
