@@ -2,7 +2,6 @@
 
 #include "examplesentence.h"
 #include "levelmeter.h"
-#include "playback/clipdecoder.h"
 #include "voicetools/voicemaker.h"
 #include "voicetools/wavfile.h"
 
@@ -72,24 +71,6 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& accessibleNa
         label->setFont(font);
     }
     return label;
-}
-
-std::vector<float> monoOf(const QByteArray& file, int* rate) {
-    std::vector<float> mono;
-    ClipDecoder decoder;
-    if (!decoder.open(file))
-        return mono;
-    *rate = decoder.sampleRate();
-    const int channels = decoder.channels();
-    std::vector<float> buffer(std::size_t(4096 * channels));
-    while (const std::int64_t got = decoder.read(buffer.data(), 4096))
-        for (std::int64_t f = 0; f < got; ++f) {
-            float sum = 0.0f;
-            for (int c = 0; c < channels; ++c)
-                sum += buffer[std::size_t(f * channels + c)];
-            mono.push_back(sum / float(channels));
-        }
-    return mono;
 }
 
 // A take with its cut and figures: cut where `kept` says (a stored take's cut may have been
@@ -198,6 +179,12 @@ StudioWindow::StudioWindow(std::unique_ptr<SoundConnection> server, QString data
             });
         }
         updateControls();
+    });
+
+    // After a saved recording was heard, the word's sentence comes back in its place.
+    connect(m_speech.get(), &SpeechController::sentenceEnded, this, [this] {
+        if (!m_exampleBefore.isNull())
+            exampleSentence->setText(std::exchange(m_exampleBefore, QString()));
     });
 
     connectServer();
@@ -704,7 +691,7 @@ void StudioWindow::updateControls() {
     skipButton->setEnabled(entry != nullptr);
     backButton->setEnabled(m_queue.current() > 0);
     undoButton->setEnabled(!m_undoable.isEmpty());
-    playSavedButton->setEnabled(entry && entry->word.speakable() && m_serverReady && !speaking);
+    playSavedButton->setEnabled(entry && entry->word.speakable() && !recording && !speaking);
     tryButton->setEnabled(entry && !recording && !speaking &&
                           (haveTake || entry->word.speakable()));
 }
@@ -811,11 +798,16 @@ void StudioWindow::replay() {
 
 void StudioWindow::playSaved() {
     const WordQueue::Entry* entry = m_queue.currentEntry();
-    if (!entry || !entry->word.speakable())
+    if (!entry || !entry->word.speakable() || m_recorder->isRecording() ||
+        !m_speech->take(SpeechController::Press::Generate))
         return;
-    int rate = 0;
-    std::vector<float> samples = monoOf(entry->word.file, &rate);
-    play(std::move(samples), rate);
+    // Through Brumlis's own engine: heard exactly as Brumlis plays it, and heard even where
+    // the studio's own connection to a sound server failed.
+    SentenceBuffer word;
+    word.WordText(0) = entry->word.text;
+    word.SoundFile(0) = entry->word.soundPath;
+    m_exampleBefore = exampleSentence->text();
+    m_speech->SpeakSentence(word);
 }
 
 void StudioWindow::keep() {
@@ -928,6 +920,7 @@ void StudioWindow::tryInSentence() {
         std::make_shared<ExampleSentence>(sentenceWith(entry->word, m_dataDir, m_random));
     if (example->wordSlot < 0 || !m_speech->take(SpeechController::Press::Generate))
         return;
+    m_exampleBefore = QString();
     const int index = selectedTake();
     if (index < 0) {
         m_speech->SpeakSentence(example->buffer);

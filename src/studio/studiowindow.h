@@ -98,7 +98,7 @@ public Q_SLOTS:
     void back();
     /// Ctrl+Z: takes the last save back.
     void undo();
-    /// L: plays the word's saved recording.
+    /// L: plays the word's saved recording, through the same engine as Brumlis.
     void playSaved();
     /// T: says a sentence with the word in it, the chosen take in the word's place, with
     /// the voice's other recordings and through the same engine as Brumlis.
@@ -174,6 +174,7 @@ private:
     bool m_playing = false;
     bool m_replaceAll = false;
     QString m_undoable;
+    QString m_exampleBefore; ///< the sentence shown before a saved recording was played
     QString m_notice;
     QSet<QString> m_noticesGiven;
 

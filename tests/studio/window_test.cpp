@@ -155,7 +155,8 @@ TEST_F(StudioWindowTest, AnEditedListShowsUpWithoutARestart) {
 }
 
 // Prova speaks a sentence of the voice's recordings through the sentence player, the chosen
-// take in the word's place, as it would be saved; meanwhile nothing is recorded.
+// take in the word's place, as it would be saved; meanwhile nothing is recorded. A saved
+// recording is heard through the same player.
 TEST_F(StudioWindowTest, ProvaSpeaksTheTakeAmongTheVoicesRecordings) {
     folder.lists();
     folder.recording(QStringLiteral("Kalle.wav"));
@@ -192,6 +193,20 @@ TEST_F(StudioWindowTest, ProvaSpeaksTheTakeAmongTheVoicesRecordings) {
         [&] { return child<QPushButton>(window.get(), "tryButton")->isEnabled(); }, 10000));
     EXPECT_TRUE(labelText(window.get(), "exampleSentence").contains(word));
     EXPECT_TRUE(child<QPushButton>(window.get(), "recordButton")->isEnabled());
+
+    // A saved recording is heard through the same player, on its own.
+    auto* list = child<QTreeWidget>(window.get(), "wordList");
+    list->setCurrentItem(
+        list->topLevelItem(int(test::column(list, 0).indexOf(QStringLiteral("Kalle")))));
+    const QString example = labelText(window.get(), "exampleSentence");
+    press(Qt::Key_L);
+    ASSERT_EQ(player->spoken.size(), 2u);
+    EXPECT_EQ(player->spoken.back().front(), QStringLiteral("sound/Kalle.wav"));
+    EXPECT_TRUE(player->spoken.back()[1].isEmpty());
+    player->hearAll();
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return labelText(window.get(), "exampleSentence") == example;
+    })) << "the sentence comes back";
 }
 
 TEST_F(StudioWindowTest, RecordsFromTheInputChosen) {
