@@ -18,8 +18,9 @@ constexpr char kUsage[] =
     "\n"
     "Går igenom ordlistorna i text/ och inspelningarna i sound/ så som programmet läser dem:\n"
     "listornas kodning, radslut, tomma poster och dubbletter; vilken inspelning varje ord och\n"
-    "fast fras spelar och hur den hittas; varje inspelnings längd, toppnivå, ljudstyrka\n"
-    "(EBU R128) och tystnad före och efter; inspelningar som inget ord använder.\n"
+    "fast fras spelar, hur den hittas och om voice gjorde den; varje inspelnings längd,\n"
+    "toppnivå, ljudstyrka (EBU R128) och tystnad före och efter; inspelningar som inget ord\n"
+    "använder. Råa tagningar i tagningar/ räknas inte.\n"
     "Slutstatus 0 när varje ord kan sägas, 1 när något saknas eller är trasigt.\n"
     "\n"
     "  --json   ett JSON-dokument i stället för tabeller\n"
@@ -154,7 +155,9 @@ QByteArray toJson(const FolderReport& report) {
                          {QStringLiteral("sound"), word.soundPath},
                          {QStringLiteral("lists"), QJsonArray::fromStringList(word.classes)},
                          {QStringLiteral("found"), matchKey(word.match)},
-                         {QStringLiteral("playable"), word.speakable()}};
+                         {QStringLiteral("playable"), word.speakable()},
+                         {QStringLiteral("madeByVoice"), word.madeByVoice},
+                         {QStringLiteral("state"), wordStateKey(wordState(word))}};
         if (word.match != SoundResolver::Match::None)
             item.insert(QStringLiteral("file"), word.foundName);
         if (word.problem != ClipDecoder::Problem::None)
@@ -178,6 +181,7 @@ QByteArray toJson(const FolderReport& report) {
             item.insert(QStringLiteral("trailingSilenceSeconds"),
                         seconds(m->secondsOf(m->trailingSilence)));
             item.insert(QStringLiteral("loudnessOutlier"), recording.loud);
+            item.insert(QStringLiteral("madeByVoice"), recording.madeByVoice);
         } else {
             item.insert(QStringLiteral("problem"), problemKey(recording.problem));
         }
@@ -258,6 +262,8 @@ QString toTable(const FolderReport& report) {
         QString playable = word.match == SoundResolver::Match::None ? QStringLiteral("-")
                            : word.speakable()                       ? QStringLiteral("ja")
                                               : QStringLiteral("nej, ") + problemName(word.problem);
+        if (word.madeByVoice)
+            playable += QStringLiteral(", gjord av voice");
         text += words.row({word.text, word.soundPath, found, playable});
     }
 
@@ -270,6 +276,8 @@ QString toTable(const FolderReport& report) {
                             QStringLiteral("anmärkning")});
     for (const RecordingReport& recording : report.recordings) {
         QStringList notes;
+        if (recording.madeByVoice)
+            notes << QStringLiteral("gjord av voice");
         if (recording.loud)
             notes << QStringLiteral("ljudstyrkan avviker");
         if (!recording.used)
@@ -301,9 +309,14 @@ QString toTable(const FolderReport& report) {
     }
     const auto spoken = std::count_if(report.words.begin(), report.words.end(),
                                       [](const WordReport& w) { return w.speakable(); });
-    text += QStringLiteral("\n%1 av %2 ord och fasta fraser kan sägas; %3 fel, %4 %5.\n")
+    const auto synthetic =
+        std::count_if(report.words.begin(), report.words.end(),
+                      [](const WordReport& w) { return wordState(w) == WordState::MadeByVoice; });
+    text += QStringLiteral("\n%1 av %2 ord och fasta fraser kan sägas (%3 gjorda av voice); %4 "
+                           "fel, %5 %6.\n")
                 .arg(spoken)
                 .arg(report.words.size())
+                .arg(synthetic)
                 .arg(errors)
                 .arg(warnings)
                 .arg(warnings == 1 ? QStringLiteral("varning") : QStringLiteral("varningar"));

@@ -8,7 +8,6 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
-#include <climits>
 
 namespace brumlis {
 
@@ -20,25 +19,12 @@ constexpr char kUsage[] =
     "Gör de inspelningar som saknas i sound/ med espeak-ng:s svenska röst: varje ord och fast\n"
     "fras talas in, tystnaden före och efter tas bort och ljudstyrkan läggs på mappens median\n"
     "(-23 LUFS när mappen inte har några inspelningar). Filerna får de namn programmet letar\n"
-    "efter och skrivs som 16-bitars PCM WAV. En inspelning som finns skrivs aldrig över utan\n"
-    "--alla.\n"
+    "efter och skrivs som 16-bitars PCM WAV, märkta som gjorda av voice. En inspelning som\n"
+    "finns skrivs aldrig över utan --alla.\n"
     "\n"
     "  --alla      gör om alla inspelningar, också de som finns\n"
     "  --dry-run   skriv bara ut de ord som saknar inspelning\n"
     "  --help      visa den här hjälpen\n";
-
-// Why `word` cannot be a recording's file name, or nothing when it can.
-QString badFileName(const QString& word) {
-    if (word == u"." || word == u"..")
-        return QStringLiteral("är inget filnamn");
-    if (word.contains(u'/') || word.contains(u'\\'))
-        return QStringLiteral("innehåller / eller \\");
-    if (word.contains(QChar(0)))
-        return QStringLiteral("innehåller ett NUL-tecken");
-    if (QFile::encodeName(word + QStringLiteral(".wav")).size() > NAME_MAX)
-        return QStringLiteral("är för långt för ett filnamn");
-    return {};
-}
 
 } // namespace
 
@@ -67,7 +53,7 @@ int runVoice(const QStringList& args, CliContext& context) {
     int present = 0;
     for (const WordReport& word : words) {
         // A phrase's file name is fixed by the program; a word's is the word itself.
-        if (const QString why = word.isPhrase() ? QString() : badFileName(word.text);
+        if (const QString why = word.isPhrase() ? QString() : fileNameProblem(word.text);
             !why.isEmpty()) {
             err.write(QStringLiteral("voice: hoppar över \"%1\": ordet %2\n").arg(word.text, why));
             complete = false;
@@ -121,8 +107,9 @@ int runVoice(const QStringList& args, CliContext& context) {
             complete = false;
             continue;
         }
-        matchLoudness(samples, synth.rate(), target);
-        const QByteArray wav = encodeWav(toPcm16(samples), synth.rate(), 1);
+        // Marked, so that check and the studio tell it from a person's recording.
+        const QByteArray wav =
+            makeRecording(std::move(samples), synth.rate(), target, VoiceSoftware);
         QString why;
         if (wav.isEmpty() || !writeFileAtomically(root + u'/' + word->soundPath, wav, &why)) {
             err.write(QStringLiteral("voice: kan inte skriva %1: %2\n").arg(word->soundPath, why));

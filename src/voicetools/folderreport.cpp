@@ -2,11 +2,13 @@
 
 #include "sentence/composer.h"
 #include "sentence/templates.h"
+#include "wavfile.h"
 
 #include <QFile>
 #include <QHash>
 #include <QSet>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <dirent.h>
 #include <limits.h>
@@ -163,7 +165,7 @@ std::vector<WordReport> collectWords(const QString& dataDir, std::vector<ListRep
     QHash<QString, std::size_t> index;
     for (const TemplateSlot& phrase : FixedPhrases) {
         index.insert(phrase.text.toString(), words.size());
-        words.push_back({phrase.text.toString(), phrase.sound.toString(), {}, {}, {}, {}, {}});
+        words.push_back({phrase.text.toString(), phrase.sound.toString(), {}, {}, {}, {}, {}, {}});
     }
     const QString prefix = dataDir.isEmpty() ? QString() : dataDir + u'/';
     for (const QStringView wordClass : WordClasses) {
@@ -199,7 +201,7 @@ std::vector<WordReport> collectWords(const QString& dataDir, std::vector<ListRep
                 continue;
             }
             index.insert(item, words.size());
-            words.push_back({item, soundPath, {list.wordClass}, {}, {}, {}, {}});
+            words.push_back({item, soundPath, {list.wordClass}, {}, {}, {}, {}, {}});
         }
         if (lists)
             lists->push_back(std::move(list));
@@ -234,6 +236,7 @@ FolderReport inspectFolder(const QString& dataDir) {
         ClipDecoder decoder;
         decoder.open(found.path);
         word.problem = decoder.problem();
+        word.madeByVoice = word.problem == ClipDecoder::Problem::None && isMadeByVoice(found.path);
         used.insert(realPath(found.path));
     }
 
@@ -245,6 +248,7 @@ FolderReport inspectFolder(const QString& dataDir) {
         recording.file = soundDir + '/' + name;
         recording.used = used.contains(realPath(recording.file));
         recording.measure = measureClip(recording.file, &recording.problem);
+        recording.madeByVoice = recording.measure && isMadeByVoice(recording.file);
         if (recording.measure && std::isfinite(recording.measure->loudnessLufs))
             levels.push_back(recording.measure->loudnessLufs);
         report.recordings.push_back(std::move(recording));
@@ -267,6 +271,60 @@ FolderReport inspectFolder(const QString& dataDir) {
 bool FolderReport::speakable() const {
     return std::none_of(findings.begin(), findings.end(),
                         [](const Finding& f) { return f.severity == Finding::Severity::Error; });
+}
+
+WordState wordState(const WordReport& word) {
+    if (word.match == SoundResolver::Match::None)
+        return WordState::Missing;
+    if (word.problem != ClipDecoder::Problem::None)
+        return WordState::Unplayable;
+    if (word.match != SoundResolver::Match::Exact)
+        return WordState::LooseName;
+    return word.madeByVoice ? WordState::MadeByVoice : WordState::Recorded;
+}
+
+QString wordStateName(WordState state) {
+    switch (state) {
+    case WordState::Missing:
+        return QStringLiteral("saknas");
+    case WordState::Unplayable:
+        return QStringLiteral("kan inte spelas");
+    case WordState::LooseName:
+        return QStringLiteral("bara med löst namn");
+    case WordState::MadeByVoice:
+        return QStringLiteral("gjord av voice");
+    case WordState::Recorded:
+        return QStringLiteral("inspelad");
+    }
+    return {};
+}
+
+QString wordStateKey(WordState state) {
+    switch (state) {
+    case WordState::Missing:
+        return QStringLiteral("missing");
+    case WordState::Unplayable:
+        return QStringLiteral("unplayable");
+    case WordState::LooseName:
+        return QStringLiteral("loose-name");
+    case WordState::MadeByVoice:
+        return QStringLiteral("made-by-voice");
+    case WordState::Recorded:
+        return QStringLiteral("recorded");
+    }
+    return {};
+}
+
+QString fileNameProblem(const QString& word) {
+    if (word.isEmpty() || word == u"." || word == u"..")
+        return QStringLiteral("är inget filnamn");
+    if (word.contains(u'/') || word.contains(u'\\'))
+        return QStringLiteral("innehåller / eller \\");
+    if (word.contains(QChar(0)))
+        return QStringLiteral("innehåller ett NUL-tecken");
+    if (QFile::encodeName(word + QStringLiteral(".wav")).size() > NAME_MAX)
+        return QStringLiteral("är för långt för ett filnamn");
+    return {};
 }
 
 QString encodingName(ListEncoding encoding) {

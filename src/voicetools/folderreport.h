@@ -42,6 +42,7 @@ struct WordReport {
     QByteArray file;   ///< what the lookup found, in file-system bytes
     QString foundName; ///< the same, relative to the data folder: "sound/kalle.wav"
     ClipDecoder::Problem problem = ClipDecoder::Problem::None;
+    bool madeByVoice = false; ///< the recording found carries voice's mark
 
     bool isPhrase() const { return classes.isEmpty(); }
     bool speakable() const {
@@ -49,12 +50,33 @@ struct WordReport {
     }
 };
 
+/// Where a word stands, from the most to the least in need of a recording.
+enum class WordState {
+    Missing,     ///< no recording at all
+    Unplayable,  ///< a file, but one that cannot be played
+    LooseName,   ///< found only by ignoring case, Unicode form or as a Windows-1252 name
+    MadeByVoice, ///< made by `voice`, not recorded by a person
+    Recorded,    ///< a recording under the word's exact name
+};
+
+WordState wordState(const WordReport& word);
+
+/// The state for people ("saknas", "gjord av voice", ...) and for scripts ("missing",
+/// "made-by-voice", ...).
+QString wordStateName(WordState state);
+QString wordStateKey(WordState state);
+
+/// Why `word` cannot be the name of a recording or of a folder ("innehåller / eller \\"),
+/// or empty when it can. A fixed phrase's file name is fixed by the program and is fine.
+QString fileNameProblem(const QString& word);
+
 /// One file in sound/ that looks like a recording (its name ends in .wav).
 struct RecordingReport {
     QString name;    ///< "sound/Kalle.wav"
     QByteArray file; ///< in file-system bytes
     ClipDecoder::Problem problem = ClipDecoder::Problem::None;
     std::optional<ClipMeasure> measure; ///< when playable
+    bool madeByVoice = false;
     bool used = false;
     bool loud = false; ///< loudness further than LoudnessTolerance from the median
 };

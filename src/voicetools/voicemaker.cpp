@@ -1,6 +1,7 @@
 #include "voicemaker.h"
 
 #include "loudness.h"
+#include "wavfile.h"
 
 #include <QList>
 #include <algorithm>
@@ -35,6 +36,21 @@ double targetLoudness(const QList<QByteArray>& files) {
         if (const auto measure = measureClip(file); measure && std::isfinite(measure->loudnessLufs))
             levels.push_back(measure->loudnessLufs);
     return median(std::move(levels)).value_or(DefaultLufs);
+}
+
+double targetLoudness(const std::vector<RecordingReport>& recordings, const QByteArray& replacing) {
+    std::vector<double> levels;
+    for (const RecordingReport& recording : recordings)
+        if (recording.measure && std::isfinite(recording.measure->loudnessLufs) &&
+            (replacing.isEmpty() || recording.file != replacing))
+            levels.push_back(recording.measure->loudnessLufs);
+    return median(std::move(levels)).value_or(DefaultLufs);
+}
+
+QByteArray makeRecording(std::vector<float> samples, int rate, double targetLufs,
+                         const char* software) {
+    matchLoudness(samples, rate, targetLufs);
+    return encodeWav(toPcm16(samples), rate, 1, software);
 }
 
 } // namespace brumlis

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <type_traits>
 #include <unistd.h>
 
 namespace brumlis {
@@ -67,9 +68,9 @@ QString systemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-} // namespace
-
-QByteArray encodeWav(const std::vector<std::int16_t>& samples, int rate, int channels) {
+template <class Sample>
+QByteArray encode(const std::vector<Sample>& samples, int rate, int channels, int format,
+                  const char* software) {
     if (channels < 1 || rate < 1)
         return {};
     SF_VIRTUAL_IO io{memoryLength, memorySeek, memoryRead, memoryWrite, memoryTell};
@@ -77,15 +78,68 @@ QByteArray encodeWav(const std::vector<std::int16_t>& samples, int rate, int cha
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    info.format = SF_FORMAT_WAV | format;
     SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &memory);
     if (!file)
         return {};
+    // Set before the first frame, so the field goes into the header ahead of the sound.
+    if (software && sf_set_string(file, SF_STR_SOFTWARE, software) != 0) {
+        sf_close(file);
+        return {};
+    }
     const sf_count_t frames = sf_count_t(samples.size()) / channels;
-    const bool written = sf_writef_short(file, samples.data(), frames) == frames;
-    if (sf_close(file) != 0 || !written)
+    sf_count_t written = 0;
+    if constexpr (std::is_same_v<Sample, float>)
+        written = sf_writef_float(file, samples.data(), frames);
+    else
+        written = sf_writef_short(file, samples.data(), frames);
+    if (sf_close(file) != 0 || written != frames)
         return {};
     return memory.bytes;
+}
+
+} // namespace
+
+QByteArray encodeWav(const std::vector<std::int16_t>& samples, int rate, int channels,
+                     const char* software) {
+    return encode(samples, rate, channels, SF_FORMAT_PCM_16, software);
+}
+
+QByteArray encodeFloatWav(const std::vector<float>& samples, int rate, const char* software) {
+    return encode(samples, rate, 1, SF_FORMAT_FLOAT, software);
+}
+
+std::optional<SoundFileInfo> soundFileInfo(const QByteArray& path) {
+    struct stat st;
+    if (path.isEmpty() || ::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return std::nullopt;
+    // The descriptor stays ours whether libsndfile opens it or not, so it is closed once.
+    std::optional<SoundFileInfo> result;
+    SF_INFO info{};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        if (SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE)) {
+            result = SoundFileInfo{info.samplerate, info.channels, info.frames, {}};
+            if (const char* software = sf_get_string(file, SF_STR_SOFTWARE))
+                result->software = software;
+            sf_close(file);
+        }
+    }
+    ::close(fd);
+    return result;
+}
+
+QByteArray recordingSoftware(const QByteArray& path) {
+    const std::optional<SoundFileInfo> info = soundFileInfo(path);
+    return info ? info->software : QByteArray();
+}
+
+bool isMadeByVoice(const QByteArray& path) {
+    const QByteArray software = recordingSoftware(path);
+    constexpr qsizetype n = sizeof(VoiceSoftware) - 1;
+    return software.startsWith(VoiceSoftware) && (software.size() == n || software[n] == ' ');
 }
 
 std::vector<std::int16_t> toPcm16(const std::vector<float>& samples) {

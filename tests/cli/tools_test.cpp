@@ -133,14 +133,24 @@ TEST(Check, NamesEachProblemExactlyOnce) {
     EXPECT_EQ(named, expected);
 
     // The details behind them.
+    QMap<QString, QString> states;
     for (const QJsonValue word : report[QStringLiteral("words")].toArray()) {
         const QString text = word[QStringLiteral("text")].toString();
+        states[text] = word[QStringLiteral("state")].toString();
         if (text == u"bord") {
             EXPECT_EQ(word[QStringLiteral("problem")].toString(), QStringLiteral("not-decodable"));
         } else if (text == u"Lisa") {
             EXPECT_EQ(word[QStringLiteral("found")].toString(), QStringLiteral("case"));
         }
     }
+    const QMap<QString, QString> expectedStates{
+        {QStringLiteral("apa"), QStringLiteral("missing")},
+        {QStringLiteral("bord"), QStringLiteral("unplayable")},
+        {QStringLiteral("Lisa"), QStringLiteral("loose-name")},
+        {QStringLiteral("Kalle"), QStringLiteral("recorded")},
+    };
+    for (auto it = expectedStates.cbegin(); it != expectedStates.cend(); ++it)
+        EXPECT_EQ(states.value(it.key()), it.value()) << it.key().toStdString();
     for (const QJsonValue list : report[QStringLiteral("lists")].toArray())
         if (list[QStringLiteral("class")].toString() == u"adj") {
             EXPECT_EQ(list[QStringLiteral("lineEnds")].toString(), QStringLiteral("crlf"));
@@ -232,6 +242,39 @@ TEST(Voice, MakesTheMissingRecordingsOnly) {
     EXPECT_TRUE(again.out.isEmpty());
 }
 
+// voice marks what it makes, so check tells a synthetic voice from a person's; the raw
+// takes the studio keeps in tagningar/ are neither recordings nor unused ones.
+TEST(Check, TellsVoiceFromRecordedAndLeavesRawTakesOut) {
+    Folder f;
+    f.standardLists();
+    writeTone(f.sound(QStringLiteral("Kalle.wav")), 0.1);
+    f.dir.mkdir(QStringLiteral("tagningar/Kalle"));
+    f.dir.mkdir(QStringLiteral("tagningar/apa"));
+    for (const char* take : {"tagningar/Kalle/1.wav", "tagningar/apa/1.wav", "tagningar/x.wav"})
+        writeTone(f.dir.filePath(QString::fromUtf8(take)), 0.1);
+    ASSERT_EQ(run(f.dir.path(), {QStringLiteral("voice")}).code, 0);
+
+    const ToolRun r = run(f.dir.path(), {QStringLiteral("check"), QStringLiteral("--json")});
+    EXPECT_EQ(r.code, 0) << r.out.toStdString();
+    const QJsonObject report = r.json();
+    int synthetic = 0;
+    for (const QJsonValue word : report[QStringLiteral("words")].toArray()) {
+        const bool person = word[QStringLiteral("text")].toString() == u"Kalle";
+        EXPECT_EQ(word[QStringLiteral("madeByVoice")].toBool(), !person);
+        EXPECT_EQ(word[QStringLiteral("state")].toString(),
+                  person ? QStringLiteral("recorded") : QStringLiteral("made-by-voice"));
+        synthetic += person ? 0 : 1;
+    }
+    EXPECT_TRUE(report[QStringLiteral("orphans")].toArray().isEmpty());
+    for (const QJsonValue recording : report[QStringLiteral("recordings")].toArray())
+        EXPECT_TRUE(recording[QStringLiteral("file")].toString().startsWith(u"sound/"));
+    EXPECT_EQ(report[QStringLiteral("recordings")].toArray().size(), synthetic + 1);
+
+    const ToolRun table = run(f.dir.path(), {QStringLiteral("check")});
+    EXPECT_TRUE(QString::fromUtf8(table.out).contains(
+        QStringLiteral("kan sägas (%1 gjorda av voice)").arg(synthetic)));
+}
+
 TEST(Voice, SkipsWordsThatCannotBeFileNames) {
     Folder f;
     f.standardLists();
@@ -273,8 +316,11 @@ TEST(Voice, AnInterruptedRunLeavesNoHalfWrittenFile) {
         ASSERT_TRUE(file) << name.toStdString();
         sf_close(file);
         EXPECT_GT(info.frames, 1000);
-        EXPECT_EQ(QFileInfo(sound.filePath(name)).size(), 44 + info.frames * 2)
-            << name.toStdString();
+        // Complete: the file ends where its data chunk says the sound ends.
+        const QByteArray bytes = readFile(sound.filePath(name));
+        const qsizetype data = bytes.indexOf("data");
+        ASSERT_GE(data, 0) << name.toStdString();
+        EXPECT_EQ(bytes.size(), data + 8 + info.frames * 2) << name.toStdString();
     }
 }
 

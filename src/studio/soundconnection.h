@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <cstddef>
+#include <functional>
+#include <vector>
+
+namespace brumlis {
+
+/// An input the sound server offers.
+struct InputSource {
+    QByteArray name;      ///< the server's name for it
+    QString description;  ///< for people
+    bool monitor = false; ///< it hears what an output plays, not a microphone
+};
+
+/// The sound server as the studio needs it: recording from an input and playing clips.
+/// Every call returns at once, whatever state the server is in; what follows is reported
+/// by the signals, on the thread this object lives in.
+class SoundConnection : public QObject {
+    Q_OBJECT
+
+public:
+    /// Called with each piece of recorded sound (mono, at CaptureRate), on a thread of the
+    /// server's, never after stopCapture() has returned.
+    using CaptureCallback = std::function<void(const float* samples, std::size_t count)>;
+    static constexpr int CaptureRate = 48000;
+
+    using QObject::QObject;
+
+    /// Starts to connect; ready() or unavailable() follows.
+    virtual void open() = 0;
+
+    /// The inputs the server offers, and the name of its default one. Meaningful once
+    /// ready() has come; sourcesChanged() tells when they change.
+    virtual QList<InputSource> sources() const = 0;
+    virtual QByteArray defaultSource() const = 0;
+
+    /// Records from `source` (empty: the server's default input), replacing the recording
+    /// that ran. captureFailed() follows when the input cannot be used.
+    virtual void startCapture(const QByteArray& source, CaptureCallback callback) = 0;
+    virtual void stopCapture() = 0;
+
+    /// Plays mono `samples` at `rate`, instead of what was playing. playbackFinished()
+    /// follows once they have been heard, or at once when they cannot be played.
+    virtual void play(std::vector<float> samples, int rate) = 0;
+    /// Stops playing; no playbackFinished() follows for what was cut off.
+    virtual void stopPlaying() = 0;
+
+Q_SIGNALS:
+    void ready();
+    /// There is no server to talk to, or it stopped answering: said once.
+    void unavailable(const QString& why);
+    void sourcesChanged();
+    void captureFailed(const QString& why);
+    void playbackFinished();
+};
+
+} // namespace brumlis

@@ -1,0 +1,278 @@
+// The whole path on a private PulseAudio server: known words are played into a null sink
+// "mic" whose monitor is the default input, found and trimmed by the window's recorder, and
+// saved. The server passes float samples through untouched at 48 kHz mono, so every edge
+// of the played sound can be found again in what the studio recorded.
+#include "studio/pulseconnection.h"
+#include "studiofixture.h"
+#include "support/pulseserver.h"
+#include "voicetools/loudness.h"
+
+#include <QCheckBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+namespace brumlis {
+namespace {
+
+using test::child;
+constexpr int Rate = SoundConnection::CaptureRate;
+constexpr double Ms = Rate / 1000.0;
+
+bool pactl(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral("pactl"), args);
+    return p.waitForFinished(10000) && p.exitCode() == 0;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class StudioOnServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder.lists();
+        folder.list("verb_pre", "gömmer sig");
+        // The voice the takes are matched to: three recordings, the middle one the median.
+        for (const auto& [name, dbfs] :
+             {std::pair{"Kalle.wav", -20.0}, {"Lisa.wav", -29.0}, {"Nils.wav", -24.0}})
+            folder.recording(QString::fromUtf8(name), dbfs);
+        std::vector<double> levels;
+        for (const char* name : {"Kalle.wav", "Lisa.wav", "Nils.wav"})
+            levels.push_back(measureClip(QFile::encodeName(folder.sound(QString::fromUtf8(name))))
+                                 ->loudnessLufs);
+        median = *brumlis::median(levels);
+
+        QString why;
+        ASSERT_TRUE(server.start(&why)) << "cannot test on a sound server: " << why.toStdString();
+        ASSERT_TRUE(pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                           QStringLiteral("sink_name=mic"), QStringLiteral("rate=48000"),
+                           QStringLiteral("channels=1"), QStringLiteral("format=float32le")}));
+        ASSERT_TRUE(pactl({QStringLiteral("set-default-source"), QStringLiteral("mic.monitor")}));
+
+        auto questions = std::make_unique<test::AnsweringQuestions>();
+        answers = questions.get();
+        window = std::make_unique<StudioWindow>(std::make_unique<PulseConnection>(),
+                                                folder.dir.path(), std::move(questions));
+        QSignalSpy read(window.get(), &StudioWindow::folderRead);
+        QSignalSpy level(&window->recorder(), &Recorder::level);
+        window->show();
+        child<QCheckBox>(window.get(), "playAfterTakeBox")->setChecked(false);
+        ASSERT_TRUE(read.count() > 0 || read.wait(10000));
+        ASSERT_TRUE(level.wait(10000)) << "the input never ran";
+        ASSERT_TRUE(child<QPushButton>(window.get(), "recordButton")->isEnabled());
+    }
+    void TearDown() override {
+        if (player.state() != QProcess::NotRunning)
+            player.waitForFinished(10000);
+        window.reset();
+    }
+
+    /// Plays `samples` into mic; returns at once.
+    void say(const std::vector<float>& samples) {
+        const QString file = folder.dir.filePath(QStringLiteral("said-%1.wav").arg(++m_said));
+        ASSERT_TRUE(writeFileAtomically(file, encodeFloatWav(samples, Rate, nullptr)));
+        if (player.state() != QProcess::NotRunning)
+            player.waitForFinished(10000);
+        player.start(QStringLiteral("paplay"), {QStringLiteral("--device=mic"), file});
+        ASSERT_TRUE(player.waitForStarted(5000));
+    }
+    /// Waits until the window shows its next take.
+    StudioWindow::Take nextTake() {
+        QSignalSpy shown(window.get(), &StudioWindow::takeShown);
+        EXPECT_TRUE(shown.wait(15000)) << "no take";
+        return shown.isEmpty() ? StudioWindow::Take()
+                               : window->takes()[std::size_t(shown.front()[0].toInt())];
+    }
+    void goTo(const QString& word) {
+        auto* list = child<QTreeWidget>(window.get(), "wordList");
+        const int index = int(test::column(list, 0).indexOf(word));
+        ASSERT_GE(index, 0);
+        list->setCurrentItem(list->topLevelItem(index));
+        ASSERT_EQ(test::labelText(window.get(), "currentWord"), word);
+    }
+    void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(window.get(), key, modifiers);
+    }
+
+    test::PulseServer server;
+    test::StudioFolder folder;
+    test::AnsweringQuestions* answers = nullptr;
+    std::unique_ptr<StudioWindow> window;
+    QProcess player;
+    double median = 0;
+
+private:
+    int m_said = 0;
+};
+
+// Where the played word starts in a recorded take: its first sample well over the noise.
+std::int64_t onsetIn(const std::vector<float>& raw) {
+    for (std::size_t i = 0; i < raw.size(); ++i)
+        if (std::fabs(raw[i]) > 0.05f)
+            return std::int64_t(i);
+    return -1;
+}
+
+TEST_F(StudioOnServer, TheVoiceStartsATakeThatIsTrimmedToItAndAClippedOneIsRefused) {
+    child<QCheckBox>(window.get(), "voiceStartBox")->setChecked(true);
+    QSignalSpy started(&window->recorder(), &Recorder::takeStarted);
+    QSignalSpy stored(window.get(), &StudioWindow::takeStored);
+
+    // Noise under the start level first, then the word in a quieter noise.
+    test::WordShape noise;
+    noise.bursts = 0;
+    noise.tailSeconds = 0;
+    noise.leadSeconds = 0;
+    noise.trailSeconds = 1.2;
+    noise.noiseDbfs = -50.0;
+    test::WordShape shape;
+    shape.noiseDbfs = -62.0;
+    const test::SpokenWord word = test::makeWord(shape, Rate);
+    std::vector<float> said = test::makeWord(noise, Rate).samples;
+    said.insert(said.end(), word.samples.begin(), word.samples.end());
+    say(said);
+
+    const StudioWindow::Take take = nextTake();
+    ASSERT_FALSE(take.raw.empty());
+    EXPECT_EQ(started.count(), 1) << "the noise started a take of its own";
+    // The take holds 200 ms from before the voice, and none of the noise before that.
+    const std::int64_t onset = onsetIn(take.raw);
+    EXPECT_NEAR(double(onset), 200 * Ms, 15 * Ms);
+    const double soundLength = double(word.soundEnd - word.soundStart);
+    EXPECT_NEAR(double(take.trim.start), double(onset) - 50 * Ms, 10 * Ms);
+    EXPECT_NEAR(double(take.trim.end), double(onset) + soundLength + 50 * Ms, 10 * Ms);
+    const std::vector<float> clip = applyTrim(take.raw, take.trim, Rate);
+    const std::int64_t tail = onset + (word.tailStart - word.soundStart) - take.trim.start;
+    EXPECT_NEAR(test::rmsDbfs(clip, tail, tail + 70 * std::int64_t(Ms)), shape.tailDbfs, 1.5)
+        << "the quiet tail was cut off";
+    EXPECT_FALSE(take.figures.clipped);
+
+    // Kept raw, with the cut, where check does not look.
+    ASSERT_TRUE(stored.count() > 0 || stored.wait(10000));
+    const QString word1 = window->queue().currentEntry()->word.soundPath;
+    const TakeStore store(folder.dir.path());
+    const std::vector<StoredTake> kept = store.takes(word1);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].trim, take.trim);
+    EXPECT_EQ(store.load(kept[0])->samples, take.raw);
+
+    // A clipped take is refused, unless the user keeps it anyway.
+    test::WordShape hot;
+    hot.clipped = true;
+    say(test::makeWord(hot, Rate).samples);
+    const StudioWindow::Take clipped = nextTake();
+    EXPECT_TRUE(clipped.figures.clipped);
+    const QString soundFile = folder.dir.filePath(word1);
+    press(Qt::Key_Return);
+    ASSERT_EQ(answers->asked.size(), 1);
+    EXPECT_TRUE(answers->asked.front().contains(QStringLiteral("överstyrd")));
+    EXPECT_FALSE(QFile::exists(soundFile));
+    EXPECT_EQ(window->queue().currentEntry()->word.soundPath, word1) << "still on the word";
+
+    answers->answers.push_back(StudioQuestions::Answer::Yes);
+    QSignalSpy saved(window.get(), &StudioWindow::saved);
+    press(Qt::Key_Return);
+    ASSERT_TRUE(saved.wait(10000));
+    EXPECT_TRUE(QFile::exists(soundFile));
+}
+
+struct Events {
+    std::vector<std::pair<std::uint32_t, QString>> list;
+    bool onlyMovedIn(const QString& name) const {
+        bool seen = false;
+        for (const auto& [mask, file] : list)
+            if (file == name) {
+                if (mask != IN_MOVED_TO)
+                    return false;
+                seen = true;
+            }
+        return seen;
+    }
+};
+
+Events drain(int fd) {
+    Events events;
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        for (char* p = buffer; p < buffer + n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(p);
+            events.list.emplace_back(e->mask, e->len ? QFile::decodeName(e->name) : QString());
+            p += sizeof(inotify_event) + e->len;
+        }
+    return events;
+}
+
+// Saved at the voice's median loudness under the word's exact name, which shows the file
+// only once it is whole; a retake replaces it after a question, and undo brings it back.
+TEST_F(StudioOnServer, SavesAtTheVoicesLoudnessUnderTheExactNameRetakesAndUndoes) {
+    goTo(QStringLiteral("gömmer sig"));
+    const QString name = QStringLiteral("gömmer sig.wav");
+    const QString soundFile = folder.sound(name);
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(folder.sound({})).constData(),
+                                  IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO |
+                                      IN_MOVED_FROM | IN_DELETE),
+              0);
+
+    press(Qt::Key_Space);
+    say(test::makeWord({}, Rate).samples);
+    ASSERT_FALSE(nextTake().raw.empty());
+    QSignalSpy saved(window.get(), &StudioWindow::saved);
+    press(Qt::Key_Return);
+    ASSERT_TRUE(saved.wait(10000));
+    EXPECT_TRUE(drain(watch).onlyMovedIn(name)) << "a half-written file had the word's name";
+
+    SF_INFO info{};
+    SNDFILE* file = sf_open(QFile::encodeName(soundFile).constData(), SFM_READ, &info);
+    ASSERT_TRUE(file);
+    sf_close(file);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    const std::optional<ClipMeasure> measure = measureClip(QFile::encodeName(soundFile));
+    ASSERT_TRUE(measure);
+    EXPECT_NEAR(measure->loudnessLufs, median, 0.5);
+    EXPECT_LE(measure->peakDbfs, -1.0);
+    const QByteArray first = readFile(soundFile);
+
+    // A retake, louder, after a question.
+    press(Qt::Key_Backspace);
+    ASSERT_EQ(test::labelText(window.get(), "currentWord"), QStringLiteral("gömmer sig"));
+    test::WordShape louder;
+    louder.burstDbfs = -6.0;
+    press(Qt::Key_R);
+    say(test::makeWord(louder, Rate).samples);
+    ASSERT_FALSE(nextTake().raw.empty());
+    answers->answers.push_back(StudioQuestions::Answer::Yes);
+    press(Qt::Key_Return);
+    ASSERT_TRUE(saved.wait(10000));
+    ASSERT_EQ(answers->asked.size(), 1);
+    EXPECT_TRUE(answers->asked.front().contains(QStringLiteral("redan en inspelning")));
+    EXPECT_TRUE(drain(watch).onlyMovedIn(name));
+    const QByteArray second = readFile(soundFile);
+    EXPECT_NE(second, first);
+    EXPECT_NEAR(measureClip(QFile::encodeName(soundFile))->loudnessLufs, median, 0.5);
+
+    QSignalSpy undone(window.get(), &StudioWindow::undone);
+    press(Qt::Key_Z, Qt::ControlModifier);
+    ASSERT_TRUE(undone.wait(10000));
+    EXPECT_TRUE(undone.front()[1].toBool());
+    EXPECT_EQ(readFile(soundFile), first) << "undo brings the first save back";
+    ::close(watch);
+    // Every raw take is still there.
+    const std::vector<StoredTake> takes =
+        TakeStore(folder.dir.path()).takes(QStringLiteral("sound/gömmer sig.wav"));
+    ASSERT_EQ(takes.size(), 2u);
+    EXPECT_EQ(takes[0].number, 1);
+    EXPECT_EQ(takes[1].number, 2);
+}
+
+} // namespace
+} // namespace brumlis
