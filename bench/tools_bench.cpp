@@ -1,6 +1,10 @@
 // brumlis-cli's tools for vocabulary and voice makers, measured as the user runs them: the
 // real program in its own process, its CPU time taken from the kernel (the machine may be
-// busy with other work, which stretches the wall-clock time but not the CPU time).
+// busy with other work, which stretches the wall-clock time but not the CPU time). And how
+// clips cut at half of full scale join in a rendered sentence: every clip is faded in and
+// out as it is converted, for render as for speaking.
+#include "support/levelclip.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -9,9 +13,11 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sndfile.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +26,7 @@
 namespace {
 
 constexpr double CheckGoalMs = 1000.0;
+constexpr double StepGoal = 0.02; // of full scale
 constexpr int Runs = 5;
 
 struct Measured {
@@ -70,6 +77,56 @@ Measured medianOf(std::vector<Measured> runs) {
 void row(const char* figure, double measured, const char* unit, const char* goal,
          const char* verdict) {
     std::printf("%-46s %11.2f %-3s %12s  %s\n", figure, measured, unit, goal, verdict);
+}
+
+struct Joins {
+    double largestStep = -1; // between consecutive samples, of full scale
+    long long inserted = -1; // frames beyond the clips' own
+};
+
+// A sentence of template 10 whose every recording holds +50 % or -50 % of full scale in
+// every sample, at the rates old packs use, rendered at 48 kHz.
+Joins renderedJoins(const QString& folder) {
+    const char* lists[][2] = {{"namn", "Kalle"},        {"adj", "glad"}, {"sub_reale", "bil"},
+                              {"verb_pre", "springer"}, {"prep", "i"},   {"plats", "skogen"}};
+    QDir().mkpath(folder + QStringLiteral("/text"));
+    QDir().mkpath(folder + QStringLiteral("/sound"));
+    for (const auto& [list, word] : lists) {
+        QFile file(folder + QStringLiteral("/text/%1.txt").arg(QLatin1String(list)));
+        if (!file.open(QIODevice::WriteOnly))
+            return {};
+        file.write(QByteArray(word) + '\n');
+    }
+    const char* words[] = {"Kalle", "har_en", "glad", "bil", "som", "springer", "i", "skogen"};
+    const int rates[] = {8000, 11025, 22050, 44100, 48000, 16000, 32000, 22050};
+    double expected = 0;
+    for (int i = 0; i < 8; ++i) {
+        const long frames = rates[i] / 3;
+        if (!brumlis::test::writeLevelClip(
+                folder + QStringLiteral("/sound/%1.wav").arg(QString::fromUtf8(words[i])),
+                SF_FORMAT_PCM_16, rates[i], 1, frames, i % 2 ? -0.5f : 0.5f))
+            return {};
+        expected += double(frames) * 48000 / rates[i];
+    }
+    const QString out = folder + QStringLiteral("/sentence.wav");
+    if (runCli({QStringLiteral("--data"), folder, QStringLiteral("render"),
+                QStringLiteral("--template"), QStringLiteral("10"), QStringLiteral("-o"), out})
+            .status != 0)
+        return {};
+    SF_INFO info{};
+    SNDFILE* file = sf_open(QFile::encodeName(out).constData(), SFM_READ, &info);
+    if (!file)
+        return {};
+    std::vector<short> samples(std::size_t(info.frames * info.channels));
+    sf_readf_short(file, samples.data(), info.frames);
+    sf_close(file);
+    Joins j;
+    int largest = 0;
+    for (std::size_t i = std::size_t(info.channels); i < samples.size(); ++i)
+        largest = std::max(largest, std::abs(samples[i] - samples[i - std::size_t(info.channels)]));
+    j.largestStep = largest / 32768.0;
+    j.inserted = std::llround(double(info.frames) - expected);
+    return j;
 }
 
 } // namespace
@@ -125,5 +182,14 @@ int main() {
     std::printf("%-46s %11lld\n", "voice: words made", (long long)words);
     row("render, 8-word sentence: CPU time (median)", render.cpuMs, "ms", "report", "");
     row("render, 8-word sentence: wall time", render.wallMs, "ms", "report", "");
+
+    const Joins joins = renderedJoins(scratch.filePath(QStringLiteral("edges")));
+    const bool stepMet = joins.largestStep >= 0 && joins.largestStep <= StepGoal;
+    const bool insertedMet = joins.inserted >= -8 && joins.inserted <= 8;
+    allMet &= stepMet && insertedMet;
+    row("largest step between samples, clips at +-50 %", 100 * joins.largestStep, "%", "<= 2 %",
+        stepMet ? "met" : "MISSED");
+    std::printf("%-46s %11lld %-3s %12s  %s\n", "frames added to the clips",
+                joins.inserted, "fr", "0 (+-1 a clip)", insertedMet ? "met" : "MISSED");
     return allMet ? 0 : 1;
 }

@@ -180,6 +180,8 @@ QByteArray toJson(const FolderReport& report) {
                         seconds(m->secondsOf(m->leadingSilence)));
             item.insert(QStringLiteral("trailingSilenceSeconds"),
                         seconds(m->secondsOf(m->trailingSilence)));
+            item.insert(QStringLiteral("firstSample"), number(m->firstEdge));
+            item.insert(QStringLiteral("lastSample"), number(m->lastEdge));
             item.insert(QStringLiteral("loudnessOutlier"), recording.loud);
             item.insert(QStringLiteral("madeByVoice"), recording.madeByVoice);
         } else {
@@ -234,6 +236,11 @@ QString fixed(double value, int decimals) {
     return std::isfinite(value) ? QString::number(value, 'f', decimals) : QStringLiteral("-inf");
 }
 
+// Of full scale: "49 %".
+QString percent(float fraction) {
+    return QString::number(std::lround(100.0 * fraction)) + QStringLiteral(" %");
+}
+
 QString toTable(const FolderReport& report) {
     QString text = QStringLiteral("Listor\n");
     const Table lists{18, 10, 14, 8, 7, 6, 11};
@@ -269,11 +276,11 @@ QString toTable(const FolderReport& report) {
 
     text += QStringLiteral("\nInspelningar (median %1 LUFS)\n")
                 .arg(report.medianLufs ? fixed(*report.medianLufs, 1) : QStringLiteral("-"));
-    const Table recordings{24, 9, 10, 8, 13, 13};
-    text += recordings.row({QStringLiteral("fil"), QStringLiteral("längd s"),
-                            QStringLiteral("topp dBFS"), QStringLiteral("LUFS"),
-                            QStringLiteral("tystnad före"), QStringLiteral("tystnad efter"),
-                            QStringLiteral("anmärkning")});
+    const Table recordings{24, 9, 10, 8, 13, 13, 7, 7};
+    text += recordings.row(
+        {QStringLiteral("fil"), QStringLiteral("längd s"), QStringLiteral("topp dBFS"),
+         QStringLiteral("LUFS"), QStringLiteral("tystnad före"), QStringLiteral("tystnad efter"),
+         QStringLiteral("start"), QStringLiteral("slut"), QStringLiteral("anmärkning")});
     for (const RecordingReport& recording : report.recordings) {
         QStringList notes;
         if (recording.madeByVoice)
@@ -286,15 +293,16 @@ QString toTable(const FolderReport& report) {
             notes.prepend(problemName(recording.problem));
             text += recordings.row({recording.name, QStringLiteral("-"), QStringLiteral("-"),
                                     QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-"),
+                                    QStringLiteral("-"), QStringLiteral("-"),
                                     notes.join(QStringLiteral(", "))});
             continue;
         }
         const ClipMeasure& m = *recording.measure;
-        text += recordings.row({recording.name, fixed(m.seconds(), 3), fixed(m.peakDbfs, 1),
-                                fixed(m.loudnessLufs, 1),
-                                fixed(m.secondsOf(m.leadingSilence), 3) + QStringLiteral(" s"),
-                                fixed(m.secondsOf(m.trailingSilence), 3) + QStringLiteral(" s"),
-                                notes.join(QStringLiteral(", "))});
+        text += recordings.row(
+            {recording.name, fixed(m.seconds(), 3), fixed(m.peakDbfs, 1), fixed(m.loudnessLufs, 1),
+             fixed(m.secondsOf(m.leadingSilence), 3) + QStringLiteral(" s"),
+             fixed(m.secondsOf(m.trailingSilence), 3) + QStringLiteral(" s"), percent(m.firstEdge),
+             percent(m.lastEdge), notes.join(QStringLiteral(", "))});
     }
 
     int errors = 0;

@@ -37,11 +37,16 @@ void LoudnessMeter::add(const float* samples, std::int64_t frames) {
         return;
     for (std::int64_t f = 0; f < frames; ++f) {
         bool sound = false;
+        float edge = 0.0f;
         for (int c = 0; c < m_channels; ++c) {
             const float level = std::fabs(samples[f * m_channels + c]);
             m_peak = std::max(m_peak, level);
+            edge = std::max(edge, level);
             sound |= level >= SilenceLevel;
         }
+        if (m_measure.frames + f == 0)
+            m_measure.firstEdge = edge;
+        m_measure.lastEdge = edge;
         if (sound) {
             if (m_lastSound < 0)
                 m_measure.leadingSilence = m_measure.frames + f;

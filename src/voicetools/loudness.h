@@ -23,6 +23,10 @@ struct ClipMeasure {
     double loudnessLufs = -HUGE_VAL;  ///< integrated loudness (EBU R128); -inf for pure silence
     std::int64_t leadingSilence = 0;  ///< frames before the first sample at SilenceLevel
     std::int64_t trailingSilence = 0; ///< frames after the last one
+    /// How far the first and the last frame are from zero, of full scale (the louder
+    /// channel): a recording cut away from zero clicks where it starts or ends.
+    float firstEdge = 0.0f;
+    float lastEdge = 0.0f;
 
     double seconds() const { return rate > 0 ? double(frames) / rate : 0.0; }
     double secondsOf(std::int64_t n) const { return rate > 0 ? double(n) / rate : 0.0; }

@@ -162,6 +162,33 @@ TEST(Loudness, SilenceAtBothEndsIsCountedInFrames) {
     }
 }
 
+// How far a recording starts and ends from zero: where a hand cut clicks.
+TEST(Loudness, FirstAndLastSamplesAreMeasuredFromZero) {
+    struct Case {
+        const char* name;
+        std::vector<float> frames; // stereo
+        float first, last;
+    };
+    const Case cases[] = {
+        {"cut at half of full scale, the louder channel counts",
+         {0.1f, -0.49f, 0.3f, 0.3f, 0.2f, 0.49f},
+         0.49f,
+         0.49f},
+        {"faded to silence", {0.0f, 0.0f, 0.5f, 0.5f, 0.001f, 0.0f}, 0.0f, 0.001f},
+        {"one frame", {-0.25f, 0.1f}, 0.25f, 0.25f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Fed a frame at a time, as a decoder may hand it over.
+        LoudnessMeter meter(8000, 2);
+        for (std::size_t i = 0; i < c.frames.size(); i += 2)
+            meter.add(c.frames.data() + i, 1);
+        const ClipMeasure m = meter.finish();
+        EXPECT_FLOAT_EQ(m.firstEdge, c.first);
+        EXPECT_FLOAT_EQ(m.lastEdge, c.last);
+    }
+}
+
 // A word shorter than one 400 ms block has the loudness of the same sound held longer, and
 // 20 dB more level reads as 20 LU more.
 TEST(Loudness, ShortClipsMeasureLikeLongOnes) {
