@@ -189,7 +189,7 @@ int main() {
     allMet &= stepMet && insertedMet;
     row("largest step between samples, clips at +-50 %", 100 * joins.largestStep, "%", "<= 2 %",
         stepMet ? "met" : "MISSED");
-    std::printf("%-46s %11lld %-3s %12s  %s\n", "frames added to the clips",
-                joins.inserted, "fr", "0 (+-1 a clip)", insertedMet ? "met" : "MISSED");
+    std::printf("%-46s %11lld %-3s %12s  %s\n", "frames added to the clips", joins.inserted, "fr",
+                "0 (+-1 a clip)", insertedMet ? "met" : "MISSED");
     return allMet ? 0 : 1;
 }
