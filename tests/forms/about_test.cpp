@@ -39,25 +39,29 @@ TEST_F(AboutTest, LayoutCaptionsAndFonts) {
     About* about = openAbout();
     ASSERT_NE(about, nullptr);
     EXPECT_EQ(about->windowTitle(), QStringLiteral("Om brumlis"));
-    EXPECT_EQ(about->size(), QSize(396, 197));
+    // In twips (1/1440 inch), 15 to a pixel at 96 dpi, as the design gives them.
+    constexpr int TwipsPerPixel = 15;
+    EXPECT_EQ(about->size(), QSize(5940 / TwipsPerPixel, 2955 / TwipsPerPixel));
     EXPECT_EQ(about->minimumSize(), about->maximumSize());
     EXPECT_EQ(about->palette().color(QPalette::Window), QColor(250, 200, 250));
 
     struct Case {
         const char* name;
-        QRect geometry;
-        qreal points; // 0 for the button
+        int left, top, width, height; // twips
+        qreal points;                 // 0 for the button
         bool bold;
     };
     const Case cases[] = {
-        {"title", {8, 8, 259, 24}, 11.25, true},
-        {"description", {8, 32, 381, 129}, 9, false},
-        {"cmdOK", {152, 168, 84, 23}, 0, false},
+        {"title", 120, 120, 3885, 360, 11.25, true},
+        {"description", 120, 480, 5715, 1935, 9, false},
+        {"cmdOK", 2280, 2520, 1260, 345, 0, false},
     };
     for (const Case& c : cases) {
         QWidget* w = part(about, c.name);
         ASSERT_NE(w, nullptr);
-        EXPECT_EQ(w->geometry(), c.geometry) << c.name;
+        EXPECT_EQ(w->geometry(), QRect(c.left / TwipsPerPixel, c.top / TwipsPerPixel,
+                                       c.width / TwipsPerPixel, c.height / TwipsPerPixel))
+            << c.name;
         if (c.points > 0) {
             EXPECT_EQ(w->font().pointSizeF(), c.points) << c.name;
             EXPECT_EQ(w->font().bold(), c.bold) << c.name;

@@ -25,30 +25,38 @@ int visibleAboutWindows() {
     return n;
 }
 
-TEST_F(FormTest, ControlsSitWhereTheLayoutPutsThem) {
+// The layout as the design gives it, in twips (1/1440 inch; 15 to a pixel at 96 dpi): each
+// control where it says, none overlapping, and the buttons one row of equal size.
+TEST_F(FormTest, ControlsSitWhereTheDesignPutsThemInTwips) {
     struct Case {
         const char* name;
-        QRect geometry;
+        int left, top, width, height; // twips
     };
     const Case cases[] = {
-        {"Image2", {120, 8, 292, 40}},    {"Image1", {8, 32, 107, 150}},
-        {"smisk", {128, 64, 281, 89}},    {"cmdRepeat", {128, 160, 89, 22}},
-        {"Command1", {224, 160, 89, 22}}, {"cmdInformera", {320, 160, 89, 22}},
+        {"Image2", 1800, 120, 4380, 600},    {"Image1", 120, 480, 1605, 2250},
+        {"smisk", 1920, 960, 4215, 1335},    {"cmdRepeat", 1920, 2400, 1335, 330},
+        {"Command1", 3360, 2400, 1335, 330}, {"cmdInformera", 4800, 2400, 1335, 330},
     };
+    constexpr int TwipsPerPixel = 15;
+    EXPECT_EQ(form->size(), QSize(6285 / TwipsPerPixel, 2850 / TwipsPerPixel));
+    std::vector<QRect> placed;
     for (const Case& c : cases) {
         QWidget* w = child(c.name);
         ASSERT_NE(w, nullptr);
-        EXPECT_EQ(w->geometry(), c.geometry) << c.name;
+        const QRect inPixels(c.left / TwipsPerPixel, c.top / TwipsPerPixel, c.width / TwipsPerPixel,
+                             c.height / TwipsPerPixel);
+        EXPECT_EQ(w->geometry(), inPixels) << c.name;
         EXPECT_TRUE(w->isVisible()) << c.name;
+        for (const QRect& other : placed)
+            EXPECT_FALSE(w->geometry().intersects(other)) << c.name << " overlaps";
+        placed.push_back(w->geometry());
     }
-    // No two controls overlap.
-    for (const Case& a : cases) {
-        for (const Case& b : cases) {
-            if (&a != &b) {
-                EXPECT_FALSE(a.geometry.intersects(b.geometry)) << a.name << " / " << b.name;
-            }
-        }
-    }
+    // Repetera, Generera, Informera from left to right, 7 pixels apart.
+    const QRect r = button("cmdRepeat")->geometry(), g = button("Command1")->geometry(),
+                i = button("cmdInformera")->geometry();
+    EXPECT_EQ(g.left() - r.right() - 1, 105 / TwipsPerPixel);
+    EXPECT_EQ(i.left() - g.right() - 1, 105 / TwipsPerPixel);
+    EXPECT_TRUE(r.size() == g.size() && g.size() == i.size());
 }
 
 TEST_F(FormTest, WindowIsFixedCaptionedAndHasOnlyACloseBox) {

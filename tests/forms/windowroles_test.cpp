@@ -48,11 +48,3 @@ TEST(WindowRoles, TheWindowNamesItsDataFolder) {
 
 } // namespace
 } // namespace brumlis
-
-int main(int argc, char* argv[]) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
