@@ -7,9 +7,11 @@ PRESET ?= default
 # How long `make fuzz` runs each fuzz target.
 FUZZ_SECONDS ?= 300
 
-# `make run` builds only the two programs; everything else builds the tests and
-# benchmarks too. The options are passed every time, as the build folder is shared.
+# `make run` builds only the programs, `make test` the programs and the tests, `make bench`
+# and `make build` everything. The options are passed every time, as the build folder is
+# shared.
 PROGRAMS_ONLY = -DBRUMLIS_BUILD_TESTS=OFF -DBRUMLIS_BUILD_BENCH=OFF
+TESTS_ONLY = -DBRUMLIS_BUILD_TESTS=ON -DBRUMLIS_BUILD_BENCH=OFF
 EVERYTHING = -DBRUMLIS_BUILD_TESTS=ON -DBRUMLIS_BUILD_BENCH=ON
 
 .PHONY: all deps build run test bench package asan format format-check fuzz ci clean
@@ -29,7 +31,9 @@ run:
 	@cmake --build --preset default -j $(JOBS) --target brumlis brumlis-cli
 	cd data && ../build/bin/brumlis
 
-test: build
+test: deps
+	@cmake --preset $(PRESET) $(TESTS_ONLY) >/dev/null
+	@cmake --build --preset $(PRESET) -j $(JOBS)
 	ctest --preset $(PRESET) -j $(JOBS)
 
 bench: build

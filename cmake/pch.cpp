@@ -1,0 +1,1 @@
+// The precompiled headers are made for this file and shared by every other target.
