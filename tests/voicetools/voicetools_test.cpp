@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <cmath>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -40,6 +41,59 @@ TEST(LineEnds, NamesTheKindFound) {
     for (const Case& c : cases)
         EXPECT_EQ(lineEndsOf(QStringView(c.text)), c.expected)
             << QString::fromUtf16(c.text).toStdString();
+}
+
+template <typename Enum>
+QStringList textsOf(QString (*text)(Enum), std::initializer_list<Enum> values) {
+    QStringList texts;
+    for (const Enum value : values)
+        texts << text(value);
+    return texts;
+}
+
+// Every value a report shows has a key of its own for scripts and a name of its own for
+// people: a row missing from its table leaves both empty, a row copied and not changed
+// repeats them.
+TEST(ReportNames, EveryValueHasItsOwnKeyAndName) {
+    using Match = SoundResolver::Match;
+    using Problem = ClipDecoder::Problem;
+    struct Case {
+        const char* type;
+        QStringList keys;
+        QStringList names;
+    };
+    const std::initializer_list<ListEncoding> encodings = {
+        ListEncoding::Utf8,    ListEncoding::Utf8Bom,     ListEncoding::Utf16LE,
+        ListEncoding::Utf16BE, ListEncoding::Windows1252, ListEncoding::Mixed};
+    const std::initializer_list<LineEnds> lineEnds = {LineEnds::None, LineEnds::CrLf, LineEnds::Lf,
+                                                      LineEnds::Cr, LineEnds::Mixed};
+    const std::initializer_list<Match> matches = {Match::None, Match::Exact, Match::Case,
+                                                  Match::Form, Match::Windows1252};
+    // A list that was read, and a recording that plays, have no problem to name.
+    const std::initializer_list<Problem> problems = {Problem::Missing, Problem::NotRegular,
+                                                     Problem::Undecodable, Problem::Refused};
+    const std::initializer_list<WordState> states = {WordState::Missing, WordState::Unplayable,
+                                                     WordState::LooseName, WordState::MadeByVoice,
+                                                     WordState::Recorded};
+    const Case cases[] = {
+        {"ListEncoding", textsOf(encodingKey, encodings), textsOf(encodingName, encodings)},
+        {"ListStatus",
+         textsOf(listStatusKey, {ListStatus::Ok, ListStatus::Missing, ListStatus::Unreadable,
+                                 ListStatus::TooLarge}),
+         textsOf(problemText, {ListStatus::Missing, ListStatus::Unreadable, ListStatus::TooLarge})},
+        {"LineEnds", textsOf(lineEndsKey, lineEnds), textsOf(lineEndsName, lineEnds)},
+        {"Match", textsOf(matchKey, matches), textsOf(matchName, matches)},
+        {"Problem", textsOf(problemKey, problems), textsOf(problemName, problems)},
+        {"WordState", textsOf(wordStateKey, states), textsOf(wordStateName, states)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        for (const QStringList& texts : {c.keys, c.names}) {
+            EXPECT_FALSE(texts.contains(QString())) << texts.join(u'|').toStdString();
+            EXPECT_EQ(QSet<QString>(texts.begin(), texts.end()).size(), texts.size())
+                << texts.join(u'|').toStdString();
+        }
+    }
 }
 
 // The counts of a list, read by the program's own reader.
