@@ -237,7 +237,7 @@ QString toTable(const FolderReport& report) {
 
 } // namespace
 
-int runCheck(const QStringList& args, CliContext& context) {
+CliStatus runCheck(const QStringList& args, CliContext& context) {
     QCommandLineParser parser;
     const QCommandLineOption json(QStringLiteral("json"));
     if (const auto done =
@@ -251,7 +251,7 @@ int runCheck(const QStringList& args, CliContext& context) {
     else
         out.write(toTable(report));
     out.flush();
-    return report.speakable() ? 0 : 1;
+    return report.speakable() ? CliOk : CliIncomplete;
 }
 
 } // namespace brumlis

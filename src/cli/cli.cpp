@@ -24,8 +24,8 @@ namespace brumlis {
 
 namespace {
 
-int runGenerate(const QStringList& args, CliContext& context);
-int runSpeak(const QStringList& args, CliContext& context);
+CliStatus runGenerate(const QStringList& args, CliContext& context);
+CliStatus runSpeak(const QStringList& args, CliContext& context);
 
 // Every command of brumlis-cli, in the order --help lists them.
 constexpr CliCommand Commands[] = {
@@ -107,12 +107,12 @@ QString parseErrorReason(const QCommandLineParser& parser, const QStringList& ar
 }
 
 // Finishes a parse: a usage error or --help gives the status to exit with.
-std::optional<int> settleParse(const QCommandLineParser& parser, bool parsed,
-                               const QList<QCommandLineOption>& options, const QStringList& args,
-                               CliContext& context, const QString& usage, bool positionalAllowed) {
+std::optional<CliStatus> settleParse(const QCommandLineParser& parser, bool parsed,
+                                     const QList<QCommandLineOption>& options,
+                                     const QStringList& args, CliContext& context,
+                                     const QString& usage, bool positionalAllowed) {
     auto usageError = [&](const QString& reason) {
-        context.err.write(QStringLiteral("brumlis-cli: %1\n\n").arg(reason) + usage);
-        return std::optional<int>(CliUsageError);
+        return std::optional<CliStatus>(reportUsageError(context, reason, usage));
     };
     if (!parsed)
         return usageError(parseErrorReason(parser, args, options));
@@ -137,10 +137,10 @@ QList<QCommandLineOption> prepare(QCommandLineParser& parser, QList<QCommandLine
 
 } // namespace
 
-std::optional<int> parseCommandLine(QCommandLineParser& parser,
-                                    const QList<QCommandLineOption>& options,
-                                    const QStringList& args, CliContext& context,
-                                    const QString& usage, bool positionalAllowed) {
+std::optional<CliStatus> parseCommandLine(QCommandLineParser& parser,
+                                          const QList<QCommandLineOption>& options,
+                                          const QStringList& args, CliContext& context,
+                                          const QString& usage, bool positionalAllowed) {
     const QList<QCommandLineOption> all = prepare(parser, options);
     const bool parsed = parser.parse(QStringList{QStringLiteral("brumlis-cli")} + args);
     return settleParse(parser, parsed, all, args, context, usage, positionalAllowed);
@@ -278,7 +278,7 @@ QString sentenceUsage(const char* command, bool json, const CliContext& context)
 }
 
 // The options generate and speak share; on a usage error or --help, the status to exit with.
-std::variant<SentenceOptions, int>
+std::variant<SentenceOptions, CliStatus>
 parseSentenceOptions(const char* command, bool json, const QStringList& args, CliContext& context) {
     const QString usage = sentenceUsage(command, json, context);
     QCommandLineParser parser;
@@ -334,9 +334,9 @@ struct Composing {
     SentenceComposer composer;
 };
 
-int runGenerate(const QStringList& args, CliContext& context) {
+CliStatus runGenerate(const QStringList& args, CliContext& context) {
     const auto parsed = parseSentenceOptions("generate", true, args, context);
-    if (const int* status = std::get_if<int>(&parsed))
+    if (const CliStatus* status = std::get_if<CliStatus>(&parsed))
         return *status;
     const SentenceOptions& options = std::get<SentenceOptions>(parsed);
     Composing composing(options, context);
@@ -349,14 +349,14 @@ int runGenerate(const QStringList& args, CliContext& context) {
         // stops the loop here rather than after the whole count.
         context.out.flush();
     }
-    return allPicked ? CliOk : CliPickFailed;
+    return allPicked ? CliOk : CliIncomplete;
 }
 
 // Speaks through the same controller as the window, in an event loop of its own, so each
 // word is printed when the window would show it.
-int runSpeak(const QStringList& args, CliContext& context) {
+CliStatus runSpeak(const QStringList& args, CliContext& context) {
     const auto parsed = parseSentenceOptions("speak", false, args, context);
-    if (const int* status = std::get_if<int>(&parsed))
+    if (const CliStatus* status = std::get_if<CliStatus>(&parsed))
         return *status;
     const SentenceOptions& options = std::get<SentenceOptions>(parsed);
     Composing composing(options, context);
@@ -380,10 +380,11 @@ int runSpeak(const QStringList& args, CliContext& context) {
         context.out.write(QStringLiteral("\n"));
         context.out.flush();
     }
-    return allPicked ? CliOk : CliPickFailed;
+    return allPicked ? CliOk : CliIncomplete;
 }
 
-int dispatch(const QStringList& args, Output& out, Output& err, const PlayerFactory& players) {
+CliStatus dispatch(const QStringList& args, Output& out, Output& err,
+                   const PlayerFactory& players) {
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption data(QStringLiteral("data"), {}, QStringLiteral("MAPP"));
@@ -403,8 +404,7 @@ int dispatch(const QStringList& args, Output& out, Output& err, const PlayerFact
     }
 
     auto usageError = [&](const QString& reason) {
-        err.write(QStringLiteral("brumlis-cli: %1\n\n").arg(reason) + globalUsage(context));
-        return int(CliUsageError);
+        return reportUsageError(context, reason, globalUsage(context));
     };
     if (parser.isSet(data) && !QFileInfo(parser.value(data)).isDir())
         return usageError(QStringLiteral("mappen finns inte: %1").arg(parser.value(data)));
@@ -420,7 +420,7 @@ int dispatch(const QStringList& args, Output& out, Output& err, const PlayerFact
 
 } // namespace
 
-int reportUsageError(CliContext& context, const QString& reason, const QString& usage) {
+CliStatus reportUsageError(CliContext& context, const QString& reason, const QString& usage) {
     context.err.write(QStringLiteral("brumlis-cli: %1\n\n").arg(reason) + usage);
     return CliUsageError;
 }
@@ -439,11 +439,12 @@ void OutputMessages::show(const QString& message) {
     m_err.flush();
 }
 
-int runCli(const QStringList& args, std::FILE* out, std::FILE* err, const PlayerFactory& players) {
+CliStatus runCli(const QStringList& args, std::FILE* out, std::FILE* err,
+                 const PlayerFactory& players) {
     Output checkedOut(out);
     Output checkedErr(err);
     try {
-        const int status = dispatch(args, checkedOut, checkedErr, players);
+        const CliStatus status = dispatch(args, checkedOut, checkedErr, players);
         checkedOut.flush();
         checkedErr.flush();
         return status;

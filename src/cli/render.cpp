@@ -33,7 +33,7 @@ constexpr char kUsage[] =
 
 } // namespace
 
-int runRender(const QStringList& args, CliContext& context) {
+CliStatus runRender(const QStringList& args, CliContext& context) {
     QCommandLineParser parser;
     const QCommandLineOption seedOption(QStringLiteral("seed"), {}, QStringLiteral("S"));
     const QCommandLineOption templateOption(QStringLiteral("template"), {}, QStringLiteral("K"));
@@ -112,16 +112,16 @@ int runRender(const QStringList& args, CliContext& context) {
     const QByteArray wav = encodeWav(rendered.samples, rate, channels);
     if (wav.isEmpty()) {
         err.write(QStringLiteral("render: kan inte göra en WAV-fil\n"));
-        return 1;
+        return CliIncomplete;
     }
     if (toStdout) {
         out.write(QByteArrayView(wav));
         out.flush();
     } else if (QString why; !writeFileAtomically(target, wav, &why)) {
         err.write(QStringLiteral("render: kan inte skriva %1: %2\n").arg(target, why));
-        return 1;
+        return CliIncomplete;
     }
-    return complete ? 0 : 1;
+    return complete ? CliOk : CliIncomplete;
 }
 
 } // namespace brumlis

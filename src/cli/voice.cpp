@@ -28,7 +28,7 @@ constexpr char kUsage[] =
 
 } // namespace
 
-int runVoice(const QStringList& args, CliContext& context) {
+CliStatus runVoice(const QStringList& args, CliContext& context) {
     QCommandLineParser parser;
     const QCommandLineOption all(QStringLiteral("alla"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
@@ -70,12 +70,12 @@ int runVoice(const QStringList& args, CliContext& context) {
         for (const WordReport* word : wanted)
             out.write(word->text + u'\n');
         out.flush();
-        return 0;
+        return CliOk;
     }
     if (wanted.empty()) {
         out.write(QStringLiteral("Inga inspelningar saknas (%1 finns).\n").arg(present));
         out.flush();
-        return complete ? 0 : 1;
+        return complete ? CliOk : CliIncomplete;
     }
 
     // Matched to the recordings this run keeps, so that a remade voice does not drift
@@ -92,11 +92,11 @@ int runVoice(const QStringList& args, CliContext& context) {
     SpeechSynth synth;
     if (!synth.isReady()) {
         err.write(QStringLiteral("voice: %1\n").arg(synth.error()));
-        return 1;
+        return CliIncomplete;
     }
     if (!QDir().mkpath(root + QStringLiteral("/sound"))) {
         err.write(QStringLiteral("voice: kan inte skapa %1/sound\n").arg(root));
-        return 1;
+        return CliIncomplete;
     }
     int made = 0;
     for (const WordReport* word : wanted) {
@@ -125,7 +125,7 @@ int runVoice(const QStringList& args, CliContext& context) {
                   .arg(target, 0, 'f', 1)
                   .arg(present));
     out.flush();
-    return complete ? 0 : 1;
+    return complete ? CliOk : CliIncomplete;
 }
 
 } // namespace brumlis
