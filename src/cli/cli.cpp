@@ -5,11 +5,8 @@
 #include "playback/soundplayer.h"
 #include "playback/speechcontroller.h"
 #include "render.h"
-#include "sentence/composer.h"
 #include "sentence/datadir.h"
-#include "sentence/messagesink.h"
-#include "sentence/random.h"
-#include "sentence/templates.h"
+#include "sentences.h"
 #include "version.h"
 #include "voice.h"
 
@@ -18,7 +15,6 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <cstring>
-#include <variant>
 
 namespace brumlis {
 
@@ -177,20 +173,9 @@ QString jsonString(const QString& text) {
     return quoted + u'"';
 }
 
-int slotCount(const SentenceBuffer& buffer) {
-    return Templates[std::size_t(buffer.TemplateNo - 1)].slotCount;
-}
-
-QString plainLine(const SentenceBuffer& buffer) {
-    QStringList texts;
-    for (int k = 0; k < slotCount(buffer); ++k)
-        texts << buffer.WordText(k);
-    return texts.join(u' ');
-}
-
 QString jsonLine(const SentenceBuffer& buffer) {
     QStringList slots;
-    for (int k = 0; k < slotCount(buffer); ++k)
+    for (int k = 0; k < slotsUsed(buffer); ++k)
         slots << QStringLiteral("{\"text\":%1,\"sound\":%2}")
                      .arg(jsonString(buffer.WordText(k)), jsonString(buffer.SoundFile(k)));
     return QStringLiteral("{\"template\":%1,\"slots\":[%2]}")
@@ -247,21 +232,6 @@ private:
     QString m_caption;
 };
 
-struct SentenceOptions {
-    long long count = 1;
-    std::optional<std::uint64_t> seed;
-    int forcedTemplate = 0;
-    bool json = false;
-};
-
-std::optional<long long> parseInteger(const QString& text, long long min, long long max) {
-    bool ok = false;
-    const long long value = text.toLongLong(&ok);
-    if (!ok || value < min || value > max)
-        return std::nullopt;
-    return value;
-}
-
 QString sentenceUsage(const char* command, bool json, const CliContext& context) {
     QString text = QStringLiteral("Användning: brumlis-cli [--data MAPP] %1 [--count N] [--seed S] "
                                   "[--template K]%2\n"
@@ -277,74 +247,41 @@ QString sentenceUsage(const char* command, bool json, const CliContext& context)
     return text + dataDirLine(context);
 }
 
-// The options generate and speak share; on a usage error or --help, the status to exit with.
-std::variant<SentenceOptions, CliStatus>
-parseSentenceOptions(const char* command, bool json, const QStringList& args, CliContext& context) {
-    const QString usage = sentenceUsage(command, json, context);
-    QCommandLineParser parser;
-    const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
-    const QCommandLineOption seed(QStringLiteral("seed"), {}, QStringLiteral("S"));
-    const QCommandLineOption forced(QStringLiteral("template"), {}, QStringLiteral("K"));
-    const QCommandLineOption jsonOption(QStringLiteral("json"));
-    if (const auto status =
-            parseCommandLine(parser, {count, seed, forced, jsonOption}, args, context, usage))
-        return *status;
-
-    auto usageError = [&](const QString& reason) {
-        return reportUsageError(context, reason, usage);
-    };
-    SentenceOptions options;
-    if (parser.isSet(count)) {
-        const auto n = parseInteger(parser.value(count), 0, 1'000'000'000);
-        if (!n)
-            return usageError(QStringLiteral("ogiltigt antal: %1").arg(parser.value(count)));
-        options.count = *n;
-    }
-    if (parser.isSet(seed)) {
-        options.seed = parseSeed(parser.value(seed));
-        if (!options.seed)
-            return usageError(QStringLiteral("ogiltigt startvärde: %1").arg(parser.value(seed)));
-    }
-    if (parser.isSet(forced)) {
-        const auto k = parseInteger(parser.value(forced), 1, TemplateCount);
-        if (!k)
-            return usageError(
-                QStringLiteral("mallen måste vara 1 till 11: %1").arg(parser.value(forced)));
-        options.forcedTemplate = int(*k);
-    }
-    if (parser.isSet(jsonOption)) {
-        if (!json)
-            return usageError(QStringLiteral("--json gäller bara generate"));
-        options.json = true;
-    }
-    return options;
-}
-
-// The composer of a run: seeded when asked, else re-seeded from the clock at every sentence.
-struct Composing {
-    Composing(const SentenceOptions& options, CliContext& context)
-        : messages(context.err)
-        , composer(context.dataDir, messages, random, options.seed ? nullptr : &clock) {
-        if (options.seed)
-            random.seed(*options.seed);
-    }
-    OutputMessages messages;
-    MersenneRandom random;
-    SystemClock clock;
-    SentenceComposer composer;
+// A run of generate or speak: the sentence options they share, and --json for generate.
+struct SentenceRun {
+    SentenceOptions sentence{true};
+    bool json = false;
 };
 
+// On a usage error or --help, the status to exit with.
+std::optional<CliStatus> parseSentenceRun(SentenceRun& run, const char* command, bool json,
+                                          const QStringList& args, CliContext& context) {
+    const QString usage = sentenceUsage(command, json, context);
+    QCommandLineParser parser;
+    const QCommandLineOption jsonOption(QStringLiteral("json"));
+    if (const auto status =
+            parseCommandLine(parser, run.sentence.options() << jsonOption, args, context, usage))
+        return status;
+    if (const auto status = run.sentence.read(parser, context, usage))
+        return status;
+    if (parser.isSet(jsonOption)) {
+        if (!json)
+            return reportUsageError(context, QStringLiteral("--json gäller bara generate"), usage);
+        run.json = true;
+    }
+    return std::nullopt;
+}
+
 CliStatus runGenerate(const QStringList& args, CliContext& context) {
-    const auto parsed = parseSentenceOptions("generate", true, args, context);
-    if (const CliStatus* status = std::get_if<CliStatus>(&parsed))
+    SentenceRun run;
+    if (const auto status = parseSentenceRun(run, "generate", true, args, context))
         return *status;
-    const SentenceOptions& options = std::get<SentenceOptions>(parsed);
-    Composing composing(options, context);
+    SentenceSource sentences(run.sentence, context);
     bool allPicked = true;
     SentenceBuffer buffer;
-    for (long long n = 0; n < options.count; ++n) {
-        allPicked &= composing.composer.compose(buffer, options.forcedTemplate);
-        context.out.write((options.json ? jsonLine(buffer) : plainLine(buffer)) + u'\n');
+    for (long long n = 0; n < run.sentence.count(); ++n) {
+        allPicked &= sentences.next(buffer);
+        context.out.write((run.json ? jsonLine(buffer) : sentenceLine(buffer)) + u'\n');
         // Each sentence reaches the reader at once, and a reader that has gone away
         // stops the loop here rather than after the whole count.
         context.out.flush();
@@ -355,11 +292,10 @@ CliStatus runGenerate(const QStringList& args, CliContext& context) {
 // Speaks through the same controller as the window, in an event loop of its own, so each
 // word is printed when the window would show it.
 CliStatus runSpeak(const QStringList& args, CliContext& context) {
-    const auto parsed = parseSentenceOptions("speak", false, args, context);
-    if (const CliStatus* status = std::get_if<CliStatus>(&parsed))
+    SentenceRun run;
+    if (const auto status = parseSentenceRun(run, "speak", false, args, context))
         return *status;
-    const SentenceOptions& options = std::get<SentenceOptions>(parsed);
-    Composing composing(options, context);
+    SentenceSource sentences(run.sentence, context);
     StreamView view(context.out);
     SpeechController speech(view, context.players ? context.players(context.dataDir) : nullptr);
     QEventLoop loop;
@@ -370,9 +306,9 @@ CliStatus runSpeak(const QStringList& args, CliContext& context) {
     };
     bool allPicked = true;
     SentenceBuffer buffer;
-    for (long long n = 0; n < options.count; ++n) {
-        allPicked &= composing.composer.compose(buffer, options.forcedTemplate);
-        view.beginSentence(slotCount(buffer));
+    for (long long n = 0; n < run.sentence.count(); ++n) {
+        allPicked &= sentences.next(buffer);
+        view.beginSentence(slotsUsed(buffer));
         speech.SpeakSentence(buffer);
         loop.exec();
         if (view.failed)
@@ -423,20 +359,6 @@ CliStatus dispatch(const QStringList& args, Output& out, Output& err,
 CliStatus reportUsageError(CliContext& context, const QString& reason, const QString& usage) {
     context.err.write(QStringLiteral("brumlis-cli: %1\n\n").arg(reason) + usage);
     return CliUsageError;
-}
-
-std::optional<std::uint64_t> parseSeed(const QString& text) {
-    bool ok = false;
-    if (const qulonglong value = text.toULongLong(&ok); ok)
-        return value;
-    if (const qlonglong value = text.toLongLong(&ok); ok)
-        return std::uint64_t(value);
-    return std::nullopt;
-}
-
-void OutputMessages::show(const QString& message) {
-    m_err.write(message + u'\n');
-    m_err.flush();
 }
 
 CliStatus runCli(const QStringList& args, std::FILE* out, std::FILE* err,

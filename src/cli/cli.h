@@ -1,10 +1,7 @@
 #pragma once
 
-#include "sentence/messagesink.h"
-
 #include <QCommandLineOption>
 #include <QStringList>
-#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -64,20 +61,6 @@ std::optional<CliStatus> parseCommandLine(QCommandLineParser& parser,
 /// Reports a usage error found after parsing ("brumlis-cli: <reason>", then `usage`, on
 /// stderr); returns CliUsageError.
 CliStatus reportUsageError(CliContext& context, const QString& reason, const QString& usage);
-
-/// A --seed value: any 64-bit number, negative ones taken as their two's complement.
-std::optional<std::uint64_t> parseSeed(const QString& text);
-
-/// Failed picks go to stderr, one line each, as they happen.
-class OutputMessages final : public MessageSink {
-public:
-    explicit OutputMessages(Output& err)
-        : m_err(err) {}
-    void show(const QString& message) override;
-
-private:
-    Output& m_err;
-};
 
 /// Runs brumlis-cli with `args` (without the program name), writing UTF-8 to `out` and
 /// `err`: global options (--data MAPP, --help, --version), then a command and its
