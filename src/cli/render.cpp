@@ -79,20 +79,18 @@ CliStatus runRender(const QStringList& args, CliContext& context) {
     sentenceOut.flush();
 
     const RenderedSentence rendered =
-        renderSentence(buffer, slotsUsed(buffer), context.dataDir, rate, channels);
+        SentenceRenderer(context.dataDir, rate, channels).render(buffer);
     for (const QString& word : rendered.unplayable)
         err.write(QStringLiteral("render: \"%1\" har ingen inspelning som kan spelas\n").arg(word));
     complete &= rendered.unplayable.isEmpty();
-
-    const QByteArray wav = encodeWav(rendered.samples, rate, channels);
-    if (wav.isEmpty()) {
+    if (rendered.wav.isEmpty()) {
         err.write(QStringLiteral("render: kan inte göra en WAV-fil\n"));
         return CliIncomplete;
     }
     if (toStdout) {
-        out.write(QByteArrayView(wav));
+        out.write(QByteArrayView(rendered.wav));
         out.flush();
-    } else if (QString why; !writeFileAtomically(target, wav, &why)) {
+    } else if (QString why; !writeFileAtomically(target, rendered.wav, &why)) {
         err.write(QStringLiteral("render: kan inte skriva %1: %2\n").arg(target, why));
         return CliIncomplete;
     }
