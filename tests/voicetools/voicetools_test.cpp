@@ -1,3 +1,4 @@
+#include "sentence/templates.h"
 #include "support/levelclip.h"
 #include "support/tempdir.h"
 #include "voicetools/folderreport.h"
@@ -286,6 +287,54 @@ TEST(VoiceMaker, TrimsSilenceAndMatchesLoudnessWithoutClipping) {
     matchLoudness(trimmed, 22050, 0.0);
     const ClipMeasure m = measureSamples(trimmed.data(), std::int64_t(trimmed.size()), 22050, 1);
     EXPECT_NEAR(m.peakDbfs, MaxPeakDbfs, 0.01);
+}
+
+// voice makes what is missing, or with --alla everything, and matches the new recordings to
+// those that stay: a word's old recording that is being replaced must not pull the voice
+// towards its own last run.
+TEST(VoiceMaker, MakesWhatIsMissingAndMatchesTheRecordingsThatStay) {
+    struct Case {
+        bool remake;
+        bool kalleRecorded;
+        bool orphan; ///< a recording no word uses
+        std::size_t wanted;
+        int present;
+        QStringList matchedTo;
+    };
+    const std::size_t phrases = std::size(FixedPhrases);
+    const Case cases[] = {
+        {false, true, true, phrases, 1, {"Kalle.wav", "gammal.wav"}},
+        {true, true, true, phrases + 1, 0, {"gammal.wav"}},
+        {true, true, false, phrases + 1, 0, {}},
+        {false, false, true, phrases + 1, 0, {"gammal.wav"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "remake " << c.remake << ", Kalle " << c.kalleRecorded
+                                        << ", orphan " << c.orphan);
+        const test::TempDir dir;
+        dir.write(QStringLiteral("text/namn.txt"), "Kalle\nx/y\n");
+        dir.mkdir(QStringLiteral("sound"));
+        auto record = [&](const char* name, double amplitude) {
+            ASSERT_TRUE(
+                writeFileAtomically(dir.filePath(QStringLiteral("sound/") + name),
+                                    encodeWav(toPcm16(sine(8000, 0.5, amplitude)), 8000, 1)));
+        };
+        if (c.kalleRecorded)
+            record("Kalle.wav", 0.02);
+        if (c.orphan)
+            record("gammal.wav", 0.3);
+        QList<QByteArray> matched;
+        for (const QString& name : c.matchedTo)
+            matched << QFile::encodeName(dir.filePath(QStringLiteral("sound/") + name));
+
+        VoiceMaker maker(dir.path(), c.remake);
+        EXPECT_EQ(maker.wanted().size(), c.wanted);
+        EXPECT_EQ(maker.present(), c.present);
+        ASSERT_EQ(maker.skipped().size(), 1u);
+        EXPECT_EQ(maker.skipped().front().text, QStringLiteral("x/y"));
+        ASSERT_TRUE(maker.start().ok());
+        EXPECT_NEAR(maker.targetLufs(), targetLoudness(matched), 0.01);
+    }
 }
 
 // A second voice run in the same process must not find espeak-ng stopped (or hang in it).
