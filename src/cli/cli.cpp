@@ -14,6 +14,8 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <cstring>
 
 namespace brumlis {
@@ -144,43 +146,31 @@ std::optional<CliStatus> parseCommandLine(QCommandLineParser& parser,
 
 namespace {
 
-QString jsonString(const QString& text) {
-    QString quoted = QStringLiteral("\"");
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-        case u'"':
-            quoted += QStringLiteral("\\\"");
-            break;
-        case u'\\':
-            quoted += QStringLiteral("\\\\");
-            break;
-        case u'\n':
-            quoted += QStringLiteral("\\n");
-            break;
-        case u'\r':
-            quoted += QStringLiteral("\\r");
-            break;
-        case u'\t':
-            quoted += QStringLiteral("\\t");
-            break;
-        default:
-            if (c.unicode() < 0x20)
-                quoted += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-            else
-                quoted += c;
-        }
-    }
-    return quoted + u'"';
+// One value as QJsonDocument writes it, compact. A document holds only an array or an
+// object, so the value is written as the one item of an array and taken out of it.
+QByteArray jsonValue(const QJsonValue& value) {
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return array.sliced(1, array.size() - 2);
 }
 
-QString jsonLine(const SentenceBuffer& buffer) {
-    QStringList slots;
+// A JSON object with its members in the order given. QJsonObject sorts its keys, which
+// would put "slots" before "template" and "sound" before "text", and the lines of
+// generate --json have always read the other way round; so only the braces, colons and
+// commas are set here, and every key and value is written by QJsonDocument.
+QByteArray jsonObject(std::initializer_list<std::pair<const char*, QByteArray>> members) {
+    QByteArrayList items;
+    for (const auto& [key, value] : members)
+        items << jsonValue(QString::fromLatin1(key)) + ':' + value;
+    return '{' + items.join(',') + '}';
+}
+
+QByteArray jsonLine(const SentenceBuffer& buffer) {
+    QByteArrayList slots;
     for (int k = 0; k < slotsUsed(buffer); ++k)
-        slots << QStringLiteral("{\"text\":%1,\"sound\":%2}")
-                     .arg(jsonString(buffer.WordText(k)), jsonString(buffer.SoundFile(k)));
-    return QStringLiteral("{\"template\":%1,\"slots\":[%2]}")
-        .arg(buffer.TemplateNo)
-        .arg(slots.join(u','));
+        slots << jsonObject(
+            {{"text", jsonValue(buffer.WordText(k))}, {"sound", jsonValue(buffer.SoundFile(k))}});
+    return jsonObject(
+        {{"template", jsonValue(buffer.TemplateNo)}, {"slots", '[' + slots.join(',') + ']'}});
 }
 
 // Prints each word as it is shown, so the terminal follows the voice. The words of the
@@ -281,7 +271,10 @@ CliStatus runGenerate(const QStringList& args, CliContext& context) {
     SentenceBuffer buffer;
     for (long long n = 0; n < run.sentence.count(); ++n) {
         allPicked &= sentences.next(buffer);
-        context.out.write((run.json ? jsonLine(buffer) : sentenceLine(buffer)) + u'\n');
+        if (run.json)
+            context.out.write(QByteArrayView(jsonLine(buffer) + '\n'));
+        else
+            context.out.write(sentenceLine(buffer) + u'\n');
         // Each sentence reaches the reader at once, and a reader that has gone away
         // stops the loop here rather than after the whole count.
         context.out.flush();
