@@ -9,6 +9,20 @@
 
 namespace brumlis {
 
+namespace {
+
+// Any 64-bit number, negative ones taken as their two's complement.
+std::optional<std::uint64_t> parseSeed(const QString& text) {
+    bool ok = false;
+    if (const qulonglong value = text.toULongLong(&ok); ok)
+        return value;
+    if (const qlonglong value = text.toLongLong(&ok); ok)
+        return std::uint64_t(value);
+    return std::nullopt;
+}
+
+} // namespace
+
 SentenceOptions::SentenceOptions(bool withCount)
     : m_withCount(withCount)
     , m_countOption(QStringLiteral("count"), {}, QStringLiteral("N"))
@@ -46,15 +60,6 @@ std::optional<CliStatus> SentenceOptions::read(const QCommandLineParser& parser,
                                   .arg(parser.value(m_templateOption)));
         m_forcedTemplate = int(*k);
     }
-    return std::nullopt;
-}
-
-std::optional<std::uint64_t> parseSeed(const QString& text) {
-    bool ok = false;
-    if (const qulonglong value = text.toULongLong(&ok); ok)
-        return value;
-    if (const qlonglong value = text.toLongLong(&ok); ok)
-        return std::uint64_t(value);
     return std::nullopt;
 }
 

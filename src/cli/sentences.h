@@ -48,9 +48,6 @@ private:
     int m_forcedTemplate = 0;
 };
 
-/// A --seed value: any 64-bit number, negative ones taken as their two's complement.
-std::optional<std::uint64_t> parseSeed(const QString& text);
-
 /// `text` as a whole number from `min` to `max`; nothing when it is not one.
 std::optional<long long> parseInteger(const QString& text, long long min, long long max);
 
