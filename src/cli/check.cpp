@@ -26,102 +26,6 @@ constexpr char kUsage[] =
     "  --json   ett JSON-dokument i stället för tabeller\n"
     "  --help   visa den här hjälpen\n";
 
-QString matchKey(SoundResolver::Match match) {
-    switch (match) {
-    case SoundResolver::Match::None:
-        return QStringLiteral("missing");
-    case SoundResolver::Match::Exact:
-        return QStringLiteral("exact");
-    case SoundResolver::Match::Case:
-        return QStringLiteral("case");
-    case SoundResolver::Match::Form:
-        return QStringLiteral("unicode-form");
-    case SoundResolver::Match::Windows1252:
-        return QStringLiteral("windows-1252");
-    }
-    return {};
-}
-
-QString matchText(SoundResolver::Match match) {
-    switch (match) {
-    case SoundResolver::Match::None:
-        return QStringLiteral("saknas");
-    case SoundResolver::Match::Exact:
-        return QStringLiteral("exakt namn");
-    case SoundResolver::Match::Case:
-        return QStringLiteral("bara om skiftläget ignoreras");
-    case SoundResolver::Match::Form:
-        return QStringLiteral("bara om Unicode-formen ignoreras");
-    case SoundResolver::Match::Windows1252:
-        return QStringLiteral("bara som Windows-1252-namn");
-    }
-    return {};
-}
-
-QString problemKey(ClipDecoder::Problem problem) {
-    switch (problem) {
-    case ClipDecoder::Problem::None:
-        return {};
-    case ClipDecoder::Problem::Missing:
-        return QStringLiteral("missing");
-    case ClipDecoder::Problem::NotRegular:
-        return QStringLiteral("not-regular-file");
-    case ClipDecoder::Problem::Undecodable:
-        return QStringLiteral("not-decodable");
-    case ClipDecoder::Problem::Refused:
-        return QStringLiteral("refused-format");
-    }
-    return {};
-}
-
-QString encodingKey(ListEncoding encoding) {
-    switch (encoding) {
-    case ListEncoding::Utf8:
-        return QStringLiteral("utf-8");
-    case ListEncoding::Utf8Bom:
-        return QStringLiteral("utf-8-bom");
-    case ListEncoding::Utf16LE:
-        return QStringLiteral("utf-16le");
-    case ListEncoding::Utf16BE:
-        return QStringLiteral("utf-16be");
-    case ListEncoding::Windows1252:
-        return QStringLiteral("windows-1252");
-    case ListEncoding::Mixed:
-        return QStringLiteral("mixed");
-    }
-    return {};
-}
-
-QString lineEndsKey(LineEnds ends) {
-    switch (ends) {
-    case LineEnds::None:
-        return QStringLiteral("none");
-    case LineEnds::CrLf:
-        return QStringLiteral("crlf");
-    case LineEnds::Lf:
-        return QStringLiteral("lf");
-    case LineEnds::Cr:
-        return QStringLiteral("cr");
-    case LineEnds::Mixed:
-        return QStringLiteral("mixed");
-    }
-    return {};
-}
-
-QString statusKey(ListStatus status) {
-    switch (status) {
-    case ListStatus::Ok:
-        return QStringLiteral("ok");
-    case ListStatus::Missing:
-        return QStringLiteral("missing");
-    case ListStatus::Unreadable:
-        return QStringLiteral("unreadable");
-    case ListStatus::TooLarge:
-        return QStringLiteral("too-large");
-    }
-    return {};
-}
-
 // JSON has no infinity: a silent recording's loudness and peak are null.
 QJsonValue number(double value) {
     return std::isfinite(value) ? QJsonValue(std::round(value * 100.0) / 100.0) : QJsonValue();
@@ -136,7 +40,7 @@ QByteArray toJson(const FolderReport& report) {
     for (const ListReport& list : report.lists) {
         QJsonObject item{{QStringLiteral("class"), list.wordClass},
                          {QStringLiteral("file"), list.path},
-                         {QStringLiteral("status"), statusKey(list.status)}};
+                         {QStringLiteral("status"), listStatusKey(list.status)}};
         if (list.status == ListStatus::Ok) {
             item.insert(QStringLiteral("encoding"), encodingKey(list.encoding));
             item.insert(QStringLiteral("lineEnds"), lineEndsKey(list.lineEnds));
@@ -263,7 +167,7 @@ QString toTable(const FolderReport& report) {
     text += words.row({QStringLiteral("ord"), QStringLiteral("inspelning"),
                        QStringLiteral("hittad"), QStringLiteral("spelbar")});
     for (const WordReport& word : report.words) {
-        QString found = matchText(word.match);
+        QString found = matchName(word.match);
         if (word.match != SoundResolver::Match::None && word.match != SoundResolver::Match::Exact)
             found += QStringLiteral(": ") + word.foundName;
         QString playable = word.match == SoundResolver::Match::None ? QStringLiteral("-")
@@ -333,7 +237,7 @@ QString toTable(const FolderReport& report) {
 
 } // namespace
 
-int runCheck(const QStringList& args, CliContext& context) {
+CliStatus runCheck(const QStringList& args, CliContext& context) {
     QCommandLineParser parser;
     const QCommandLineOption json(QStringLiteral("json"));
     if (const auto done =
@@ -347,7 +251,7 @@ int runCheck(const QStringList& args, CliContext& context) {
     else
         out.write(toTable(report));
     out.flush();
-    return report.speakable() ? 0 : 1;
+    return report.speakable() ? CliOk : CliIncomplete;
 }
 
 } // namespace brumlis

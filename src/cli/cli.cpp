@@ -5,11 +5,8 @@
 #include "playback/soundplayer.h"
 #include "playback/speechcontroller.h"
 #include "render.h"
-#include "sentence/composer.h"
 #include "sentence/datadir.h"
-#include "sentence/messagesink.h"
-#include "sentence/random.h"
-#include "sentence/templates.h"
+#include "sentences.h"
 #include "version.h"
 #include "voice.h"
 
@@ -17,15 +14,16 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <cstring>
-#include <variant>
 
 namespace brumlis {
 
 namespace {
 
-int runGenerate(const QStringList& args, CliContext& context);
-int runSpeak(const QStringList& args, CliContext& context);
+CliStatus runGenerate(const QStringList& args, CliContext& context);
+CliStatus runSpeak(const QStringList& args, CliContext& context);
 
 // Every command of brumlis-cli, in the order --help lists them.
 constexpr CliCommand Commands[] = {
@@ -107,12 +105,12 @@ QString parseErrorReason(const QCommandLineParser& parser, const QStringList& ar
 }
 
 // Finishes a parse: a usage error or --help gives the status to exit with.
-std::optional<int> settleParse(const QCommandLineParser& parser, bool parsed,
-                               const QList<QCommandLineOption>& options, const QStringList& args,
-                               CliContext& context, const QString& usage, bool positionalAllowed) {
+std::optional<CliStatus> settleParse(const QCommandLineParser& parser, bool parsed,
+                                     const QList<QCommandLineOption>& options,
+                                     const QStringList& args, CliContext& context,
+                                     const QString& usage, bool positionalAllowed) {
     auto usageError = [&](const QString& reason) {
-        context.err.write(QStringLiteral("brumlis-cli: %1\n\n").arg(reason) + usage);
-        return std::optional<int>(CliUsageError);
+        return std::optional<CliStatus>(reportUsageError(context, reason, usage));
     };
     if (!parsed)
         return usageError(parseErrorReason(parser, args, options));
@@ -137,10 +135,10 @@ QList<QCommandLineOption> prepare(QCommandLineParser& parser, QList<QCommandLine
 
 } // namespace
 
-std::optional<int> parseCommandLine(QCommandLineParser& parser,
-                                    const QList<QCommandLineOption>& options,
-                                    const QStringList& args, CliContext& context,
-                                    const QString& usage, bool positionalAllowed) {
+std::optional<CliStatus> parseCommandLine(QCommandLineParser& parser,
+                                          const QList<QCommandLineOption>& options,
+                                          const QStringList& args, CliContext& context,
+                                          const QString& usage, bool positionalAllowed) {
     const QList<QCommandLineOption> all = prepare(parser, options);
     const bool parsed = parser.parse(QStringList{QStringLiteral("brumlis-cli")} + args);
     return settleParse(parser, parsed, all, args, context, usage, positionalAllowed);
@@ -148,54 +146,31 @@ std::optional<int> parseCommandLine(QCommandLineParser& parser,
 
 namespace {
 
-QString jsonString(const QString& text) {
-    QString quoted = QStringLiteral("\"");
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-        case u'"':
-            quoted += QStringLiteral("\\\"");
-            break;
-        case u'\\':
-            quoted += QStringLiteral("\\\\");
-            break;
-        case u'\n':
-            quoted += QStringLiteral("\\n");
-            break;
-        case u'\r':
-            quoted += QStringLiteral("\\r");
-            break;
-        case u'\t':
-            quoted += QStringLiteral("\\t");
-            break;
-        default:
-            if (c.unicode() < 0x20)
-                quoted += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-            else
-                quoted += c;
-        }
-    }
-    return quoted + u'"';
+// One value as QJsonDocument writes it, compact. A document holds only an array or an
+// object, so the value is written as the one item of an array and taken out of it.
+QByteArray jsonValue(const QJsonValue& value) {
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return array.sliced(1, array.size() - 2);
 }
 
-int slotCount(const SentenceBuffer& buffer) {
-    return Templates[std::size_t(buffer.TemplateNo - 1)].slotCount;
+// A JSON object with its members in the order given. QJsonObject sorts its keys, which
+// would put "slots" before "template" and "sound" before "text", and the lines of
+// generate --json have always read the other way round; so only the braces, colons and
+// commas are set here, and every key and value is written by QJsonDocument.
+QByteArray jsonObject(std::initializer_list<std::pair<const char*, QByteArray>> members) {
+    QByteArrayList items;
+    for (const auto& [key, value] : members)
+        items << jsonValue(QString::fromLatin1(key)) + ':' + value;
+    return '{' + items.join(',') + '}';
 }
 
-QString plainLine(const SentenceBuffer& buffer) {
-    QStringList texts;
-    for (int k = 0; k < slotCount(buffer); ++k)
-        texts << buffer.WordText(k);
-    return texts.join(u' ');
-}
-
-QString jsonLine(const SentenceBuffer& buffer) {
-    QStringList slots;
-    for (int k = 0; k < slotCount(buffer); ++k)
-        slots << QStringLiteral("{\"text\":%1,\"sound\":%2}")
-                     .arg(jsonString(buffer.WordText(k)), jsonString(buffer.SoundFile(k)));
-    return QStringLiteral("{\"template\":%1,\"slots\":[%2]}")
-        .arg(buffer.TemplateNo)
-        .arg(slots.join(u','));
+QByteArray jsonLine(const SentenceBuffer& buffer) {
+    QByteArrayList slots;
+    for (int k = 0; k < slotsUsed(buffer); ++k)
+        slots << jsonObject(
+            {{"text", jsonValue(buffer.WordText(k))}, {"sound", jsonValue(buffer.SoundFile(k))}});
+    return jsonObject(
+        {{"template", jsonValue(buffer.TemplateNo)}, {"slots", '[' + slots.join(',') + ']'}});
 }
 
 // Prints each word as it is shown, so the terminal follows the voice. The words of the
@@ -247,21 +222,6 @@ private:
     QString m_caption;
 };
 
-struct SentenceOptions {
-    long long count = 1;
-    std::optional<std::uint64_t> seed;
-    int forcedTemplate = 0;
-    bool json = false;
-};
-
-std::optional<long long> parseInteger(const QString& text, long long min, long long max) {
-    bool ok = false;
-    const long long value = text.toLongLong(&ok);
-    if (!ok || value < min || value > max)
-        return std::nullopt;
-    return value;
-}
-
 QString sentenceUsage(const char* command, bool json, const CliContext& context) {
     QString text = QStringLiteral("Användning: brumlis-cli [--data MAPP] %1 [--count N] [--seed S] "
                                   "[--template K]%2\n"
@@ -277,89 +237,58 @@ QString sentenceUsage(const char* command, bool json, const CliContext& context)
     return text + dataDirLine(context);
 }
 
-// The options generate and speak share; on a usage error or --help, the status to exit with.
-std::variant<SentenceOptions, int>
-parseSentenceOptions(const char* command, bool json, const QStringList& args, CliContext& context) {
-    const QString usage = sentenceUsage(command, json, context);
-    QCommandLineParser parser;
-    const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
-    const QCommandLineOption seed(QStringLiteral("seed"), {}, QStringLiteral("S"));
-    const QCommandLineOption forced(QStringLiteral("template"), {}, QStringLiteral("K"));
-    const QCommandLineOption jsonOption(QStringLiteral("json"));
-    if (const auto status =
-            parseCommandLine(parser, {count, seed, forced, jsonOption}, args, context, usage))
-        return *status;
-
-    auto usageError = [&](const QString& reason) {
-        return reportUsageError(context, reason, usage);
-    };
-    SentenceOptions options;
-    if (parser.isSet(count)) {
-        const auto n = parseInteger(parser.value(count), 0, 1'000'000'000);
-        if (!n)
-            return usageError(QStringLiteral("ogiltigt antal: %1").arg(parser.value(count)));
-        options.count = *n;
-    }
-    if (parser.isSet(seed)) {
-        options.seed = parseSeed(parser.value(seed));
-        if (!options.seed)
-            return usageError(QStringLiteral("ogiltigt startvärde: %1").arg(parser.value(seed)));
-    }
-    if (parser.isSet(forced)) {
-        const auto k = parseInteger(parser.value(forced), 1, TemplateCount);
-        if (!k)
-            return usageError(
-                QStringLiteral("mallen måste vara 1 till 11: %1").arg(parser.value(forced)));
-        options.forcedTemplate = int(*k);
-    }
-    if (parser.isSet(jsonOption)) {
-        if (!json)
-            return usageError(QStringLiteral("--json gäller bara generate"));
-        options.json = true;
-    }
-    return options;
-}
-
-// The composer of a run: seeded when asked, else re-seeded from the clock at every sentence.
-struct Composing {
-    Composing(const SentenceOptions& options, CliContext& context)
-        : messages(context.err)
-        , composer(context.dataDir, messages, random, options.seed ? nullptr : &clock) {
-        if (options.seed)
-            random.seed(*options.seed);
-    }
-    OutputMessages messages;
-    MersenneRandom random;
-    SystemClock clock;
-    SentenceComposer composer;
+// A run of generate or speak: the sentence options they share, and --json for generate.
+struct SentenceRun {
+    SentenceOptions sentence{true};
+    bool json = false;
 };
 
-int runGenerate(const QStringList& args, CliContext& context) {
-    const auto parsed = parseSentenceOptions("generate", true, args, context);
-    if (const int* status = std::get_if<int>(&parsed))
+// On a usage error or --help, the status to exit with.
+std::optional<CliStatus> parseSentenceRun(SentenceRun& run, const char* command, bool json,
+                                          const QStringList& args, CliContext& context) {
+    const QString usage = sentenceUsage(command, json, context);
+    QCommandLineParser parser;
+    const QCommandLineOption jsonOption(QStringLiteral("json"));
+    if (const auto status =
+            parseCommandLine(parser, run.sentence.options() << jsonOption, args, context, usage))
+        return status;
+    if (const auto status = run.sentence.read(parser, context, usage))
+        return status;
+    if (parser.isSet(jsonOption)) {
+        if (!json)
+            return reportUsageError(context, QStringLiteral("--json gäller bara generate"), usage);
+        run.json = true;
+    }
+    return std::nullopt;
+}
+
+CliStatus runGenerate(const QStringList& args, CliContext& context) {
+    SentenceRun run;
+    if (const auto status = parseSentenceRun(run, "generate", true, args, context))
         return *status;
-    const SentenceOptions& options = std::get<SentenceOptions>(parsed);
-    Composing composing(options, context);
+    SentenceSource sentences(run.sentence, context);
     bool allPicked = true;
     SentenceBuffer buffer;
-    for (long long n = 0; n < options.count; ++n) {
-        allPicked &= composing.composer.compose(buffer, options.forcedTemplate);
-        context.out.write((options.json ? jsonLine(buffer) : plainLine(buffer)) + u'\n');
+    for (long long n = 0; n < run.sentence.count(); ++n) {
+        allPicked &= sentences.next(buffer);
+        if (run.json)
+            context.out.write(QByteArrayView(jsonLine(buffer) + '\n'));
+        else
+            context.out.write(sentenceLine(buffer) + u'\n');
         // Each sentence reaches the reader at once, and a reader that has gone away
         // stops the loop here rather than after the whole count.
         context.out.flush();
     }
-    return allPicked ? CliOk : CliPickFailed;
+    return allPicked ? CliOk : CliIncomplete;
 }
 
 // Speaks through the same controller as the window, in an event loop of its own, so each
 // word is printed when the window would show it.
-int runSpeak(const QStringList& args, CliContext& context) {
-    const auto parsed = parseSentenceOptions("speak", false, args, context);
-    if (const int* status = std::get_if<int>(&parsed))
+CliStatus runSpeak(const QStringList& args, CliContext& context) {
+    SentenceRun run;
+    if (const auto status = parseSentenceRun(run, "speak", false, args, context))
         return *status;
-    const SentenceOptions& options = std::get<SentenceOptions>(parsed);
-    Composing composing(options, context);
+    SentenceSource sentences(run.sentence, context);
     StreamView view(context.out);
     SpeechController speech(view, context.players ? context.players(context.dataDir) : nullptr);
     QEventLoop loop;
@@ -370,9 +299,9 @@ int runSpeak(const QStringList& args, CliContext& context) {
     };
     bool allPicked = true;
     SentenceBuffer buffer;
-    for (long long n = 0; n < options.count; ++n) {
-        allPicked &= composing.composer.compose(buffer, options.forcedTemplate);
-        view.beginSentence(slotCount(buffer));
+    for (long long n = 0; n < run.sentence.count(); ++n) {
+        allPicked &= sentences.next(buffer);
+        view.beginSentence(slotsUsed(buffer));
         speech.SpeakSentence(buffer);
         loop.exec();
         if (view.failed)
@@ -380,10 +309,11 @@ int runSpeak(const QStringList& args, CliContext& context) {
         context.out.write(QStringLiteral("\n"));
         context.out.flush();
     }
-    return allPicked ? CliOk : CliPickFailed;
+    return allPicked ? CliOk : CliIncomplete;
 }
 
-int dispatch(const QStringList& args, Output& out, Output& err, const PlayerFactory& players) {
+CliStatus dispatch(const QStringList& args, Output& out, Output& err,
+                   const PlayerFactory& players) {
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption data(QStringLiteral("data"), {}, QStringLiteral("MAPP"));
@@ -403,8 +333,7 @@ int dispatch(const QStringList& args, Output& out, Output& err, const PlayerFact
     }
 
     auto usageError = [&](const QString& reason) {
-        err.write(QStringLiteral("brumlis-cli: %1\n\n").arg(reason) + globalUsage(context));
-        return int(CliUsageError);
+        return reportUsageError(context, reason, globalUsage(context));
     };
     if (parser.isSet(data) && !QFileInfo(parser.value(data)).isDir())
         return usageError(QStringLiteral("mappen finns inte: %1").arg(parser.value(data)));
@@ -420,30 +349,17 @@ int dispatch(const QStringList& args, Output& out, Output& err, const PlayerFact
 
 } // namespace
 
-int reportUsageError(CliContext& context, const QString& reason, const QString& usage) {
+CliStatus reportUsageError(CliContext& context, const QString& reason, const QString& usage) {
     context.err.write(QStringLiteral("brumlis-cli: %1\n\n").arg(reason) + usage);
     return CliUsageError;
 }
 
-std::optional<std::uint64_t> parseSeed(const QString& text) {
-    bool ok = false;
-    if (const qulonglong value = text.toULongLong(&ok); ok)
-        return value;
-    if (const qlonglong value = text.toLongLong(&ok); ok)
-        return std::uint64_t(value);
-    return std::nullopt;
-}
-
-void OutputMessages::show(const QString& message) {
-    m_err.write(message + u'\n');
-    m_err.flush();
-}
-
-int runCli(const QStringList& args, std::FILE* out, std::FILE* err, const PlayerFactory& players) {
+CliStatus runCli(const QStringList& args, std::FILE* out, std::FILE* err,
+                 const PlayerFactory& players) {
     Output checkedOut(out);
     Output checkedErr(err);
     try {
-        const int status = dispatch(args, checkedOut, checkedErr, players);
+        const CliStatus status = dispatch(args, checkedOut, checkedErr, players);
         checkedOut.flush();
         checkedErr.flush();
         return status;

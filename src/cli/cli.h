@@ -1,10 +1,7 @@
 #pragma once
 
-#include "sentence/messagesink.h"
-
 #include <QCommandLineOption>
 #include <QStringList>
-#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -22,8 +19,12 @@ using PlayerFactory = std::function<std::unique_ptr<SoundPlayer>(const QString& 
 
 /// The exit statuses of brumlis-cli.
 enum CliStatus : int {
-    CliOk = 0,          ///< every pick succeeded
-    CliPickFailed = 1,  ///< a word list failed; the sentences were still printed
+    CliOk = 0, ///< everything the command was asked for was done
+    /// The command went through to the end, but not all of it could be done: generate and
+    /// speak, a word list failed (the sentences were still printed); check, a word cannot
+    /// be spoken; voice, a recording could not be made; render, a word was not picked or
+    /// has no recording that plays, or the file could not be written.
+    CliIncomplete = 1,
     CliUsageError = 2,  ///< bad arguments
     CliWriteFailed = 3, ///< stdout or stderr refused a write
 };
@@ -39,7 +40,7 @@ struct CliContext {
 
 /// A command of brumlis-cli: `args` are the arguments after its name. Writes only
 /// through the context's streams; a WriteFailed it lets through ends the program.
-using CliCommandFunction = int (*)(const QStringList& args, CliContext& context);
+using CliCommandFunction = CliStatus (*)(const QStringList& args, CliContext& context);
 
 struct CliCommand {
     const char* name;
@@ -52,32 +53,19 @@ struct CliCommand {
 /// <reason>" and `usage` on stderr, status 2): returns the status to exit with then, or
 /// nothing when the command should go on. Positional arguments are refused unless
 /// `positionalAllowed`.
-std::optional<int> parseCommandLine(QCommandLineParser& parser,
-                                    const QList<QCommandLineOption>& options,
-                                    const QStringList& args, CliContext& context,
-                                    const QString& usage, bool positionalAllowed = false);
+std::optional<CliStatus> parseCommandLine(QCommandLineParser& parser,
+                                          const QList<QCommandLineOption>& options,
+                                          const QStringList& args, CliContext& context,
+                                          const QString& usage, bool positionalAllowed = false);
 
 /// Reports a usage error found after parsing ("brumlis-cli: <reason>", then `usage`, on
 /// stderr); returns CliUsageError.
-int reportUsageError(CliContext& context, const QString& reason, const QString& usage);
-
-/// A --seed value: any 64-bit number, negative ones taken as their two's complement.
-std::optional<std::uint64_t> parseSeed(const QString& text);
-
-/// Failed picks go to stderr, one line each, as they happen.
-class OutputMessages final : public MessageSink {
-public:
-    explicit OutputMessages(Output& err)
-        : m_err(err) {}
-    void show(const QString& message) override;
-
-private:
-    Output& m_err;
-};
+CliStatus reportUsageError(CliContext& context, const QString& reason, const QString& usage);
 
 /// Runs brumlis-cli with `args` (without the program name), writing UTF-8 to `out` and
 /// `err`: global options (--data MAPP, --help, --version), then a command and its
-/// options. Returns a CliStatus.
-int runCli(const QStringList& args, std::FILE* out, std::FILE* err, const PlayerFactory& players);
+/// options.
+CliStatus runCli(const QStringList& args, std::FILE* out, std::FILE* err,
+                 const PlayerFactory& players);
 
 } // namespace brumlis

@@ -1,10 +1,8 @@
 #include "render.h"
 
 #include "playback/clipdecoder.h"
-#include "sentence/composer.h"
-#include "sentence/messagesink.h"
-#include "sentence/random.h"
-#include "sentence/templates.h"
+#include "sentence/sentencebuffer.h"
+#include "sentences.h"
 #include "voicetools/sentencerender.h"
 #include "voicetools/wavfile.h"
 
@@ -33,50 +31,36 @@ constexpr char kUsage[] =
 
 } // namespace
 
-int runRender(const QStringList& args, CliContext& context) {
+CliStatus runRender(const QStringList& args, CliContext& context) {
     QCommandLineParser parser;
-    const QCommandLineOption seedOption(QStringLiteral("seed"), {}, QStringLiteral("S"));
-    const QCommandLineOption templateOption(QStringLiteral("template"), {}, QStringLiteral("K"));
+    SentenceOptions sentence(false);
     const QCommandLineOption outputOption(
         QStringList{QStringLiteral("o"), QStringLiteral("output")}, {}, QStringLiteral("FIL"));
     const QCommandLineOption rateOption(QStringLiteral("rate"), {}, QStringLiteral("R"));
     const QCommandLineOption monoOption(QStringLiteral("mono"));
     const QString usage = QString::fromUtf8(kUsage);
-    if (const auto done = parseCommandLine(
-            parser, {seedOption, templateOption, outputOption, rateOption, monoOption}, args,
-            context, usage))
+    if (const auto done =
+            parseCommandLine(parser, sentence.options() << outputOption << rateOption << monoOption,
+                             args, context, usage))
+        return *done;
+    if (const auto done = sentence.read(parser, context, usage))
         return *done;
     auto usageError = [&](const QString& reason) {
         return reportUsageError(context, reason, usage);
     };
     Output& out = context.out;
     Output& err = context.err;
-    const QString& dataDir = context.dataDir;
 
-    std::optional<std::uint64_t> seed;
-    if (parser.isSet(seedOption)) {
-        seed = parseSeed(parser.value(seedOption));
-        if (!seed)
-            return usageError(
-                QStringLiteral("ogiltigt startvärde: %1").arg(parser.value(seedOption)));
-    }
-    int forcedTemplate = 0;
-    if (parser.isSet(templateOption)) {
-        bool ok = false;
-        forcedTemplate = parser.value(templateOption).toInt(&ok);
-        if (!ok || forcedTemplate < 1 || forcedTemplate > TemplateCount)
-            return usageError(QStringLiteral("mallen måste vara 1 till 11: %1")
-                                  .arg(parser.value(templateOption)));
-    }
     int rate = 48000;
     if (parser.isSet(rateOption)) {
-        bool ok = false;
-        rate = parser.value(rateOption).toInt(&ok);
-        if (!ok || rate < ClipDecoder::MinRate || rate > ClipDecoder::MaxRate)
+        const auto r =
+            parseInteger(parser.value(rateOption), ClipDecoder::MinRate, ClipDecoder::MaxRate);
+        if (!r)
             return usageError(QStringLiteral("samplingsfrekvensen måste vara %1 till %2 Hz: %3")
                                   .arg(ClipDecoder::MinRate)
                                   .arg(ClipDecoder::MaxRate)
                                   .arg(parser.value(rateOption)));
+        rate = int(*r);
     }
     if (!parser.isSet(outputOption) || parser.value(outputOption).isEmpty())
         return usageError(QStringLiteral("-o FIL krävs"));
@@ -86,42 +70,31 @@ int runRender(const QStringList& args, CliContext& context) {
         return usageError(QStringLiteral("skriver inte ljud till en terminal; ange -o FIL.wav"));
     const int channels = parser.isSet(monoOption) ? 1 : 2;
 
-    OutputMessages messages(err);
-    MersenneRandom random;
-    SystemClock clock;
-    if (seed)
-        random.seed(*seed);
-    SentenceComposer composer(dataDir, messages, random, seed ? nullptr : &clock);
+    SentenceSource sentences(sentence, context);
     SentenceBuffer buffer;
-    bool complete = composer.compose(buffer, forcedTemplate);
-    const int slots = Templates[std::size_t(buffer.TemplateNo - 1)].slotCount;
-
-    QStringList texts;
-    for (int k = 0; k < slots; ++k)
-        texts << buffer.WordText(k);
+    bool complete = sentences.next(buffer);
     // With the sound on standard output, the sentence must not end up inside it.
     Output& sentenceOut = toStdout ? err : out;
-    sentenceOut.write(texts.join(u' ') + u'\n');
+    sentenceOut.write(sentenceLine(buffer) + u'\n');
     sentenceOut.flush();
 
-    const RenderedSentence rendered = renderSentence(buffer, slots, dataDir, rate, channels);
+    const RenderedSentence rendered =
+        SentenceRenderer(context.dataDir, rate, channels).render(buffer);
     for (const QString& word : rendered.unplayable)
         err.write(QStringLiteral("render: \"%1\" har ingen inspelning som kan spelas\n").arg(word));
     complete &= rendered.unplayable.isEmpty();
-
-    const QByteArray wav = encodeWav(rendered.samples, rate, channels);
-    if (wav.isEmpty()) {
+    if (rendered.wav.isEmpty()) {
         err.write(QStringLiteral("render: kan inte göra en WAV-fil\n"));
-        return 1;
+        return CliIncomplete;
     }
     if (toStdout) {
-        out.write(QByteArrayView(wav));
+        out.write(QByteArrayView(rendered.wav));
         out.flush();
-    } else if (QString why; !writeFileAtomically(target, wav, &why)) {
+    } else if (QString why; !writeFileAtomically(target, rendered.wav, &why)) {
         err.write(QStringLiteral("render: kan inte skriva %1: %2\n").arg(target, why));
-        return 1;
+        return CliIncomplete;
     }
-    return complete ? 0 : 1;
+    return complete ? CliOk : CliIncomplete;
 }
 
 } // namespace brumlis

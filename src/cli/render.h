@@ -10,8 +10,7 @@ namespace brumlis {
 
 /// `brumlis-cli [--data MAPP] render [--seed S] [--template K] -o FIL.wav [--rate R] [--mono]`:
 /// writes one sentence as one WAV file ("-": standard output) and prints the sentence.
-/// Returns 0 when every word was picked and has a playable recording, 1 otherwise, 2 for a
-/// usage error.
-int runRender(const QStringList& args, CliContext& context);
+/// CliOk when every word was picked and has a playable recording.
+CliStatus runRender(const QStringList& args, CliContext& context);
 
 } // namespace brumlis

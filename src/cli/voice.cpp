@@ -1,13 +1,8 @@
 #include "voice.h"
 
-#include "voicetools/folderreport.h"
-#include "voicetools/speechsynth.h"
 #include "voicetools/voicemaker.h"
-#include "voicetools/wavfile.h"
 
 #include <QCommandLineParser>
-#include <QDir>
-#include <QFile>
 
 namespace brumlis {
 
@@ -28,7 +23,7 @@ constexpr char kUsage[] =
 
 } // namespace
 
-int runVoice(const QStringList& args, CliContext& context) {
+CliStatus runVoice(const QStringList& args, CliContext& context) {
     QCommandLineParser parser;
     const QCommandLineOption all(QStringLiteral("alla"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
@@ -37,95 +32,58 @@ int runVoice(const QStringList& args, CliContext& context) {
         return *done;
     Output& out = context.out;
     Output& err = context.err;
-    const QString& dataDir = context.dataDir;
-    const bool remake = parser.isSet(all);
 
-    std::vector<ListReport> lists;
-    const std::vector<WordReport> words = collectWords(dataDir, &lists);
-    for (const ListReport& list : lists)
+    VoiceMaker maker(context.dataDir, parser.isSet(all));
+    for (const ListReport& list : maker.lists())
         if (list.status != ListStatus::Ok)
             err.write(QStringLiteral("voice: %1 %2\n").arg(list.path, problemText(list.status)));
-
-    const QString root = dataDir.isEmpty() ? QStringLiteral(".") : dataDir;
-    const SoundResolver resolver(dataDir);
-    std::vector<const WordReport*> wanted;
-    bool complete = true;
-    int present = 0;
-    for (const WordReport& word : words) {
-        // A phrase's file name is fixed by the program; a word's is the word itself.
-        if (const QString why = word.isPhrase() ? QString() : fileNameProblem(word.text);
-            !why.isEmpty()) {
-            err.write(QStringLiteral("voice: hoppar över \"%1\": ordet %2\n").arg(word.text, why));
-            complete = false;
-            continue;
-        }
-        if (!remake && resolver.find(word.soundPath).match != SoundResolver::Match::None) {
-            ++present;
-            continue;
-        }
-        wanted.push_back(&word);
-    }
+    for (const VoiceMaker::Skipped& word : maker.skipped())
+        err.write(QStringLiteral("voice: hoppar över \"%1\": ordet %2\n").arg(word.text, word.why));
+    bool complete = maker.skipped().empty();
 
     if (parser.isSet(dryRun)) {
-        for (const WordReport* word : wanted)
-            out.write(word->text + u'\n');
+        for (const WordReport& word : maker.wanted())
+            out.write(word.text + u'\n');
         out.flush();
-        return 0;
+        return CliOk;
     }
-    if (wanted.empty()) {
-        out.write(QStringLiteral("Inga inspelningar saknas (%1 finns).\n").arg(present));
+    if (maker.wanted().empty()) {
+        out.write(QStringLiteral("Inga inspelningar saknas (%1 finns).\n").arg(maker.present()));
         out.flush();
-        return complete ? 0 : 1;
+        return complete ? CliOk : CliIncomplete;
     }
 
-    // Matched to the recordings this run keeps, so that a remade voice does not drift
-    // towards its own last run.
-    QSet<QString> targets;
-    for (const WordReport* word : wanted)
-        targets.insert(QDir::cleanPath(root + u'/' + word->soundPath));
-    QList<QByteArray> kept;
-    for (const QByteArray& file : recordingFiles(dataDir))
-        if (!targets.contains(QDir::cleanPath(QFile::decodeName(file))))
-            kept << file;
-    const double target = targetLoudness(kept);
-
-    SpeechSynth synth;
-    if (!synth.isReady()) {
-        err.write(QStringLiteral("voice: %1\n").arg(synth.error()));
-        return 1;
-    }
-    if (!QDir().mkpath(root + QStringLiteral("/sound"))) {
-        err.write(QStringLiteral("voice: kan inte skapa %1/sound\n").arg(root));
-        return 1;
+    using Problem = VoiceMaker::Result::Problem;
+    if (const VoiceMaker::Result started = maker.start(); !started.ok()) {
+        if (started.problem == Problem::NoSynth)
+            err.write(QStringLiteral("voice: %1\n").arg(started.detail));
+        else
+            err.write(QStringLiteral("voice: kan inte skapa %1\n").arg(started.detail));
+        return CliIncomplete;
     }
     int made = 0;
-    for (const WordReport* word : wanted) {
-        std::vector<float> samples = trimSilence(synth.speak(word->text));
-        if (samples.empty()) {
+    for (const WordReport& word : maker.wanted()) {
+        const VoiceMaker::Result result = maker.make(word);
+        if (result.ok()) {
+            out.write(QStringLiteral("gjorde %1\n").arg(word.soundPath));
+            out.flush();
+            ++made;
+            continue;
+        }
+        complete = false;
+        if (result.problem == Problem::NoSound)
             err.write(
-                QStringLiteral("voice: espeak-ng gav inget ljud för \"%1\"\n").arg(word->text));
-            complete = false;
-            continue;
-        }
-        // Marked, so that check and the studio tell it from a person's recording.
-        const QByteArray wav =
-            makeRecording(std::move(samples), synth.rate(), target, VoiceSoftware);
-        QString why;
-        if (wav.isEmpty() || !writeFileAtomically(root + u'/' + word->soundPath, wav, &why)) {
-            err.write(QStringLiteral("voice: kan inte skriva %1: %2\n").arg(word->soundPath, why));
-            complete = false;
-            continue;
-        }
-        out.write(QStringLiteral("gjorde %1\n").arg(word->soundPath));
-        out.flush();
-        ++made;
+                QStringLiteral("voice: espeak-ng gav inget ljud för \"%1\"\n").arg(word.text));
+        else
+            err.write(QStringLiteral("voice: kan inte skriva %1: %2\n")
+                          .arg(word.soundPath, result.detail));
     }
     out.write(QStringLiteral("%1 inspelningar gjorda (%2 LUFS), %3 fanns redan.\n")
                   .arg(made)
-                  .arg(target, 0, 'f', 1)
-                  .arg(present));
+                  .arg(maker.targetLufs(), 0, 'f', 1)
+                  .arg(maker.present()));
     out.flush();
-    return complete ? 0 : 1;
+    return complete ? CliOk : CliIncomplete;
 }
 
 } // namespace brumlis

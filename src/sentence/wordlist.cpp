@@ -1,5 +1,7 @@
 #include "wordlist.h"
 
+#include "enumnames.h"
+
 #include <QFile>
 #include <QStringDecoder>
 #include <array>
@@ -230,18 +232,41 @@ DecodedList decodeList(QByteArrayView bytes) {
     return decoded;
 }
 
+namespace {
+
+constexpr EnumName<ListEncoding> EncodingNames[] = {
+    {ListEncoding::Utf8, "utf-8", "UTF-8"},
+    {ListEncoding::Utf8Bom, "utf-8-bom", "UTF-8 med BOM"},
+    {ListEncoding::Utf16LE, "utf-16le", "UTF-16 LE"},
+    {ListEncoding::Utf16BE, "utf-16be", "UTF-16 BE"},
+    {ListEncoding::Windows1252, "windows-1252", "Windows-1252"},
+    {ListEncoding::Mixed, "mixed", "blandad UTF-8 och Windows-1252"},
+};
+
+// A list that was read has nothing to say after its name.
+constexpr EnumName<ListStatus> StatusNames[] = {
+    {ListStatus::Ok, "ok", ""},
+    {ListStatus::Missing, "missing", "existerar inte"},
+    {ListStatus::Unreadable, "unreadable", "kan inte läsas"},
+    {ListStatus::TooLarge, "too-large", "är för stor"},
+};
+
+} // namespace
+
+QString encodingKey(ListEncoding encoding) {
+    return keyOf(EncodingNames, encoding);
+}
+
+QString encodingName(ListEncoding encoding) {
+    return nameOf(EncodingNames, encoding);
+}
+
+QString listStatusKey(ListStatus status) {
+    return keyOf(StatusNames, status);
+}
+
 QString problemText(ListStatus status) {
-    switch (status) {
-    case ListStatus::Ok:
-        break;
-    case ListStatus::Missing:
-        return QStringLiteral("existerar inte");
-    case ListStatus::Unreadable:
-        return QStringLiteral("kan inte läsas");
-    case ListStatus::TooLarge:
-        return QStringLiteral("är för stor");
-    }
-    return {};
+    return nameOf(StatusNames, status);
 }
 
 bool ItemReader::next(QString* item) {

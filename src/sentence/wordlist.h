@@ -18,6 +18,11 @@ enum class ListEncoding {
     Mixed,       ///< no mark; some lines UTF-8, others Windows-1252
 };
 
+/// The encoding for scripts ("utf-8", "windows-1252", ...) and for people ("UTF-8",
+/// "Windows-1252", ...).
+QString encodingKey(ListEncoding encoding);
+QString encodingName(ListEncoding encoding);
+
 struct DecodedList {
     QString text;
     ListEncoding encoding = ListEncoding::Utf8;
@@ -100,6 +105,8 @@ struct ListFile {
 /// What a failed pick says after "text/<klass>.txt ": "existerar inte", "kan inte läsas".
 /// Empty for ListStatus::Ok.
 QString problemText(ListStatus status);
+/// The status for scripts: "ok", "missing", ...
+QString listStatusKey(ListStatus status);
 
 /// Called after each chunk readListFile() takes from a file, with the number of the
 /// read (1 for the first, 2 and 3 for the re-reads) and the bytes read so far in it.

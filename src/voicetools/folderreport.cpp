@@ -1,6 +1,7 @@
 #include "folderreport.h"
 
 #include "sentence/composer.h"
+#include "sentence/enumnames.h"
 #include "sentence/templates.h"
 #include "wavfile.h"
 
@@ -283,38 +284,6 @@ WordState wordState(const WordReport& word) {
     return word.madeByVoice ? WordState::MadeByVoice : WordState::Recorded;
 }
 
-QString wordStateName(WordState state) {
-    switch (state) {
-    case WordState::Missing:
-        return QStringLiteral("saknas");
-    case WordState::Unplayable:
-        return QStringLiteral("kan inte spelas");
-    case WordState::LooseName:
-        return QStringLiteral("bara med löst namn");
-    case WordState::MadeByVoice:
-        return QStringLiteral("gjord av voice");
-    case WordState::Recorded:
-        return QStringLiteral("inspelad");
-    }
-    return {};
-}
-
-QString wordStateKey(WordState state) {
-    switch (state) {
-    case WordState::Missing:
-        return QStringLiteral("missing");
-    case WordState::Unplayable:
-        return QStringLiteral("unplayable");
-    case WordState::LooseName:
-        return QStringLiteral("loose-name");
-    case WordState::MadeByVoice:
-        return QStringLiteral("made-by-voice");
-    case WordState::Recorded:
-        return QStringLiteral("recorded");
-    }
-    return {};
-}
-
 QString fileNameProblem(const QString& word) {
     if (word.isEmpty() || word == u"." || word == u"..")
         return QStringLiteral("är inget filnamn");
@@ -327,55 +296,73 @@ QString fileNameProblem(const QString& word) {
     return {};
 }
 
-QString encodingName(ListEncoding encoding) {
-    switch (encoding) {
-    case ListEncoding::Utf8:
-        return QStringLiteral("UTF-8");
-    case ListEncoding::Utf8Bom:
-        return QStringLiteral("UTF-8 med BOM");
-    case ListEncoding::Utf16LE:
-        return QStringLiteral("UTF-16 LE");
-    case ListEncoding::Utf16BE:
-        return QStringLiteral("UTF-16 BE");
-    case ListEncoding::Windows1252:
-        return QStringLiteral("Windows-1252");
-    case ListEncoding::Mixed:
-        return QStringLiteral("blandad UTF-8 och Windows-1252");
-    }
-    return {};
+namespace {
+
+constexpr EnumName<LineEnds> LineEndsNames[] = {
+    {LineEnds::None, "none", "inga"},
+    {LineEnds::CrLf, "crlf", "CR LF"},
+    {LineEnds::Lf, "lf", "LF"},
+    {LineEnds::Cr, "cr", "CR"},
+    {LineEnds::Mixed, "mixed", "blandade"},
+};
+
+constexpr EnumName<SoundResolver::Match> MatchNames[] = {
+    {SoundResolver::Match::None, "missing", "saknas"},
+    {SoundResolver::Match::Exact, "exact", "exakt namn"},
+    {SoundResolver::Match::Case, "case", "bara om skiftläget ignoreras"},
+    {SoundResolver::Match::Form, "unicode-form", "bara om Unicode-formen ignoreras"},
+    {SoundResolver::Match::Windows1252, "windows-1252", "bara som Windows-1252-namn"},
+};
+
+// Problem::None has no row: a recording that plays has no problem to name.
+constexpr EnumName<ClipDecoder::Problem> ProblemNames[] = {
+    {ClipDecoder::Problem::Missing, "missing", "finns inte"},
+    {ClipDecoder::Problem::NotRegular, "not-regular-file", "är inte en vanlig fil"},
+    {ClipDecoder::Problem::Undecodable, "not-decodable", "går inte att avkoda"},
+    {ClipDecoder::Problem::Refused, "refused-format",
+     "har ett format som inte tas emot (samplingsfrekvens eller antal kanaler)"},
+};
+
+constexpr EnumName<WordState> WordStateNames[] = {
+    {WordState::Missing, "missing", "saknas"},
+    {WordState::Unplayable, "unplayable", "kan inte spelas"},
+    {WordState::LooseName, "loose-name", "bara med löst namn"},
+    {WordState::MadeByVoice, "made-by-voice", "gjord av voice"},
+    {WordState::Recorded, "recorded", "inspelad"},
+};
+
+} // namespace
+
+QString lineEndsKey(LineEnds ends) {
+    return keyOf(LineEndsNames, ends);
 }
 
 QString lineEndsName(LineEnds ends) {
-    switch (ends) {
-    case LineEnds::None:
-        return QStringLiteral("inga");
-    case LineEnds::CrLf:
-        return QStringLiteral("CR LF");
-    case LineEnds::Lf:
-        return QStringLiteral("LF");
-    case LineEnds::Cr:
-        return QStringLiteral("CR");
-    case LineEnds::Mixed:
-        return QStringLiteral("blandade");
-    }
-    return {};
+    return nameOf(LineEndsNames, ends);
+}
+
+QString matchKey(SoundResolver::Match match) {
+    return keyOf(MatchNames, match);
+}
+
+QString matchName(SoundResolver::Match match) {
+    return nameOf(MatchNames, match);
+}
+
+QString problemKey(ClipDecoder::Problem problem) {
+    return keyOf(ProblemNames, problem);
 }
 
 QString problemName(ClipDecoder::Problem problem) {
-    switch (problem) {
-    case ClipDecoder::Problem::None:
-        break;
-    case ClipDecoder::Problem::Missing:
-        return QStringLiteral("finns inte");
-    case ClipDecoder::Problem::NotRegular:
-        return QStringLiteral("är inte en vanlig fil");
-    case ClipDecoder::Problem::Undecodable:
-        return QStringLiteral("går inte att avkoda");
-    case ClipDecoder::Problem::Refused:
-        return QStringLiteral(
-            "har ett format som inte tas emot (samplingsfrekvens eller antal kanaler)");
-    }
-    return {};
+    return nameOf(ProblemNames, problem);
+}
+
+QString wordStateKey(WordState state) {
+    return keyOf(WordStateNames, state);
+}
+
+QString wordStateName(WordState state) {
+    return nameOf(WordStateNames, state);
 }
 
 } // namespace brumlis

@@ -61,11 +61,6 @@ enum class WordState {
 
 WordState wordState(const WordReport& word);
 
-/// The state for people ("saknas", "gjord av voice", ...) and for scripts ("missing",
-/// "made-by-voice", ...).
-QString wordStateName(WordState state);
-QString wordStateKey(WordState state);
-
 /// Why `word` cannot be the name of a recording or of a folder ("innehåller / eller \\"),
 /// or empty when it can. A fixed phrase's file name is fixed by the program and is fine.
 QString fileNameProblem(const QString& word);
@@ -117,9 +112,16 @@ QList<QByteArray> recordingFiles(const QString& dataDir);
 /// The file-system bytes of the data folder, "." for the working directory.
 QByteArray folderBytes(const QString& dataDir);
 
-/// Swedish words for report values.
-QString encodingName(ListEncoding encoding);
+/// Report values for scripts (fixed English keys, as check --json writes them) and for
+/// people (Swedish names). ClipDecoder::Problem::None has neither; the encoding and status of
+/// a list are named in sentence/wordlist.h.
+QString lineEndsKey(LineEnds ends);
 QString lineEndsName(LineEnds ends);
+QString matchKey(SoundResolver::Match match);
+QString matchName(SoundResolver::Match match);
+QString problemKey(ClipDecoder::Problem problem);
 QString problemName(ClipDecoder::Problem problem);
+QString wordStateKey(WordState state);
+QString wordStateName(WordState state);
 
 } // namespace brumlis

@@ -1,41 +1,42 @@
 #include "sentencerender.h"
 
-#include "playback/clipstream.h"
-#include "playback/soundresolver.h"
+#include "sentence/templates.h"
+#include "wavfile.h"
 
 #include <SDL.h>
 #include <cstring>
 
 namespace brumlis {
 
-RenderedSentence renderSentence(const SentenceBuffer& buffer, int slotCount, const QString& dataDir,
-                                int rate, int channels) {
+SentenceRenderer::SentenceRenderer(const QString& dataDir, int rate, int channels)
+    : m_resolver(dataDir) {
+    m_format.sdlFormat = AUDIO_S16SYS;
+    m_format.rate = rate;
+    m_format.channels = channels;
+    m_format.bytesPerFrame = channels * int(sizeof(std::int16_t));
+}
+
+RenderedSentence SentenceRenderer::render(const SentenceBuffer& buffer) const {
     RenderedSentence result;
-    const SoundResolver resolver(dataDir);
-    DeviceFormat format;
-    format.sdlFormat = AUDIO_S16SYS;
-    format.rate = rate;
-    format.channels = channels;
-    format.bytesPerFrame = channels * int(sizeof(std::int16_t));
+    std::vector<std::int16_t> samples;
     std::vector<std::uint8_t> chunk;
-    for (int k = 0; k < slotCount; ++k) {
+    const int slots = Templates[std::size_t(buffer.TemplateNo - 1)].slotCount;
+    for (int k = 0; k < slots; ++k) {
         if (buffer.SoundFile(k).isEmpty())
             continue;
         ClipStream clip;
-        if (!clip.open(resolver.resolve(buffer.SoundFile(k)), format)) {
+        if (!clip.open(m_resolver.resolve(buffer.SoundFile(k)), m_format)) {
             result.unplayable << buffer.WordText(k);
             continue;
         }
-        std::int64_t frames = 0;
         while (clip.next(chunk)) {
             const std::size_t count = chunk.size() / sizeof(std::int16_t);
-            const std::size_t at = result.samples.size();
-            result.samples.resize(at + count);
-            std::memcpy(result.samples.data() + at, chunk.data(), count * sizeof(std::int16_t));
-            frames += std::int64_t(chunk.size()) / format.bytesPerFrame;
+            const std::size_t at = samples.size();
+            samples.resize(at + count);
+            std::memcpy(samples.data() + at, chunk.data(), count * sizeof(std::int16_t));
         }
-        result.clipFrames.push_back(frames);
     }
+    result.wav = encodeWav(samples, m_format.rate, m_format.channels);
     return result;
 }
 

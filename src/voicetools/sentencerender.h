@@ -1,25 +1,39 @@
 #pragma once
 
+#include "playback/clipstream.h"
+#include "playback/soundresolver.h"
 #include "sentence/sentencebuffer.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
-#include <cstdint>
-#include <vector>
 
 namespace brumlis {
 
-/// A sentence's recordings joined into one stream of 16-bit samples.
+/// A sentence as one WAV file.
 struct RenderedSentence {
-    std::vector<std::int16_t> samples;    ///< interleaved
-    std::vector<std::int64_t> clipFrames; ///< frames each joined clip gave
+    QByteArray wav;         ///< 16-bit PCM; empty when libsndfile could not encode the sound
     QStringList unplayable; ///< texts of the slots whose recording was missing or would not play
 };
 
-/// Converts the recording of each of the first `slotCount` slots of `buffer` to `rate` and
-/// `channels`, the way the program does before playing it, and joins them with no silence in
-/// between. A slot left empty by a failed pick is passed over.
-RenderedSentence renderSentence(const SentenceBuffer& buffer, int slotCount, const QString& dataDir,
-                                int rate, int channels);
+/// Makes one sound of a sentence: the recording of each slot converted to one format, the
+/// way the program converts it before playing it (faded in and out, so joins do not click),
+/// and the clips joined with no silence in between.
+class SentenceRenderer {
+public:
+    /// Recordings are looked up in the data folder at `dataDir` (empty: the working
+    /// directory) as the program looks them up, and become 16-bit samples at `rate` with
+    /// `channels` channels.
+    SentenceRenderer(const QString& dataDir, int rate, int channels);
+
+    /// The slots of `buffer`'s template, in order. A slot left empty by a failed pick is
+    /// passed over; so is a recording that is missing or will not play, which is named in
+    /// `unplayable`.
+    RenderedSentence render(const SentenceBuffer& buffer) const;
+
+private:
+    SoundResolver m_resolver;
+    DeviceFormat m_format;
+};
 
 } // namespace brumlis

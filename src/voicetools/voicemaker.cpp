@@ -1,9 +1,13 @@
 #include "voicemaker.h"
 
 #include "loudness.h"
+#include "speechsynth.h"
 #include "wavfile.h"
 
+#include <QDir>
+#include <QFile>
 #include <QList>
+#include <QSet>
 #include <algorithm>
 #include <cmath>
 
@@ -51,6 +55,61 @@ QByteArray makeRecording(std::vector<float> samples, int rate, double targetLufs
                          const char* software) {
     matchLoudness(samples, rate, targetLufs);
     return encodeWav(toPcm16(samples), rate, 1, software);
+}
+
+VoiceMaker::VoiceMaker(const QString& dataDir, bool remake)
+    : m_root(dataDir.isEmpty() ? QStringLiteral(".") : dataDir) {
+    const std::vector<WordReport> words = collectWords(dataDir, &m_lists);
+    const SoundResolver resolver(dataDir);
+    for (const WordReport& word : words) {
+        // A phrase's file name is fixed by the program; a word's is the word itself.
+        if (const QString why = word.isPhrase() ? QString() : fileNameProblem(word.text);
+            !why.isEmpty()) {
+            m_skipped.push_back({word.text, why});
+            continue;
+        }
+        if (!remake && resolver.find(word.soundPath).match != SoundResolver::Match::None) {
+            ++m_present;
+            continue;
+        }
+        m_wanted.push_back(word);
+    }
+}
+
+VoiceMaker::~VoiceMaker() = default;
+
+VoiceMaker::Result VoiceMaker::start() {
+    // Matched to the recordings this run keeps, so that a remade voice does not drift
+    // towards its own last run.
+    QSet<QString> targets;
+    for (const WordReport& word : m_wanted)
+        targets.insert(QDir::cleanPath(m_root + u'/' + word.soundPath));
+    QList<QByteArray> kept;
+    for (const QByteArray& file : recordingFiles(m_root))
+        if (!targets.contains(QDir::cleanPath(QFile::decodeName(file))))
+            kept << file;
+    m_targetLufs = targetLoudness(kept);
+
+    m_synth = std::make_unique<SpeechSynth>();
+    if (!m_synth->isReady())
+        return {Result::Problem::NoSynth, m_synth->error()};
+    const QString soundFolder = m_root + QStringLiteral("/sound");
+    if (!QDir().mkpath(soundFolder))
+        return {Result::Problem::NoSoundFolder, soundFolder};
+    return {};
+}
+
+VoiceMaker::Result VoiceMaker::make(const WordReport& word) {
+    std::vector<float> samples = trimSilence(m_synth->speak(word.text));
+    if (samples.empty())
+        return {Result::Problem::NoSound, {}};
+    // Marked, so that check and the studio tell it from a person's recording.
+    const QByteArray wav =
+        makeRecording(std::move(samples), m_synth->rate(), m_targetLufs, VoiceSoftware);
+    QString why;
+    if (wav.isEmpty() || !writeFileAtomically(m_root + u'/' + word.soundPath, wav, &why))
+        return {Result::Problem::NotWritten, why};
+    return {};
 }
 
 } // namespace brumlis

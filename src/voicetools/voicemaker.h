@@ -3,6 +3,8 @@
 #include "folderreport.h"
 
 #include <QByteArray>
+#include <QString>
+#include <memory>
 #include <vector>
 
 namespace brumlis {
@@ -34,5 +36,73 @@ double targetLoudness(const std::vector<RecordingReport>& recordings,
 /// field. Empty when libsndfile cannot encode it.
 QByteArray makeRecording(std::vector<float> samples, int rate, double targetLufs,
                          const char* software);
+
+class SpeechSynth;
+
+/// Makes the recordings a data folder lacks with espeak-ng's Swedish voice: each word and
+/// fixed phrase is spoken, the silence before and after it cut off, its loudness set to the
+/// median of the recordings that stay, and it is written under the name the program looks
+/// for, marked as made by voice. Nothing is printed: the caller walks wanted() and says
+/// what came of each.
+class VoiceMaker {
+public:
+    /// A word that gets no recording because its text cannot be a file name.
+    struct Skipped {
+        QString text;
+        QString why; ///< as fileNameProblem() says it
+    };
+
+    /// What came of start() or make().
+    struct Result {
+        enum class Problem {
+            None,
+            NoSynth,       ///< espeak-ng or its Swedish voice could not be loaded
+            NoSoundFolder, ///< sound/ could not be created
+            NoSound,       ///< espeak-ng gave nothing but silence for the word
+            NotWritten,    ///< the file could not be encoded or written
+        };
+        Problem problem = Problem::None;
+        /// NoSynth: espeak-ng's reason; NoSoundFolder: the folder; NotWritten: why, when
+        /// the file system said (empty when libsndfile could not encode the sound).
+        QString detail;
+
+        bool ok() const { return problem == Problem::None; }
+    };
+
+    /// Reads the data folder at `dataDir` (empty: the working directory) as the program
+    /// reads it and picks the words to make: those without a recording found by any of the
+    /// program's rules or, with `remake`, all of them.
+    VoiceMaker(const QString& dataDir, bool remake);
+    ~VoiceMaker();
+    VoiceMaker(const VoiceMaker&) = delete;
+    VoiceMaker& operator=(const VoiceMaker&) = delete;
+
+    /// Every list, read or not.
+    const std::vector<ListReport>& lists() const { return m_lists; }
+    /// The words to make, fixed phrases first, then in list order.
+    const std::vector<WordReport>& wanted() const { return m_wanted; }
+    const std::vector<Skipped>& skipped() const { return m_skipped; }
+    /// The words that have a recording and keep it.
+    int present() const { return m_present; }
+
+    /// Gets ready to make wanted(): measures the recordings that stay for the loudness to
+    /// match, loads espeak-ng and creates sound/.
+    Result start();
+    /// The loudness the new recordings get, once started.
+    double targetLufs() const { return m_targetLufs; }
+
+    /// Makes and writes the recording of `word`, one of wanted(), after a start() that
+    /// succeeded. The file appears whole or not at all.
+    Result make(const WordReport& word);
+
+private:
+    QString m_root; ///< the data folder, "." for the working directory
+    std::vector<ListReport> m_lists;
+    std::vector<WordReport> m_wanted;
+    std::vector<Skipped> m_skipped;
+    int m_present = 0;
+    double m_targetLufs = DefaultLufs;
+    std::unique_ptr<SpeechSynth> m_synth;
+};
 
 } // namespace brumlis

@@ -1,3 +1,4 @@
+#include "sentence/templates.h"
 #include "support/levelclip.h"
 #include "support/tempdir.h"
 #include "voicetools/folderreport.h"
@@ -8,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <cmath>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -40,6 +42,59 @@ TEST(LineEnds, NamesTheKindFound) {
     for (const Case& c : cases)
         EXPECT_EQ(lineEndsOf(QStringView(c.text)), c.expected)
             << QString::fromUtf16(c.text).toStdString();
+}
+
+template <typename Enum>
+QStringList textsOf(QString (*text)(Enum), std::initializer_list<Enum> values) {
+    QStringList texts;
+    for (const Enum value : values)
+        texts << text(value);
+    return texts;
+}
+
+// Every value a report shows has a key of its own for scripts and a name of its own for
+// people: a row missing from its table leaves both empty, a row copied and not changed
+// repeats them.
+TEST(ReportNames, EveryValueHasItsOwnKeyAndName) {
+    using Match = SoundResolver::Match;
+    using Problem = ClipDecoder::Problem;
+    struct Case {
+        const char* type;
+        QStringList keys;
+        QStringList names;
+    };
+    const std::initializer_list<ListEncoding> encodings = {
+        ListEncoding::Utf8,    ListEncoding::Utf8Bom,     ListEncoding::Utf16LE,
+        ListEncoding::Utf16BE, ListEncoding::Windows1252, ListEncoding::Mixed};
+    const std::initializer_list<LineEnds> lineEnds = {LineEnds::None, LineEnds::CrLf, LineEnds::Lf,
+                                                      LineEnds::Cr, LineEnds::Mixed};
+    const std::initializer_list<Match> matches = {Match::None, Match::Exact, Match::Case,
+                                                  Match::Form, Match::Windows1252};
+    // A list that was read, and a recording that plays, have no problem to name.
+    const std::initializer_list<Problem> problems = {Problem::Missing, Problem::NotRegular,
+                                                     Problem::Undecodable, Problem::Refused};
+    const std::initializer_list<WordState> states = {WordState::Missing, WordState::Unplayable,
+                                                     WordState::LooseName, WordState::MadeByVoice,
+                                                     WordState::Recorded};
+    const Case cases[] = {
+        {"ListEncoding", textsOf(encodingKey, encodings), textsOf(encodingName, encodings)},
+        {"ListStatus",
+         textsOf(listStatusKey, {ListStatus::Ok, ListStatus::Missing, ListStatus::Unreadable,
+                                 ListStatus::TooLarge}),
+         textsOf(problemText, {ListStatus::Missing, ListStatus::Unreadable, ListStatus::TooLarge})},
+        {"LineEnds", textsOf(lineEndsKey, lineEnds), textsOf(lineEndsName, lineEnds)},
+        {"Match", textsOf(matchKey, matches), textsOf(matchName, matches)},
+        {"Problem", textsOf(problemKey, problems), textsOf(problemName, problems)},
+        {"WordState", textsOf(wordStateKey, states), textsOf(wordStateName, states)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        for (const QStringList& texts : {c.keys, c.names}) {
+            EXPECT_FALSE(texts.contains(QString())) << texts.join(u'|').toStdString();
+            EXPECT_EQ(QSet<QString>(texts.begin(), texts.end()).size(), texts.size())
+                << texts.join(u'|').toStdString();
+        }
+    }
 }
 
 // The counts of a list, read by the program's own reader.
@@ -232,6 +287,54 @@ TEST(VoiceMaker, TrimsSilenceAndMatchesLoudnessWithoutClipping) {
     matchLoudness(trimmed, 22050, 0.0);
     const ClipMeasure m = measureSamples(trimmed.data(), std::int64_t(trimmed.size()), 22050, 1);
     EXPECT_NEAR(m.peakDbfs, MaxPeakDbfs, 0.01);
+}
+
+// voice makes what is missing, or with --alla everything, and matches the new recordings to
+// those that stay: a word's old recording that is being replaced must not pull the voice
+// towards its own last run.
+TEST(VoiceMaker, MakesWhatIsMissingAndMatchesTheRecordingsThatStay) {
+    struct Case {
+        bool remake;
+        bool kalleRecorded;
+        bool orphan; ///< a recording no word uses
+        std::size_t wanted;
+        int present;
+        QStringList matchedTo;
+    };
+    const std::size_t phrases = std::size(FixedPhrases);
+    const Case cases[] = {
+        {false, true, true, phrases, 1, {"Kalle.wav", "gammal.wav"}},
+        {true, true, true, phrases + 1, 0, {"gammal.wav"}},
+        {true, true, false, phrases + 1, 0, {}},
+        {false, false, true, phrases + 1, 0, {"gammal.wav"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "remake " << c.remake << ", Kalle " << c.kalleRecorded
+                                        << ", orphan " << c.orphan);
+        const test::TempDir dir;
+        dir.write(QStringLiteral("text/namn.txt"), "Kalle\nx/y\n");
+        dir.mkdir(QStringLiteral("sound"));
+        auto record = [&](const char* name, double amplitude) {
+            ASSERT_TRUE(
+                writeFileAtomically(dir.filePath(QStringLiteral("sound/") + name),
+                                    encodeWav(toPcm16(sine(8000, 0.5, amplitude)), 8000, 1)));
+        };
+        if (c.kalleRecorded)
+            record("Kalle.wav", 0.02);
+        if (c.orphan)
+            record("gammal.wav", 0.3);
+        QList<QByteArray> matched;
+        for (const QString& name : c.matchedTo)
+            matched << QFile::encodeName(dir.filePath(QStringLiteral("sound/") + name));
+
+        VoiceMaker maker(dir.path(), c.remake);
+        EXPECT_EQ(maker.wanted().size(), c.wanted);
+        EXPECT_EQ(maker.present(), c.present);
+        ASSERT_EQ(maker.skipped().size(), 1u);
+        EXPECT_EQ(maker.skipped().front().text, QStringLiteral("x/y"));
+        ASSERT_TRUE(maker.start().ok());
+        EXPECT_NEAR(maker.targetLufs(), targetLoudness(matched), 0.01);
+    }
 }
 
 // A second voice run in the same process must not find espeak-ng stopped (or hang in it).

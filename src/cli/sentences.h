@@ -1,0 +1,92 @@
+#pragma once
+
+#include "cli.h"
+#include "sentence/composer.h"
+#include "sentence/messagesink.h"
+#include "sentence/random.h"
+
+#include <QCommandLineOption>
+#include <QList>
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+class QCommandLineParser;
+
+namespace brumlis {
+
+class Output;
+struct SentenceBuffer;
+
+/// --seed S and --template K, which every command that composes a sentence takes, and
+/// --count N for those that compose more than one. A command parses them with its own
+/// options and reads them back here, so that each is checked and worded the same in all.
+class SentenceOptions {
+public:
+    explicit SentenceOptions(bool withCount);
+
+    /// The options, to be parsed before the command's own.
+    QList<QCommandLineOption> options() const;
+
+    /// Takes the values from `parser`, which has parsed options(). A value that is not
+    /// valid is a usage error (see reportUsageError): then the status to exit with.
+    std::optional<CliStatus> read(const QCommandLineParser& parser, CliContext& context,
+                                  const QString& usage);
+
+    long long count() const { return m_count; }
+    std::optional<std::uint64_t> seed() const { return m_seed; }
+    /// 1..TemplateCount, or 0 to draw a template for each sentence.
+    int forcedTemplate() const { return m_forcedTemplate; }
+
+private:
+    bool m_withCount;
+    QCommandLineOption m_countOption;
+    QCommandLineOption m_seedOption;
+    QCommandLineOption m_templateOption;
+    long long m_count = 1;
+    std::optional<std::uint64_t> m_seed;
+    int m_forcedTemplate = 0;
+};
+
+/// `text` as a whole number from `min` to `max`; nothing when it is not one.
+std::optional<long long> parseInteger(const QString& text, long long min, long long max);
+
+/// Failed picks go to stderr, one line each, as they happen.
+class OutputMessages final : public MessageSink {
+public:
+    explicit OutputMessages(Output& err)
+        : m_err(err) {}
+    void show(const QString& message) override;
+
+private:
+    Output& m_err;
+};
+
+/// The sentences of a run: seeded when --seed was given, so that the same seed gives the
+/// same sentences in every command, and otherwise re-seeded from the clock at each one.
+class SentenceSource {
+public:
+    SentenceSource(const SentenceOptions& options, CliContext& context);
+    SentenceSource(const SentenceSource&) = delete;
+    SentenceSource& operator=(const SentenceSource&) = delete;
+
+    /// Composes the next sentence into `buffer`; false when a pick failed, which left
+    /// its slot empty and was reported.
+    bool next(SentenceBuffer& buffer);
+
+private:
+    OutputMessages m_messages;
+    MersenneRandom m_random;
+    SystemClock m_clock;
+    SentenceComposer m_composer;
+    int m_forcedTemplate;
+};
+
+/// How many slots the template of `buffer` fills.
+int slotsUsed(const SentenceBuffer& buffer);
+
+/// The texts of the slots of `buffer`, separated by single blanks: a sentence as it is
+/// printed.
+QString sentenceLine(const SentenceBuffer& buffer);
+
+} // namespace brumlis

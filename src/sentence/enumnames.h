@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <cstddef>
+
+namespace brumlis {
+
+/// A value of an enum that reports show, with its key for scripts (fixed English, as in
+/// JSON) and its name for people (Swedish). Each such enum has one table of these, so that
+/// a value added to it needs one new row, not a case in a switch for keys and another in a
+/// switch for names.
+template <typename Enum> struct EnumName {
+    Enum value;
+    const char* key;  ///< ASCII
+    const char* name; ///< UTF-8
+};
+
+/// The key of `value` in `table`; empty when it has no row.
+template <typename Enum, std::size_t Size>
+QString keyOf(const EnumName<Enum> (&table)[Size], Enum value) {
+    for (const EnumName<Enum>& row : table)
+        if (row.value == value)
+            return QString::fromLatin1(row.key);
+    return {};
+}
+
+/// The name of `value` in `table`; empty when it has no row.
+template <typename Enum, std::size_t Size>
+QString nameOf(const EnumName<Enum> (&table)[Size], Enum value) {
+    for (const EnumName<Enum>& row : table)
+        if (row.value == value)
+            return QString::fromUtf8(row.name);
+    return {};
+}
+
+} // namespace brumlis
