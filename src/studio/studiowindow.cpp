@@ -1,5 +1,6 @@
 #include "studiowindow.h"
 
+#include "cutview.h"
 #include "examplesentence.h"
 #include "levelmeter.h"
 #include "voicetools/voicemaker.h"
@@ -24,6 +25,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <mutex>
 
 // The resources live in a static library, so they are registered by hand, outside any
 // namespace.
@@ -36,6 +38,17 @@ static void initStudioResources() {
 }
 
 namespace brumlis {
+
+// Where a take's cut is kept, and the cut still to be written there. The disk thread writes
+// whichever cut is newest when it gets to it, so a key held down writes the file a few
+// times rather than at every step; a cut moved before the take itself is on disk is written
+// right after it.
+struct StudioWindow::TrimFile {
+    std::mutex mutex;
+    std::optional<StoredTake> stored; ///< none until the take is on disk
+    std::optional<TrimPoints> waiting;
+    bool queued = false; ///< a write is on the disk thread's list
+};
 
 namespace {
 
@@ -73,19 +86,33 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& accessibleNa
     return label;
 }
 
+// Seconds as the cut is shown: to the hundredth, which is the step it moves by.
+QString cutSeconds(std::int64_t frames, int rate) {
+    return QString::number(double(frames) / rate, 'f', 2).replace(u'.', u',');
+}
+
+// The figures and warnings of `take` as it is cut now.
+void measure(StudioWindow::Take& take, std::optional<double> median) {
+    take.figures = measureTake(take.raw, take.trim, take.rate);
+    take.warnings = takeWarnings(take.figures, median);
+    if (!take.voiced)
+        take.warnings.prepend(QStringLiteral("ingen röst hittad"));
+}
+
 // A take with its cut and figures: cut where `kept` says (a stored take's cut may have been
 // moved), else where its speech is found.
 StudioWindow::Take analyse(std::vector<float> raw, int rate, std::optional<double> median,
                            std::optional<TrimPoints> kept = std::nullopt) {
     StudioWindow::Take take;
     take.rate = rate;
-    const std::optional<TrimPoints> trim = kept ? kept : findTrim(raw, rate);
-    take.trim = trim.value_or(TrimPoints{0, std::int64_t(raw.size())});
-    take.figures = measureTake(raw, take.trim, rate);
-    take.warnings = takeWarnings(take.figures, median);
-    if (!trim)
-        take.warnings.prepend(QStringLiteral("ingen röst hittad"));
+    const std::optional<TrimPoints> found = findTrim(raw, rate);
+    take.voiced = found.has_value();
+    take.autoTrim = found.value_or(TrimPoints{0, std::int64_t(raw.size())});
+    take.trim = kept.value_or(take.autoTrim);
+    take.outline = CutView::outline(raw, rate);
     take.raw = std::move(raw);
+    measure(take, median);
+    take.trimFile = std::make_shared<StudioWindow::TrimFile>();
     return take;
 }
 
@@ -280,6 +307,40 @@ void StudioWindow::buildWidgets() {
     takeFigures = makeLabel(this, "takeFigures", QStringLiteral("Tagningens nivåer"));
     takeFigures->setWordWrap(true);
 
+    cutView = new CutView(this);
+    cutView->setObjectName(QStringLiteral("cutView"));
+    cutView->setAccessibleName(QStringLiteral("Tagningens klipp"));
+    cutView->setToolTip(QStringLiteral("Tagningens nivå; det ljusa är det som behålls"));
+    cutLabel = makeLabel(this, "cutLabel", QStringLiteral("Klipp"));
+    const struct {
+        QPushButton*& button;
+        const char* name;
+        const char* caption;
+        const char* key;
+        const char* accessibleName;
+        const char* otherKey;
+    } cutButtons[] = {
+        {cutStartEarlierButton, "cutStartEarlierButton", "Start tidigare", "[",
+         "Flytta starten %1 ms tidigare", "Ctrl+vänsterpil"},
+        {cutStartLaterButton, "cutStartLaterButton", "Start senare", "]",
+         "Flytta starten %1 ms senare", "Ctrl+högerpil"},
+        {cutEndEarlierButton, "cutEndEarlierButton", "Slut tidigare", "{",
+         "Flytta slutet %1 ms tidigare", "Ctrl+Skift+vänsterpil"},
+        {cutEndLaterButton, "cutEndLaterButton", "Slut senare", "}", "Flytta slutet %1 ms senare",
+         "Ctrl+Skift+högerpil"},
+    };
+    const int stepMs = int(std::lround(CutStepSeconds * 1000));
+    for (const auto& b : cutButtons) {
+        b.button = makeButton(this, b.name, QString::fromUtf8(b.caption), QString::fromUtf8(b.key));
+        b.button->setAccessibleName(QString::fromUtf8(b.accessibleName).arg(stepMs));
+        b.button->setAccessibleDescription(
+            QStringLiteral("Snabbtangent: %1 eller %2")
+                .arg(QString::fromUtf8(b.key), QString::fromUtf8(b.otherKey)));
+    }
+    resetCutButton =
+        makeButton(this, "resetCutButton", QStringLiteral("Återställ klipp"), QStringLiteral("K"));
+    resetCutButton->setAccessibleName(QStringLiteral("Återställ det automatiska klippet"));
+
     playButton = makeButton(this, "playButton", QStringLiteral("Lyssna"), QStringLiteral("P"));
     retakeButton =
         makeButton(this, "retakeButton", QStringLiteral("Ny tagning"), QStringLiteral("R"));
@@ -316,6 +377,21 @@ void StudioWindow::buildWidgets() {
         {undoButton, &StudioWindow::undo, {QKeySequence::keyBindings(QKeySequence::Undo)}},
         {playSavedButton, &StudioWindow::playSaved, {QKeySequence(Qt::Key_L)}},
         {tryButton, &StudioWindow::tryInSentence, {QKeySequence(Qt::Key_T)}},
+        // Brackets as in other sound editors; on keyboards where they need AltGr, Ctrl and
+        // the arrows do the same.
+        {cutStartEarlierButton,
+         &StudioWindow::cutStartEarlier,
+         {QKeySequence(Qt::Key_BracketLeft), QKeySequence(Qt::CTRL | Qt::Key_Left)}},
+        {cutStartLaterButton,
+         &StudioWindow::cutStartLater,
+         {QKeySequence(Qt::Key_BracketRight), QKeySequence(Qt::CTRL | Qt::Key_Right)}},
+        {cutEndEarlierButton,
+         &StudioWindow::cutEndEarlier,
+         {QKeySequence(Qt::Key_BraceLeft), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Left)}},
+        {cutEndLaterButton,
+         &StudioWindow::cutEndLater,
+         {QKeySequence(Qt::Key_BraceRight), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Right)}},
+        {resetCutButton, &StudioWindow::resetCut, {QKeySequence(Qt::Key_K)}},
     };
     for (const auto& action : actions) {
         connect(action.button, &QPushButton::clicked, this, action.slot);
@@ -353,12 +429,21 @@ void StudioWindow::buildWidgets() {
     for (int i = 0; i < int(std::size(order)); ++i)
         takeButtons->addWidget(order[i], i / 4, i % 4);
 
+    auto* cut = new QGridLayout;
+    cut->addWidget(cutView, 0, 0, 1, 3);
+    cut->addWidget(cutLabel, 0, 3, 1, 2);
+    QPushButton* const cutOrder[] = {cutStartEarlierButton, cutStartLaterButton,
+                                     cutEndEarlierButton, cutEndLaterButton, resetCutButton};
+    for (int i = 0; i < int(std::size(cutOrder)); ++i)
+        cut->addWidget(cutOrder[i], 1, i);
+
     auto* right = new QVBoxLayout;
     right->addLayout(wordBox);
     right->addSpacing(8);
     right->addLayout(input);
     right->addWidget(takeList, 1);
     right->addWidget(takeFigures);
+    right->addLayout(cut);
     right->addLayout(takeButtons);
     right->addWidget(soundNoticeLabel);
     right->addWidget(statusLine);
@@ -378,11 +463,15 @@ void StudioWindow::buildWidgets() {
     setTabOrder(playAfterTakeBox, recordButton);
     setTabOrder(recordButton, takeList);
     QWidget* previous = takeList;
+    for (QPushButton* button : cutOrder) {
+        setTabOrder(previous, button);
+        previous = button;
+    }
     for (QPushButton* button : order) {
         setTabOrder(previous, button);
         previous = button;
     }
-    resize(960, 620);
+    resize(960, 680);
 }
 
 void StudioWindow::connectServer() {
@@ -606,6 +695,7 @@ void StudioWindow::loadTakes() {
                 continue;
             Take take = analyse(std::move(raw->samples), raw->rate, median, stored.trim);
             take.number = stored.number;
+            take.trimFile->stored = stored;
             loaded->push_back(std::move(take));
         }
         inWindow([this, generation, loaded] {
@@ -625,21 +715,24 @@ void StudioWindow::showTakes() {
     QSignalBlocker block(takeList);
     const int keep = takeList->currentRow();
     takeList->clear();
-    for (std::size_t i = 0; i < m_takes.size(); ++i) {
-        const Take& take = m_takes[i];
-        QString text = QStringLiteral("Tagning %1: %2 LUFS, topp %3 dBFS, %4 s")
-                           .arg(take.number > 0 ? take.number : int(i) + 1)
-                           .arg(figure(take.figures.clip.loudnessLufs))
-                           .arg(figure(take.figures.clip.peakDbfs))
-                           .arg(figure(take.figures.clip.seconds(), 2));
-        if (!take.warnings.isEmpty())
-            text += QStringLiteral(" – ") + take.warnings.join(QStringLiteral(", "));
-        takeList->addItem(text);
-    }
+    for (std::size_t i = 0; i < m_takes.size(); ++i)
+        takeList->addItem(takeText(int(i)));
     if (!m_takes.empty())
         takeList->setCurrentRow(keep >= 0 && keep < int(m_takes.size()) ? keep
                                                                         : int(m_takes.size()) - 1);
     showFigures();
+}
+
+QString StudioWindow::takeText(int index) const {
+    const Take& take = m_takes[std::size_t(index)];
+    QString text = QStringLiteral("Tagning %1: %2 LUFS, topp %3 dBFS, %4 s")
+                       .arg(take.number > 0 ? take.number : index + 1)
+                       .arg(figure(take.figures.clip.loudnessLufs))
+                       .arg(figure(take.figures.clip.peakDbfs))
+                       .arg(figure(take.figures.clip.seconds(), 2));
+    if (!take.warnings.isEmpty())
+        text += QStringLiteral(" – ") + take.warnings.join(QStringLiteral(", "));
+    return text;
 }
 
 void StudioWindow::showFigures() {
@@ -647,6 +740,9 @@ void StudioWindow::showFigures() {
     if (index < 0) {
         takeFigures->setText(m_takesOf.isEmpty() ? QString()
                                                  : QStringLiteral("Inga tagningar av ordet än."));
+        cutLabel->clear();
+        cutView->setTake({}, 0, {});
+        cutView->setAccessibleDescription({});
         return;
     }
     const Take& take = m_takes[std::size_t(index)];
@@ -662,6 +758,16 @@ void StudioWindow::showFigures() {
     if (!take.warnings.isEmpty())
         text += QStringLiteral(" Obs: ") + take.warnings.join(QStringLiteral(", ")) + u'.';
     takeFigures->setText(text);
+
+    const QString cut =
+        QStringLiteral("Klipp %1–%2 s av %3 s, %4")
+            .arg(cutSeconds(take.trim.start, take.rate), cutSeconds(take.trim.end, take.rate),
+                 cutSeconds(std::int64_t(take.raw.size()), take.rate),
+                 take.trim == take.autoTrim ? QStringLiteral("automatiskt")
+                                            : QStringLiteral("flyttat"));
+    cutLabel->setText(cut);
+    cutView->setTake(take.outline, std::int64_t(take.raw.size()), take.trim);
+    cutView->setAccessibleDescription(cut);
 }
 
 int StudioWindow::selectedTake() const {
@@ -694,6 +800,10 @@ void StudioWindow::updateControls() {
     playSavedButton->setEnabled(entry && entry->word.speakable() && !recording && !speaking);
     tryButton->setEnabled(entry && !recording && !speaking &&
                           (haveTake || entry->word.speakable()));
+    // Left enabled at the ends of the take too, where a press says why nothing moved.
+    for (QPushButton* button : {cutStartEarlierButton, cutStartLaterButton, cutEndEarlierButton,
+                                cutEndLaterButton, resetCutButton})
+        button->setEnabled(haveTake);
 }
 
 void StudioWindow::toggleRecording() {
@@ -740,6 +850,14 @@ void StudioWindow::onTakeEnded(const TakeDetector::Take& ended) {
         QString why;
         const std::optional<StoredTake> stored =
             m_store.add(soundPath, take->raw, take->rate, take->trim, &why);
+        if (stored) {
+            {
+                const std::lock_guard lock(take->trimFile->mutex);
+                take->trimFile->stored = *stored;
+            }
+            // The user may have moved the cut while the take was being stored.
+            writeCut(*take->trimFile);
+        }
         inWindow([this, soundPath, id, stored, why] {
             if (!stored) {
                 setStatus(QStringLiteral("Tagningen kunde inte sparas i %1: %2")
@@ -948,6 +1066,104 @@ void StudioWindow::tryInSentence() {
             m_speech->SpeakSentence(example->buffer);
         });
     });
+}
+
+void StudioWindow::cutStartEarlier() {
+    moveCut(false, -1);
+}
+
+void StudioWindow::cutStartLater() {
+    moveCut(false, 1);
+}
+
+void StudioWindow::cutEndEarlier() {
+    moveCut(true, -1);
+}
+
+void StudioWindow::cutEndLater() {
+    moveCut(true, 1);
+}
+
+void StudioWindow::moveCut(bool end, int steps) {
+    const int index = selectedTake();
+    if (index < 0)
+        return;
+    const Take& take = m_takes[std::size_t(index)];
+    const auto step = std::max<std::int64_t>(1, std::llround(CutStepSeconds * take.rate));
+    const auto frames = std::int64_t(take.raw.size());
+    // Within the raw take, and at least a step long: an empty clip cannot be heard or kept.
+    TrimPoints cut = take.trim;
+    if (end)
+        cut.end = std::clamp(cut.end + steps * step, std::min(cut.end, cut.start + step), frames);
+    else
+        cut.start = std::clamp<std::int64_t>(cut.start + steps * step, 0,
+                                             std::max(cut.start, cut.end - step));
+    if (cut == take.trim) {
+        const int stepMs = int(std::lround(CutStepSeconds * 1000));
+        setStatus(steps < 0 && !end ? QStringLiteral("Klippet börjar redan där tagningen börjar.")
+                  : steps > 0 && end
+                      ? QStringLiteral("Klippet slutar redan där tagningen slutar.")
+                      : QStringLiteral("Klippet kan inte bli kortare än %1 ms.").arg(stepMs));
+        return;
+    }
+    setCut(index, cut);
+}
+
+void StudioWindow::resetCut() {
+    const int index = selectedTake();
+    if (index < 0)
+        return;
+    const Take& take = m_takes[std::size_t(index)];
+    if (take.trim == take.autoTrim) {
+        setStatus(QStringLiteral("Klippet är redan det automatiska."));
+        return;
+    }
+    setCut(index, take.autoTrim);
+}
+
+void StudioWindow::setCut(int index, TrimPoints cut) {
+    Take& take = m_takes[std::size_t(index)];
+    take.trim = cut;
+    // Measuring a take of a second or two is quick enough to follow every key press.
+    measure(take, m_queue.report().medianLufs);
+    storeCut(take);
+    if (QListWidgetItem* item = takeList->item(index))
+        item->setText(takeText(index));
+    showFigures();
+    setStatus(QStringLiteral("Lyssna på det nya klippet med P, behåll det med Enter."));
+}
+
+void StudioWindow::storeCut(const Take& take) {
+    const std::shared_ptr<TrimFile> file = take.trimFile;
+    {
+        const std::lock_guard lock(file->mutex);
+        file->waiting = take.trim;
+        // A write already on the list takes this cut with it; a take not yet stored gets
+        // it right after it is.
+        if (file->queued || !file->stored)
+            return;
+        file->queued = true;
+    }
+    onDisk([this, file] { writeCut(*file); });
+}
+
+void StudioWindow::writeCut(TrimFile& file) {
+    StoredTake stored;
+    TrimPoints cut;
+    {
+        const std::lock_guard lock(file.mutex);
+        file.queued = false;
+        if (!file.stored || !file.waiting)
+            return;
+        stored = *file.stored;
+        cut = *std::exchange(file.waiting, std::nullopt);
+    }
+    QString why;
+    if (!m_store.setTrim(stored, cut, &why))
+        inWindow([this, number = stored.number, why] {
+            setStatus(QStringLiteral("Klippet av tagning %1 kunde inte sparas: %2")
+                          .arg(QString::number(number), why));
+        });
 }
 
 void StudioWindow::closeEvent(QCloseEvent* event) {

@@ -26,6 +26,7 @@ class QTreeWidget;
 
 namespace brumlis {
 
+class CutView;
 class LevelMeter;
 
 /// The studio's icon, in every size it is drawn in.
@@ -57,15 +58,25 @@ class StudioWindow final : public QWidget {
     Q_OBJECT
 
 public:
+    /// The cut of a take moves by this much at a time.
+    static constexpr double CutStepSeconds = 0.01;
+
+    /// Where a take's cut is kept on disk, and a moved cut still to be written there.
+    struct TrimFile;
+
     /// One take of the current word, as shown.
     struct Take {
         int id = 0;     ///< unique in this session
         int number = 0; ///< its file in tagningar/<word>/; 0 until it is stored
         std::vector<float> raw;
         int rate = 0;
-        TrimPoints trim;
-        TakeFigures figures;
+        TrimPoints trim;     ///< where it is cut
+        TrimPoints autoTrim; ///< where the speech found in it puts the cut
+        bool voiced = false; ///< speech was found in it
+        TakeFigures figures; ///< of the take as cut at `trim`
         QStringList warnings;
+        std::vector<float> outline;         ///< its level over time, for drawing the cut
+        std::shared_ptr<TrimFile> trimFile; ///< where its cut is kept
     };
 
     /// `dataDir` holds text/ and sound/ (empty: the working directory). Without
@@ -103,6 +114,15 @@ public Q_SLOTS:
     /// T: says a sentence with the word in it, the chosen take in the word's place, with
     /// the voice's other recordings and through the same engine as Brumlis.
     void tryInSentence();
+    /// [ and ]: the chosen take's cut starts CutStepSeconds earlier or later, within the
+    /// raw take and never past its end.
+    void cutStartEarlier();
+    void cutStartLater();
+    /// { and }: the same for where it ends.
+    void cutEndEarlier();
+    void cutEndLater();
+    /// K: the cut goes back to where the speech found in the take puts it.
+    void resetCut();
 
 Q_SIGNALS:
     /// The word list shows a fresh reading of the data folder.
@@ -136,6 +156,12 @@ private:
     void showNotice(const QString& key, const QString& text);
     void setStatus(const QString& text);
     void play(std::vector<float> samples, int rate);
+    QString takeText(int index) const;
+    void moveCut(bool end, int steps);
+    void setCut(int index, TrimPoints cut);
+    void storeCut(const Take& take);
+    /// On the disk thread: writes the cut waiting in `file`, if any.
+    void writeCut(TrimFile& file);
 
     void onTakeStarted();
     void onTakeEnded(const TakeDetector::Take& take);
@@ -192,6 +218,13 @@ private:
     QPushButton* recordButton;
     QListWidget* takeList;
     QLabel* takeFigures;
+    CutView* cutView;
+    QLabel* cutLabel;
+    QPushButton* cutStartEarlierButton;
+    QPushButton* cutStartLaterButton;
+    QPushButton* cutEndEarlierButton;
+    QPushButton* cutEndLaterButton;
+    QPushButton* resetCutButton;
     QPushButton* playButton;
     QPushButton* retakeButton;
     QPushButton* keepButton;

@@ -37,7 +37,29 @@ protected:
         list = child<QTreeWidget>(window.get(), "wordList");
     }
     QString current() const { return labelText(window.get(), "currentWord"); }
-    void press(Qt::Key key) { QTest::keyClick(window.get(), key); }
+    void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(window.get(), key, modifiers);
+    }
+    // A take of the word on screen, shown.
+    void record(const std::vector<float>& samples) {
+        QSignalSpy shown(window.get(), &StudioWindow::takeShown);
+        press(Qt::Key_R);
+        fake->feed(samples);
+        ASSERT_TRUE(shown.wait(10000));
+    }
+    const StudioWindow::Take& chosen() const {
+        return window->takes()[std::size_t(window->selectedTake())];
+    }
+    // The cut of the chosen take as kept on disk.
+    std::optional<TrimPoints> storedCut() const {
+        const auto stored =
+            TakeStore(folder.dir.path()).takes(window->queue().currentEntry()->word.soundPath);
+        const int number = chosen().number;
+        for (const StoredTake& take : stored)
+            if (take.number == number)
+                return take.trim;
+        return std::nullopt;
+    }
 
     test::StudioFolder folder;
     test::FakeConnection* fake = nullptr;
@@ -254,6 +276,154 @@ TEST_F(StudioWindowTest, SaysOnceWhenThereIsNoServerOrNoInput) {
         EXPECT_NE(current(), first);
         window.reset();
     }
+}
+
+constexpr std::int64_t Step = SoundConnection::CaptureRate / 100; // 10 ms
+
+// The cut of the chosen take moves by 10 ms at a time, by key or button, within the raw take
+// and never to nothing; K puts the automatic cut back. What is shown and played follows.
+TEST_F(StudioWindowTest, TheCutMovesByStepsWithinTheTake) {
+    folder.lists();
+    open();
+    ASSERT_NO_FATAL_FAILURE(record(test::makeWord({}, SoundConnection::CaptureRate).samples));
+    const TrimPoints found = chosen().autoTrim;
+    const auto frames = std::int64_t(chosen().raw.size());
+    ASSERT_GT(found.start, 20 * Step);
+    ASSERT_LT(found.end, frames - 20 * Step);
+    struct Case {
+        const char* name;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        const char* button; // pressed instead of the key
+        int times;
+        TrimPoints cut;
+    };
+    const Case cases[] = {
+        {"[ thrice", Qt::Key_BracketLeft, {}, nullptr, 3, {found.start - 3 * Step, found.end}},
+        {"] twice", Qt::Key_BracketRight, {}, nullptr, 2, {found.start + 2 * Step, found.end}},
+        {"{", Qt::Key_BraceLeft, {}, nullptr, 1, {found.start, found.end - Step}},
+        {"}", Qt::Key_BraceRight, {}, nullptr, 1, {found.start, found.end + Step}},
+        {"Ctrl+Left",
+         Qt::Key_Left,
+         Qt::ControlModifier,
+         nullptr,
+         1,
+         {found.start - Step, found.end}},
+        {"Ctrl+Shift+Right",
+         Qt::Key_Right,
+         Qt::ControlModifier | Qt::ShiftModifier,
+         nullptr,
+         2,
+         {found.start, found.end + 2 * Step}},
+        {"start button", {}, {}, "cutStartLaterButton", 1, {found.start + Step, found.end}},
+        {"end button", {}, {}, "cutEndEarlierButton", 1, {found.start, found.end - Step}},
+        {"start before the take", Qt::Key_BracketLeft, {}, nullptr, 100, {0, found.end}},
+        {"end after the take", Qt::Key_BraceRight, {}, nullptr, 200, {found.start, frames}},
+        {"start past the end",
+         Qt::Key_BracketRight,
+         {},
+         nullptr,
+         300,
+         {found.end - Step, found.end}},
+        {"end past the start",
+         Qt::Key_BraceLeft,
+         {},
+         nullptr,
+         300,
+         {found.start, found.start + Step}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int i = 0; i < c.times; ++i)
+            if (c.button)
+                child<QPushButton>(window.get(), c.button)->click();
+            else
+                press(c.key, c.modifiers);
+        EXPECT_EQ(chosen().trim, c.cut);
+        EXPECT_EQ(chosen().figures.clip.frames, c.cut.frames());
+        const QString start =
+            QString::number(double(c.cut.start) / SoundConnection::CaptureRate, 'f', 2)
+                .replace(u'.', u',');
+        EXPECT_TRUE(labelText(window.get(), "cutLabel").contains(start))
+            << labelText(window.get(), "cutLabel").toStdString();
+        press(Qt::Key_P);
+        EXPECT_EQ(std::int64_t(fake->played.back()), c.cut.frames()) << "P plays the new cut";
+        press(Qt::Key_K);
+        EXPECT_EQ(chosen().trim, found);
+        EXPECT_TRUE(labelText(window.get(), "cutLabel").endsWith(QStringLiteral("automatiskt")));
+    }
+}
+
+// A clipped sound before the word, cut away: the warning and the figures go with it, keep
+// no longer asks about clipping and saves the cut as it now is.
+TEST_F(StudioWindowTest, FiguresFollowTheCutAndKeepSavesIt) {
+    folder.lists();
+    open();
+    test::WordShape bang;
+    bang.clipped = true;
+    bang.bursts = 1;
+    bang.tailSeconds = 0.0;
+    bang.trailSeconds = 0.3;
+    test::WordShape word;
+    word.leadSeconds = 0.0;
+    std::vector<float> samples = test::makeWord(bang, SoundConnection::CaptureRate).samples;
+    const std::vector<float> rest = test::makeWord(word, SoundConnection::CaptureRate).samples;
+    samples.insert(samples.end(), rest.begin(), rest.end());
+    ASSERT_NO_FATAL_FAILURE(record(samples));
+    ASSERT_TRUE(chosen().figures.clipped);
+    ASSERT_TRUE(chosen().warnings.contains(QStringLiteral("överstyrd")));
+    const double peakBefore = chosen().figures.clip.peakDbfs;
+
+    // The bang is 0.15 s from 0.2 s into the take; the word starts 0.3 s after it.
+    for (int i = 0; i < 25; ++i)
+        press(Qt::Key_BracketRight);
+    EXPECT_FALSE(chosen().figures.clipped);
+    EXPECT_FALSE(chosen().warnings.contains(QStringLiteral("överstyrd")));
+    EXPECT_LT(chosen().figures.clip.peakDbfs, peakBefore - 6.0);
+    EXPECT_TRUE(labelText(window.get(), "takeFigures").contains(QStringLiteral("inte överstyrd")));
+    EXPECT_FALSE(
+        child<QListWidget>(window.get(), "takeList")->item(0)->text().contains(u"överstyrd"));
+
+    const TrimPoints cut = chosen().trim;
+    QSignalSpy saved(window.get(), &StudioWindow::saved);
+    press(Qt::Key_Return);
+    ASSERT_TRUE(saved.wait(10000));
+    EXPECT_TRUE(answers->asked.isEmpty()) << answers->asked.join(u'|').toStdString();
+    const std::optional<SoundFileInfo> file =
+        soundFileInfo(QFile::encodeName(folder.dir.filePath(saved.front()[0].toString())));
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->frames, cut.frames());
+}
+
+// The cut chosen is kept with the raw take, also when it is moved before the take is on
+// disk, and a take read back later is cut there; so is the automatic cut put back.
+TEST_F(StudioWindowTest, TheChosenCutIsKeptWithTheTake) {
+    folder.lists();
+    open();
+    ASSERT_NO_FATAL_FAILURE(record(test::makeWord({}, SoundConnection::CaptureRate).samples));
+    press(Qt::Key_BracketLeft);
+    press(Qt::Key_BraceRight);
+    press(Qt::Key_BraceRight);
+    const TrimPoints found = chosen().autoTrim;
+    const TrimPoints moved{found.start - Step, found.end + 2 * Step};
+    ASSERT_EQ(chosen().trim, moved);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return chosen().number > 0 && storedCut() == moved; }))
+        << "on disk: " << (storedCut() ? storedCut()->start : -1);
+
+    const auto reopen = [&] {
+        press(Qt::Key_S);
+        press(Qt::Key_Backspace);
+        return QTest::qWaitFor([&] { return window->takes().size() == 1; });
+    };
+    ASSERT_TRUE(reopen());
+    EXPECT_EQ(chosen().trim, moved);
+    EXPECT_EQ(chosen().autoTrim, found);
+    EXPECT_TRUE(labelText(window.get(), "cutLabel").endsWith(QStringLiteral("flyttat")));
+
+    press(Qt::Key_K);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return storedCut() == found; }));
+    ASSERT_TRUE(reopen());
+    EXPECT_EQ(chosen().trim, found);
 }
 
 } // namespace
