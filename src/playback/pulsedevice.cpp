@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 #include <pulse/pulseaudio.h>
+#include <thread>
 
 namespace brumlis {
 
@@ -24,9 +25,9 @@ constexpr int LeadInMs = 20;
 // Silence after a sentence's last sound, so that all of it is played out.
 constexpr int LeadOutMs = 50;
 // How long the stream plays silence once it is open at most, waiting for the sink to come
-// down to its latency, and how often it looks.
-constexpr int WarmUpLimitMs = 5000;
-constexpr int WarmUpCheckMs = 50;
+// down to its latency (an idle null sink takes about two seconds), and how often it looks.
+constexpr int WarmUpLimitMs = 2500;
+constexpr int WarmUpCheckMs = 20;
 
 /// A playback stream on a PulseAudio server, or on PipeWire through pipewire-pulse, on a
 /// main loop thread of libpulse's.
@@ -62,9 +63,6 @@ private:
     void write();
     /// Plays the stream a moment, so the sink settles on its latency.
     void warmUp();
-    /// Corks the stream once the sink has settled, or looks again later.
-    static void warmCheck(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv,
-                          void* self);
     /// How long until what has been written so far is heard. Called with the loop locked.
     std::chrono::nanoseconds heardDelay() const;
     /// Waits for the state callbacks, at most ConnectWait, until `done` holds.
@@ -84,8 +82,6 @@ private:
     std::size_t m_leadIn = 0;  ///< bytes of silence still to go before the sentence
     std::size_t m_leadOut = 0; ///< and after it
     bool m_warming = false;    ///< playing silence until the sink has settled
-    pa_usec_t m_warmUntil = 0;
-    pa_time_event* m_warmTimer = nullptr;
 
     std::mutex m_stateMutex;
     std::condition_variable m_stateChanged;
@@ -245,39 +241,31 @@ bool PulseDevice::open(QString* error) {
 void PulseDevice::warmUp() {
     // A sink with no stream may run with a latency of a second or two; it comes down to
     // what this stream asks for only while the stream plays. So the stream plays silence
-    // until it has, and is corked then: the first sentence is heard at once, not after the
-    // sink's old buffer. A sentence that comes sooner is heard after it, and knows so.
-    Locked locked(m_loop);
-    m_corked = false;
-    m_warming = true;
-    m_warmUntil = pa_rtclock_now() + WarmUpLimitMs * PA_USEC_PER_MSEC;
-    unref(pa_stream_cork(m_stream, 0, nullptr, nullptr));
-    write();
-    unref(pa_stream_trigger(m_stream, nullptr, nullptr));
-    m_warmTimer =
-        pa_context_rttime_new(m_context, pa_rtclock_now() + WarmUpCheckMs * PA_USEC_PER_MSEC,
-                              &PulseDevice::warmCheck, this);
-}
-
-void PulseDevice::warmCheck(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
-                            void* self) {
-    auto& d = *static_cast<PulseDevice*>(self);
-    const pa_timing_info* timing = d.m_stream ? pa_stream_get_timing_info(d.m_stream) : nullptr;
-    const bool settled = timing && timing->playing &&
-                         timing->sink_usec <= std::uint64_t(2 * TargetLatencyMs) * PA_USEC_PER_MSEC;
-    if (d.m_warming && !settled && pa_rtclock_now() < d.m_warmUntil) {
-        pa_context_rttime_restart(d.m_context, event,
-                                  pa_rtclock_now() + WarmUpCheckMs * PA_USEC_PER_MSEC);
-        return;
+    // until it has (on the device thread, which is there to wait on the server), and is
+    // corked then: the first sentence is heard when the timing says, not after the sink's
+    // old buffer.
+    {
+        Locked locked(m_loop);
+        m_corked = false;
+        m_warming = true;
+        unref(pa_stream_cork(m_stream, 0, nullptr, nullptr));
+        write();
+        unref(pa_stream_trigger(m_stream, nullptr, nullptr));
     }
-    api->time_free(event);
-    d.m_warmTimer = nullptr;
-    if (!d.m_warming)
-        return; // a sentence took the stream over meanwhile
-    d.m_warming = false;
-    d.m_corked = true;
-    unref(pa_stream_cork(d.m_stream, 1, nullptr, nullptr));
-    unref(pa_stream_flush(d.m_stream, nullptr, nullptr));
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(WarmUpLimitMs);
+    while (std::chrono::steady_clock::now() < giveUp && !m_lost) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(WarmUpCheckMs));
+        Locked locked(m_loop);
+        const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
+        if (timing && timing->playing &&
+            timing->sink_usec <= std::uint64_t(2 * TargetLatencyMs) * PA_USEC_PER_MSEC)
+            break;
+    }
+    Locked locked(m_loop);
+    m_warming = false;
+    m_corked = true;
+    unref(pa_stream_cork(m_stream, 1, nullptr, nullptr));
+    unref(pa_stream_flush(m_stream, nullptr, nullptr));
 }
 
 void PulseDevice::close() {
@@ -302,7 +290,6 @@ void PulseDevice::close() {
     }
     pa_threaded_mainloop_free(m_loop);
     m_loop = nullptr;
-    m_warmTimer = nullptr;
     m_warming = false;
     m_lost = true;
 }
@@ -314,9 +301,7 @@ void PulseDevice::play() {
     Locked locked(m_loop);
     m_endQueued = false;
     m_leadOut = std::size_t(LeadOutMs * m_format.rate / 1000 * m_format.bytesPerFrame);
-    if (m_warming) {
-        m_warming = false; // it runs already: the sentence follows the silence
-    } else if (m_corked) {
+    if (m_corked) {
         m_corked = false;
         unref(pa_stream_cork(m_stream, 0, nullptr, nullptr));
         m_leadIn = std::size_t(LeadInMs * m_format.rate / 1000 * m_format.bytesPerFrame);
@@ -338,7 +323,6 @@ void PulseDevice::pause() {
     if (!m_stream)
         return;
     Locked locked(m_loop);
-    m_warming = false;
     if (m_corked)
         return;
     m_corked = true;
