@@ -2,7 +2,6 @@
 // the engine may open, to the end of the clip.
 #include "playback/clipstream.h"
 
-#include <SDL.h>
 #include <cstdint>
 #include <cstdlib>
 #include <sys/mman.h>
@@ -13,20 +12,12 @@ namespace {
 
 using namespace brumlis;
 
-DeviceFormat format(SDL_AudioFormat sdl, int rate, int channels) {
-    DeviceFormat f;
-    f.sdlFormat = sdl;
-    f.rate = rate;
-    f.channels = channels;
-    f.bytesPerFrame = int(SDL_AUDIO_BITSIZE(sdl) / 8) * channels;
-    f.bufferFrames = 1024;
-    f.silence = sdl == AUDIO_U8 ? 0x80 : 0;
-    return f;
-}
-
 const DeviceFormat Formats[] = {
-    format(AUDIO_S16SYS, 44100, 2), format(AUDIO_F32SYS, 48000, 2), format(AUDIO_S32SYS, 96000, 1),
-    format(AUDIO_U8, 22050, 1),     format(AUDIO_S16SYS, 8000, 6),
+    DeviceFormat::of(SampleFormat::Signed16, 44100, 2, 1024),
+    DeviceFormat::of(SampleFormat::Float32, 48000, 2, 1024),
+    DeviceFormat::of(SampleFormat::Signed32, 96000, 1, 1024),
+    DeviceFormat::of(SampleFormat::Unsigned8, 22050, 1, 1024),
+    DeviceFormat::of(SampleFormat::Signed16, 8000, 6, 1024),
 };
 
 } // namespace

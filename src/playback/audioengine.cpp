@@ -3,7 +3,6 @@
 #include "audiodevice.h"
 #include "soundresolver.h"
 
-#include <SDL_audio.h>
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
@@ -26,14 +25,8 @@ constexpr auto PacePeriod = std::chrono::milliseconds(20);
 constexpr auto PauseMargin = std::chrono::milliseconds(150);
 
 DeviceFormat wantedFormat() {
-    DeviceFormat format;
-    format.sdlFormat = AUDIO_F32SYS;
-    format.rate = AudioEngine::WantedRate;
-    format.channels = AudioEngine::WantedChannels;
-    format.bytesPerFrame = int(sizeof(float)) * AudioEngine::WantedChannels;
-    format.bufferFrames = AudioEngine::WantedBufferFrames;
-    format.silence = 0;
-    return format;
+    return DeviceFormat::of(SampleFormat::Float32, AudioEngine::WantedRate,
+                            AudioEngine::WantedChannels, AudioEngine::WantedBufferFrames);
 }
 
 } // namespace

@@ -7,14 +7,52 @@
 
 namespace brumlis {
 
+namespace {
+
+SDL_AudioFormat sdlFormat(SampleFormat sample) {
+    switch (sample) {
+    case SampleFormat::Unsigned8:
+        return AUDIO_U8;
+    case SampleFormat::Signed16:
+        return AUDIO_S16SYS;
+    case SampleFormat::Signed32:
+        return AUDIO_S32SYS;
+    case SampleFormat::Float32:
+        return AUDIO_F32SYS;
+    }
+    return AUDIO_F32SYS;
+}
+
+} // namespace
+
+DeviceFormat DeviceFormat::of(SampleFormat sample, int rate, int channels, int bufferFrames) {
+    DeviceFormat f;
+    f.sample = sample;
+    f.rate = rate;
+    f.channels = channels;
+    f.bufferFrames = bufferFrames;
+    f.bytesPerFrame = int(SDL_AUDIO_BITSIZE(sdlFormat(sample)) / 8) * channels;
+    f.silence = sample == SampleFormat::Unsigned8 ? 0x80 : 0;
+    return f;
+}
+
+struct ClipStream::Converter {
+    explicit Converter(SDL_AudioStream* s)
+        : stream(s) {}
+    ~Converter() { SDL_FreeAudioStream(stream); }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    SDL_AudioStream* const stream;
+};
+
+ClipStream::ClipStream() = default;
+
 ClipStream::~ClipStream() {
     close();
 }
 
 void ClipStream::close() {
-    if (m_stream)
-        SDL_FreeAudioStream(m_stream);
-    m_stream = nullptr;
+    m_stream.reset();
     m_decoder.close();
     m_ended = false;
     m_inputFrames = m_outputFrames = m_outputDelivered = 0;
@@ -27,8 +65,11 @@ bool ClipStream::open(const QByteArray& path, const DeviceFormat& device) {
     close();
     if (!m_decoder.open(path))
         return false;
-    m_stream = SDL_NewAudioStream(AUDIO_F32SYS, Uint8(m_decoder.channels()), m_decoder.sampleRate(),
-                                  device.sdlFormat, Uint8(device.channels), device.rate);
+    SDL_AudioStream* stream =
+        SDL_NewAudioStream(AUDIO_F32SYS, Uint8(m_decoder.channels()), m_decoder.sampleRate(),
+                           sdlFormat(device.sample), Uint8(device.channels), device.rate);
+    if (stream)
+        m_stream = std::make_unique<Converter>(stream);
     if (!m_stream) {
         close();
         return false;
@@ -73,7 +114,7 @@ int ClipStream::putHeld(std::int64_t frames, std::int64_t total) {
             for (int c = 0; c < channels; ++c)
                 m_held[std::size_t(i * channels + c)] *= gain;
     }
-    const int status = SDL_AudioStreamPut(m_stream, m_held.data(), bytesOf(frames));
+    const int status = SDL_AudioStreamPut(m_stream->stream, m_held.data(), bytesOf(frames));
     m_held.erase(m_held.begin(), m_held.begin() + std::ptrdiff_t(frames * channels));
     m_heldStart += frames;
     return status;
@@ -82,9 +123,9 @@ int ClipStream::putHeld(std::int64_t frames, std::int64_t total) {
 bool ClipStream::next(std::vector<std::uint8_t>& out) {
     out.clear();
     while (m_stream) {
-        if (const int ready = SDL_AudioStreamAvailable(m_stream); ready > 0) {
+        if (const int ready = SDL_AudioStreamAvailable(m_stream->stream); ready > 0) {
             out.resize(std::size_t(ready));
-            const int got = SDL_AudioStreamGet(m_stream, out.data(), ready);
+            const int got = SDL_AudioStreamGet(m_stream->stream, out.data(), ready);
             std::int64_t frames = got > 0 ? got / m_frameBytes : 0;
             if (m_ended)
                 frames = std::min(frames, m_outputFrames - m_outputDelivered);
@@ -125,9 +166,10 @@ bool ClipStream::next(std::vector<std::uint8_t>& out) {
             // holds back for the filter's right side. Feeding silence pushes them out;
             // what the silence itself yields is cut off at the clip's own length.
             std::fill(m_input.begin(), m_input.end(), 0.0f);
-            status = m_inputRate == m_outputRate
-                         ? SDL_AudioStreamFlush(m_stream)
-                         : SDL_AudioStreamPut(m_stream, m_input.data(), bytesOf(m_chunkFrames));
+            status =
+                m_inputRate == m_outputRate
+                    ? SDL_AudioStreamFlush(m_stream->stream)
+                    : SDL_AudioStreamPut(m_stream->stream, m_input.data(), bytesOf(m_chunkFrames));
             m_padding = m_inputRate == m_outputRate ? 0 : m_padding - 1;
         }
         if (status != 0) {

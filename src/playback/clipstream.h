@@ -4,19 +4,24 @@
 
 #include <QByteArray>
 #include <cstdint>
+#include <memory>
 #include <vector>
-
-struct _SDL_AudioStream;
 
 namespace brumlis {
 
-/// The sample format an audio device was opened with.
+/// How a sample is stored, in the machine's byte order.
+enum class SampleFormat { Unsigned8, Signed16, Signed32, Float32 };
+
+/// The format sound is converted to: what an audio device was opened with, or a file.
 struct DeviceFormat {
-    std::uint16_t sdlFormat = 0; ///< an SDL_AudioFormat value
+    SampleFormat sample = SampleFormat::Float32;
     int rate = 0;
     int channels = 0;
-    int bytesPerFrame = 0;
     int bufferFrames = 0; ///< frames the device takes at each request
+
+    /// The same, with the frame size and the silence value that follow from it.
+    static DeviceFormat of(SampleFormat sample, int rate, int channels, int bufferFrames = 0);
+    int bytesPerFrame = 0;
     std::uint8_t silence = 0;
 };
 
@@ -33,12 +38,12 @@ public:
     static constexpr int MaxChunkFrames = 8192;
     static constexpr double FadeSeconds = 0.0025;
 
-    ClipStream() = default;
+    ClipStream();
     ~ClipStream();
     ClipStream(const ClipStream&) = delete;
     ClipStream& operator=(const ClipStream&) = delete;
 
-    /// False, at once, for anything ClipDecoder refuses or SDL cannot convert.
+    /// False, at once, for anything ClipDecoder refuses or that cannot be converted.
     bool open(const QByteArray& path, const DeviceFormat& device);
 
     /// Replaces `out` with the next converted bytes (whole device frames). Returns false
@@ -57,8 +62,11 @@ private:
     /// clip asks; `total` is the clip's length once known (else 0).
     int putHeld(std::int64_t frames, std::int64_t total);
 
+    /// The resampling converter, SDL's: nothing of it shows outside playback.
+    struct Converter;
+
     ClipDecoder m_decoder;
-    _SDL_AudioStream* m_stream = nullptr;
+    std::unique_ptr<Converter> m_stream;
     std::vector<float> m_input;
     /// Decoded frames not yet converted: the last of them may turn out to be the clip's end.
     std::vector<float> m_held;

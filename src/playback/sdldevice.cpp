@@ -51,7 +51,7 @@ public:
         }
         SDL_AudioSpec want{};
         want.freq = m_format.rate;
-        want.format = AUDIO_F32SYS;
+        want.format = AUDIO_F32SYS; // the engine converts everything to float
         want.channels = std::uint8_t(m_format.channels);
         want.samples = std::uint16_t(m_format.bufferFrames);
         want.callback = &SdlDevice::feed;

@@ -3,18 +3,13 @@
 #include "sentence/templates.h"
 #include "wavfile.h"
 
-#include <SDL.h>
 #include <cstring>
 
 namespace brumlis {
 
 SentenceRenderer::SentenceRenderer(const QString& dataDir, int rate, int channels)
-    : m_resolver(dataDir) {
-    m_format.sdlFormat = AUDIO_S16SYS;
-    m_format.rate = rate;
-    m_format.channels = channels;
-    m_format.bytesPerFrame = channels * int(sizeof(std::int16_t));
-}
+    : m_resolver(dataDir)
+    , m_format(DeviceFormat::of(SampleFormat::Signed16, rate, channels)) {}
 
 RenderedSentence SentenceRenderer::render(const SentenceBuffer& buffer) const {
     RenderedSentence result;

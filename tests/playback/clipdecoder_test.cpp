@@ -4,7 +4,6 @@
 #include "support/tempdir.h"
 
 #include <QFile>
-#include <SDL.h>
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -25,13 +24,7 @@ std::int64_t decodedFrames(ClipDecoder& decoder) {
 }
 
 DeviceFormat stereoFloat48k() {
-    DeviceFormat f;
-    f.sdlFormat = AUDIO_F32SYS;
-    f.rate = 48000;
-    f.channels = 2;
-    f.bytesPerFrame = 8;
-    f.bufferFrames = 512;
-    return f;
+    return DeviceFormat::of(SampleFormat::Float32, 48000, 2, 512);
 }
 
 TEST(ClipDecoder, DecodesEveryEncodingAWindowsRecorderWrites) {
