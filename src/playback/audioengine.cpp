@@ -1,6 +1,7 @@
 #include "audioengine.h"
 
 #include "audiodevice.h"
+#include "soundqueue.h"
 #include "soundresolver.h"
 
 #include <algorithm>
@@ -513,7 +514,7 @@ std::int64_t AudioEngine::framesQueued() const {
     return m_shared->framesQueued;
 }
 
-std::optional<SoundQueue::TimePoint> AudioEngine::handedOver(int clip) const {
+std::optional<SoundClock::time_point> AudioEngine::handedOver(int clip) const {
     std::lock_guard lock(m_shared->mutex);
     if (clip < 0 || clip >= int(m_shared->clipStarts.size()))
         return std::nullopt;

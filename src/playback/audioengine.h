@@ -2,7 +2,6 @@
 
 #include "clipstream.h"
 #include "soundplayer.h"
-#include "soundqueue.h"
 
 #include <QString>
 #include <chrono>
@@ -68,7 +67,7 @@ public:
     /// asked, and the frame at which sound queued now would start.
     struct Position {
         std::int64_t frames = 0;
-        SoundQueue::TimePoint at;
+        SoundClock::time_point at;
         std::int64_t queuedEnd = 0;
     };
     Position position() const;
@@ -76,7 +75,7 @@ public:
     std::int64_t framesQueued() const;
     /// When the device took the first frame of clip `clip` of the sentence now or last
     /// spoken (empty until it has).
-    std::optional<SoundQueue::TimePoint> handedOver(int clip) const;
+    std::optional<SoundClock::time_point> handedOver(int clip) const;
     /// True while a device is open.
     bool deviceOpen() const;
     /// What the open device is ("PulseAudio", "SDL pipewire"); empty without one.
