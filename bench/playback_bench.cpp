@@ -6,6 +6,7 @@
 #include "playback_bench.h"
 
 #include "benchkit.h"
+#include "goaltable.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,7 +14,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <sndfile.h>
+#include <string>
 
 using namespace brumlis::bench;
 
@@ -70,44 +73,48 @@ int main(int argc, char* argv[]) {
                    2, 44100L * 10, 0.3f);
     writeLevelClip(dir.filePath(QStringLiteral("sound/tio minuter.wav")), SF_FORMAT_PCM_16, 44100,
                    2, 44100L * 600, 0.3f);
-    const StreamFigures shortStream = measureStreaming(dir.path(), "tio sekunder");
-    const StreamFigures longStream = measureStreaming(dir.path(), "tio minuter");
-    const long growth = longStream.peakKiB - shortStream.peakKiB;
+    const auto shortStream = measureStreaming(dir.path(), "tio sekunder");
+    const auto longStream = measureStreaming(dir.path(), "tio minuter");
+    std::optional<double> growth;
+    if (shortStream && longStream)
+        growth = double(longStream->peakKiB - shortStream->peakKiB);
+    std::string unthrottled;
+    if (longStream) {
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      "%lld frames queued in %.1f s with the disk driver unthrottled",
+                      longStream->frames, longStream->seconds);
+        unthrottled = text;
+    }
 
+    // A clip's first chunk must be ready before the device has played out the piece
+    // before it: one device buffer.
     const double period = 1000.0 * bufferFrames / Rate;
-    bool allMet = true;
-    auto verdict = [&allMet](bool met) {
-        allMet &= met;
-        return met ? "met" : "MISSED";
-    };
-    std::printf("\n%-58s %14s %16s\n", "figure", "measured", "goal");
-    std::printf("%-58s %11.0f sa %16s  %s\n", "disk driver: most silence between two words",
-                worstSilence, "0 samples", verdict(worstSilence == 0));
+    constexpr Unit Samples{"sa", 0};
+    constexpr Unit KiB{"KiB", 0};
+    GoalTable table;
+    table.goal("disk driver: most silence between two words", worstSilence, Samples,
+               Goal::exactly(0));
     // Words go on screen by when they are heard; bench-servers times that where the sound
     // leaves a real server. Here the piece is only handed over.
-    std::printf("%-58s %11.1f ms %16s\n", "(label) disk driver: longest text-to-hand-over lead",
-                worstLead, "-");
-    std::printf("%-58s %11.0f sa %16s\n", "reopening player: most silence between two words",
-                worstReopenSilence, "(comparison)");
-    std::printf("%-58s %11.1f ms %16s\n", "reopening player: mean silence between two words",
-                sumReopenSilence / (WordCount - 1) * 1000.0 / Rate, "(comparison)");
-    std::printf("%-58s %11.1f ms %16s\n", "reopening player: longest text-to-sound lead",
-                worstReopenLead, "(comparison)");
-    std::printf("%-58s %11.3f ms %13s%.1f ms  %s\n",
-                "decode+convert+queue, first chunk of a 1 s clip (22 kHz)", decode.firstChunkMs,
-                "<= ", period, verdict(decode.firstChunkMs <= period));
-    std::printf("%-58s %11.3f ms %16s\n", "decode+convert+queue, whole 1 s clip (22 kHz mono)",
-                decode.wholeClipMs, "-");
-    std::printf("%-58s %11.3f ms %16s\n", "decode+convert+queue, whole 1 s clip (44.1 kHz stereo)",
-                decodeCd.wholeClipMs, "-");
-    std::printf("%-58s %11ld KiB %15s\n", "peak memory streaming a 10 s file (44.1 kHz stereo)",
-                shortStream.peakKiB, "-");
-    std::printf("%-58s %11ld KiB %15s\n", "peak memory streaming a 10 min file (101 MiB)",
-                longStream.peakKiB, "-");
-    std::printf("%-58s %11ld KiB %16s  %s\n", "growth from 10 s to 10 min", growth, "<= 1024 KiB",
-                verdict(growth <= 1024));
-    std::printf("(10 min file: %lld frames queued in %.1f s with the disk driver unthrottled)\n",
-                longStream.frames, longStream.seconds);
-
-    return allMet ? 0 : 1;
+    table.report("disk driver: longest text-to-hand-over lead", worstLead, {"ms", 1});
+    table.report("reopening player: most silence between two words", worstReopenSilence, Samples,
+                 "to compare");
+    table.report("reopening player: mean silence between two words",
+                 sumReopenSilence / (WordCount - 1) * 1000.0 / Rate, {"ms", 1}, "to compare");
+    table.report("reopening player: longest text-to-sound lead", worstReopenLead, {"ms", 1},
+                 "to compare");
+    table.goal("decode+convert+queue, first chunk of a 1 s clip (22 kHz)", decode.firstChunkMs,
+               {"ms", 3}, Goal::atMost(period), "one device buffer");
+    table.report("decode+convert+queue, whole 1 s clip (22 kHz mono)", decode.wholeClipMs,
+                 {"ms", 3});
+    table.report("decode+convert+queue, whole 1 s clip (44.1 kHz stereo)", decodeCd.wholeClipMs,
+                 {"ms", 3});
+    table.report("peak memory streaming a 10 s file (44.1 kHz stereo)",
+                 shortStream ? std::optional<double>(shortStream->peakKiB) : std::nullopt, KiB);
+    table.report("peak memory streaming a 10 min file (101 MiB)",
+                 longStream ? std::optional<double>(longStream->peakKiB) : std::nullopt, KiB,
+                 unthrottled);
+    table.goal("growth from 10 s to 10 min", growth, KiB, Goal::atMost(1024));
+    return table.print() ? 0 : 1;
 }

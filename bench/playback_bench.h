@@ -4,6 +4,7 @@
 // with (playback_reopening.cpp), the cost of decoding a clip (playback_decoding.cpp) and
 // the memory used while a long file streams (playback_streaming.cpp).
 #include <QString>
+#include <optional>
 #include <vector>
 
 namespace brumlis::bench {
@@ -42,8 +43,8 @@ struct StreamFigures {
 };
 
 /// Peak memory of a process of its own that streams `dataDir`'s sound/`word`.wav through
-/// the engine: this program run again with --stream.
-StreamFigures measureStreaming(const QString& dataDir, const char* word);
+/// the engine: this program run again with --stream. None when that process failed.
+std::optional<StreamFigures> measureStreaming(const QString& dataDir, const char* word);
 /// That process: prints its figures for measureStreaming() to read.
 int streamChild(const char* dataDir, const char* word);
 

@@ -46,7 +46,7 @@ int streamChild(const char* dataDir, const char* word) {
     return 0;
 }
 
-StreamFigures measureStreaming(const QString& dataDir, const char* word) {
+std::optional<StreamFigures> measureStreaming(const QString& dataDir, const char* word) {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)
         std::exit(1);
@@ -67,8 +67,10 @@ StreamFigures measureStreaming(const QString& dataDir, const char* word) {
     int status = 0;
     ::waitpid(pid, &status, 0);
     StreamFigures f;
-    std::sscanf(out.c_str(), "%ld %ld %lld %lf", &f.rssBeforeKiB, &f.peakKiB, &f.frames,
-                &f.seconds);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+        std::sscanf(out.c_str(), "%ld %ld %lld %lf", &f.rssBeforeKiB, &f.peakKiB, &f.frames,
+                    &f.seconds) != 4)
+        return std::nullopt;
     return f;
 }
 
