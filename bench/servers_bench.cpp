@@ -28,8 +28,8 @@
 #include <optional>
 #include <pthread.h>
 #include <sched.h>
-#include <spawn.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -94,15 +94,23 @@ private:
 class BusyLoops {
 public:
     BusyLoops() {
-        // Separate programs rather than forks of this one: a fork carries copies of the
-        // sound server connection and of every lock the threads held at that moment.
-        char sh[] = "sh";
-        char dashC[] = "-c";
-        char loop[] = "while :; do :; done";
-        char* argv[] = {sh, dashC, loop, nullptr};
-        for (pid_t& pid : m_pids)
-            if (::posix_spawnp(&pid, "sh", nullptr, nullptr, argv, environ) != 0)
-                pid = -1;
+        // Separate programs rather than forks that go on running this one: such a fork
+        // would carry copies of the sound server connection and of every lock the threads
+        // held at that moment. Each loop dies with this process even when it is killed and
+        // never reaches the destructor: a loop left behind would slow every benchmark run
+        // after it. (Made on the main thread, which lives as long as the process.)
+        const pid_t parent = ::getpid();
+        for (pid_t& pid : m_pids) {
+            pid = ::fork();
+            if (pid != 0)
+                continue;
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent)
+                ::_exit(1);
+            ::execle("/bin/sh", "sh", "-c", "while :; do :; done", static_cast<char*>(nullptr),
+                     environ);
+            ::_exit(127);
+        }
     }
     ~BusyLoops() {
         for (pid_t pid : m_pids) {
