@@ -15,6 +15,7 @@
 //              how long the window cannot repaint; the worst of several clicks.
 // All of it runs on Qt's offscreen platform, so no display is needed.
 #include "forms/brumform.h"
+#include "goaltable.h"
 #include "playback/playerfactory.h"
 #include "playback/soundplayer.h"
 #include "support/pulseserver.h"
@@ -40,6 +41,9 @@
 namespace {
 
 using namespace brumlis;
+using brumlis::bench::Goal;
+using brumlis::bench::GoalTable;
+using brumlis::bench::Unit;
 
 /// Runs the window's event loop until its sentence has been spoken: a real loop, as the
 /// program runs it (QTest::qWaitFor would sleep between its turns).
@@ -80,26 +84,6 @@ double peakMemoryMb() {
         if (line.startsWith("VmHWM:"))
             return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
     return -1;
-}
-
-struct Row {
-    const char* figure;
-    double measured;
-    double goal;
-    const char* unit;
-    QString note;
-};
-
-bool printTable(const std::vector<Row>& rows) {
-    bool allMet = true;
-    std::printf("%-40s %14s %14s\n", "figure", "measured", "goal");
-    for (const Row& r : rows) {
-        const bool met = r.measured >= 0 && r.measured <= r.goal;
-        allMet &= met;
-        std::printf("%-40s %11.2f %-2s %8s%g %-2s  %s  %s\n", r.figure, r.measured, r.unit,
-                    "<= ", r.goal, r.unit, met ? "met" : "MISSED", qPrintable(r.note));
-    }
-    return allMet;
 }
 
 /// Child process: the main window as brumlis builds it, one sentence, then the peak memory.
@@ -314,26 +298,31 @@ int main(int argc, char* argv[]) {
         {"Generera, all 11 lists 16 MiB of short lines", repeatedTo("ab\n", Limit), true},
     };
 
-    std::vector<Row> rows = {
-        {"start-up to main window shown", startup.empty() ? -1 : median(startup), StartupGoalMs,
-         "ms", range(startup)},
-        {"peak memory after one sentence", memory, MemoryGoalMb, "MB",
-         QStringLiteral("VmHWM of a process with the system player")},
-        {"click to first word on screen", click.empty() ? -1 : median(click), ClickGoalMs, "ms",
-         range(click)},
-        {"longest event-loop stall while speaking", stall, StallGoalMs, "ms",
-         QStringLiteral("1 ms timer, %1 sentences on PulseAudio").arg(StallSentences)},
+    // A figure that could not be measured is negative.
+    auto measured = [](double ms) { return ms >= 0 ? std::optional(ms) : std::nullopt; };
+    auto medianOf = [](const std::vector<double>& v) {
+        return v.empty() ? std::nullopt : std::optional(median(v));
     };
+    constexpr Unit Ms{"ms", 2};
+    GoalTable table;
+    table.goal("start-up to main window shown", medianOf(startup), Ms, Goal::atMost(StartupGoalMs),
+               range(startup).toStdString());
+    table.goal("peak memory after one sentence", measured(memory), {"MB", 2},
+               Goal::atMost(MemoryGoalMb), "VmHWM of a process with the system player");
+    table.goal("click to first word on screen", medianOf(click), Ms, Goal::atMost(ClickGoalMs),
+               range(click).toStdString());
+    table.goal(
+        "longest event-loop stall while speaking", measured(stall), Ms, Goal::atMost(StallGoalMs),
+        QStringLiteral("1 ms timer, %1 sentences on PulseAudio").arg(StallSentences).toStdString());
     for (const Hostile& h : hostile) {
         const HostileData data(h.list, h.everyList);
         const std::vector<double> times =
             clicksToFirstWord(data.path(), HostileClicks, Measure::Cpu);
-        rows.push_back({h.figure,
-                        times.empty() ? -1 : *std::max_element(times.begin(), times.end()),
-                        RepaintGoalMs, "ms",
-                        QStringLiteral("CPU time, worst of %1 clicks").arg(HostileClicks)});
+        table.goal(h.figure,
+                   times.empty() ? std::nullopt
+                                 : std::optional(*std::max_element(times.begin(), times.end())),
+                   Ms, Goal::atMost(RepaintGoalMs),
+                   QStringLiteral("CPU time, worst of %1 clicks").arg(HostileClicks).toStdString());
     }
-    const bool met = printTable(rows);
-    std::fflush(stdout);
-    return met ? 0 : 1;
+    return table.print() ? 0 : 1;
 }

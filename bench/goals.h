@@ -1,16 +1,19 @@
 #pragma once
 
+#include "goaltable.h"
+
+#include <algorithm>
 #include <benchmark/benchmark.h>
-#include <cstdio>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace brumlis::bench {
 
-/// Console output as usual, then one table that puts each benchmark's mean CPU time per
-/// iteration next to the goal it is held to. CPU time, because the machine is shared:
-/// wall time would count whatever else runs beside the benchmark.
+/// Console output as usual, and each benchmark's mean CPU time per iteration noted for the
+/// goal table. CPU time, because the machine is shared: wall time would count whatever
+/// else runs beside the benchmark.
 class GoalReporter : public benchmark::ConsoleReporter {
 public:
     /// `goals` maps a benchmark name to its goal in milliseconds.
@@ -21,37 +24,41 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
             if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-                m_measured[run.benchmark_name()] =
+                measured(run.benchmark_name()) =
                     run.GetAdjustedCPUTime() * multiplierToMs(run.time_unit);
     }
 
-    /// Prints the table; returns false when a goal was missed or a figure with a goal
-    /// was never measured. main() turns that into its exit code.
-    bool printTable() const {
-        bool allMet = true;
-        std::printf("\n%-44s %14s %14s  %s\n", "figure", "CPU time", "goal", "");
-        for (const auto& [name, goal] : m_goals) {
-            if (!m_measured.count(name)) {
-                std::printf("%-44s %14s %11s%.3g ms  MISSED (not measured)\n", name.c_str(), "-",
-                            "<= ", goal);
-                allMet = false;
-            }
-        }
+    /// The figures in the order they ran, then any goal whose benchmark never ran, which
+    /// misses it.
+    GoalTable table() const {
+        constexpr Unit CpuMs{"ms", 4};
+        GoalTable table("Mean CPU time of one iteration:");
         for (const auto& [name, ms] : m_measured) {
             const auto goal = m_goals.find(name);
-            if (goal == m_goals.end()) {
-                std::printf("%-44s %11.4f ms %14s\n", name.c_str(), ms, "-");
-                continue;
-            }
-            const bool met = ms <= goal->second;
-            allMet &= met;
-            std::printf("%-44s %11.4f ms %11s%.3g ms  %s\n", name.c_str(), ms, "<= ", goal->second,
-                        met ? "met" : "MISSED");
+            if (goal == m_goals.end())
+                table.report(name, ms, CpuMs);
+            else
+                table.goal(name, ms, CpuMs, Goal::atMost(goal->second));
         }
-        return allMet;
+        for (const auto& [name, goal] : m_goals)
+            if (!ran(name))
+                table.goal(name, std::nullopt, CpuMs, Goal::atMost(goal));
+        return table;
     }
 
 private:
+    bool ran(const std::string& name) const {
+        return std::any_of(m_measured.begin(), m_measured.end(),
+                           [&name](const auto& m) { return m.first == name; });
+    }
+    // A benchmark run again (--benchmark_repetitions) keeps its last figure.
+    double& measured(const std::string& name) {
+        for (auto& [ranName, ms] : m_measured)
+            if (ranName == name)
+                return ms;
+        return m_measured.emplace_back(name, 0.0).second;
+    }
+
     static double multiplierToMs(benchmark::TimeUnit unit) {
         switch (unit) {
         case benchmark::kNanosecond:
@@ -67,7 +74,7 @@ private:
     }
 
     std::map<std::string, double> m_goals;
-    std::map<std::string, double> m_measured;
+    std::vector<std::pair<std::string, double>> m_measured;
 };
 
 } // namespace brumlis::bench

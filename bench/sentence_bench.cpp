@@ -219,5 +219,5 @@ int main(int argc, char** argv) {
     });
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    return reporter.printTable() ? 0 : 1;
+    return reporter.table().print() ? 0 : 1;
 }

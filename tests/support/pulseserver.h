@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <sys/prctl.h>
 #include <vector>
 
 namespace brumlis::test {
@@ -64,6 +65,8 @@ public:
         // fills up stops dead in its next log line.
         m_server.setProcessChannelMode(QProcess::MergedChannels);
         m_server.setStandardOutputFile(logFile());
+        // A test that crashes or is killed by its timeout takes the server with it.
+        m_server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         m_server.start(QStringLiteral("pulseaudio"),
                        {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
                         QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),

@@ -1,0 +1,69 @@
+#include "benchkit.h"
+#include "playback/audioengine.h"
+#include "playback/speechcontroller.h"
+#include "playback_bench.h"
+#include "support/capture.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+namespace brumlis::bench {
+
+std::vector<WordFigures> measureDiskDriver(const QString& dataDir, const QString& capture,
+                                           int* bufferFrames) {
+    ::setenv("SDL_AUDIODRIVER", "disk", 1);
+    ::setenv("SDL_DISKAUDIOFILE", QFile::encodeName(capture).constData(), 1);
+    QString error;
+    auto engine = AudioEngine::open(dataDir, &error);
+    if (!engine) {
+        std::fprintf(stderr, "no disk audio device: %s\n", qPrintable(error));
+        std::exit(1);
+    }
+    *bufferFrames = engine->format().bufferFrames;
+    AudioEngine* device = engine.get();
+    TimingView view;
+    auto speech = std::make_unique<SpeechController>(view, std::move(engine));
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // let the device settle
+    speakThrough(*speech, sentence());
+
+    // The engine notes when the device's callback took each clip's first frame.
+    std::vector<WordFigures> figures(WordCount);
+    for (int w = 0; w < WordCount && w < int(view.shown.size()); ++w)
+        if (const auto started = device->handedOver(w))
+            figures[std::size_t(w)].leadMs = ms(*started - view.shown[std::size_t(w)]);
+    speech.reset(); // closing the device writes out the capture
+
+    // Inserted silence, straight from the captured stream.
+    QFile file(capture);
+    if (!file.open(QIODevice::ReadOnly))
+        std::exit(1);
+    const QByteArray bytes = file.readAll();
+    const std::size_t frames = std::size_t(bytes.size()) / 8;
+    const auto* samples = reinterpret_cast<const float*>(bytes.constData());
+    int current = -1;
+    long zeros = 0;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const float left = samples[2 * i];
+        if (left == 0.0f) {
+            if (current >= 0)
+                ++zeros;
+            continue;
+        }
+        const int nearest = test::nearestLevel(left, wordLevels());
+        if (nearest != current) {
+            if (current >= 0 && nearest < WordCount)
+                figures[nearest].silenceBefore = double(zeros);
+            current = nearest;
+        }
+        zeros = 0;
+    }
+    return figures;
+}
+
+} // namespace brumlis::bench
