@@ -1,7 +1,7 @@
 // The audio engine without a sound server: what SDL's disk driver shows, the cost of
-// decoding a clip, the memory used while a long file streams. Each is measured in a file of its own (playback_bench.h); here they
-// run in turn and are held to their goals. Exits non-zero when a goal is missed. The
-// figures on real sound servers are bench-servers'.
+// decoding a clip, the memory used while a long file streams. Each is measured in a file
+// of its own (playback_bench.h); here they run in turn and are held to their goals. Exits
+// non-zero when a goal is missed. The figures on real sound servers are bench-servers'.
 #include "playback_bench.h"
 
 #include "benchkit.h"
