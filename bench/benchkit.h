@@ -1,8 +1,8 @@
 #pragma once
 // What the playback benchmarks share: a sentence of level clips, a view that notes when
 // each word is shown, and speaking through the controller as the window does.
-#include "playback/speechcontroller.h"
-#include "sentence/sentencebuffer.h"
+#include "brumlis/playback/speechcontroller.h"
+#include "brumlis/sentence/sentencebuffer.h"
 #include "support/levelclip.h"
 
 #include <QEventLoop>

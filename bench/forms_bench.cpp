@@ -14,10 +14,10 @@
 //              time of the GUI thread from the click to the first word painted, which is
 //              how long the window cannot repaint; the worst of several clicks.
 // All of it runs on Qt's offscreen platform, so no display is needed.
-#include "forms/brumform.h"
+#include "brumlis/forms/brumform.h"
+#include "brumlis/playback/playerfactory.h"
+#include "brumlis/playback/soundplayer.h"
 #include "goaltable.h"
-#include "playback/playerfactory.h"
-#include "playback/soundplayer.h"
 #include "support/pulseserver.h"
 
 #include <QApplication>

@@ -1,5 +1,5 @@
 #include "benchkit.h"
-#include "playback/clipstream.h"
+#include "brumlis/playback/clipstream.h"
 #include "playback_bench.h"
 
 #include <QFile>

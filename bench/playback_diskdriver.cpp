@@ -1,6 +1,6 @@
 #include "benchkit.h"
-#include "playback/audioengine.h"
-#include "playback/speechcontroller.h"
+#include "brumlis/playback/audioengine.h"
+#include "brumlis/playback/speechcontroller.h"
 #include "playback_bench.h"
 #include "support/capture.h"
 

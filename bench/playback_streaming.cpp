@@ -1,5 +1,5 @@
 #include "benchkit.h"
-#include "playback/audioengine.h"
+#include "brumlis/playback/audioengine.h"
 #include "playback_bench.h"
 #include "support/playerevents.h"
 

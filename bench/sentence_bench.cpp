@@ -1,11 +1,11 @@
 // Picking a word, composing a sentence and finding a recording, measured against the
 // time a click may take. Every figure is CPU time.
+#include "brumlis/playback/soundresolver.h"
+#include "brumlis/sentence/composer.h"
+#include "brumlis/sentence/messagesink.h"
+#include "brumlis/sentence/random.h"
+#include "brumlis/sentence/wordlist.h"
 #include "goals.h"
-#include "playback/soundresolver.h"
-#include "sentence/composer.h"
-#include "sentence/messagesink.h"
-#include "sentence/random.h"
-#include "sentence/wordlist.h"
 
 #include <QDir>
 #include <QFile>

@@ -8,8 +8,8 @@
 // speaking. Then the real window: its wake-ups when idle, and how soon it ends when closed
 // with the server frozen. Exits non-zero when a goal is missed.
 #include "benchkit.h"
+#include "brumlis/playback/audioengine.h"
 #include "goaltable.h"
-#include "playback/audioengine.h"
 #include "support/capture.h"
 #include "support/pulsecapture.h"
 #include "support/soundservers.h"

@@ -11,14 +11,14 @@
 //                                 over 5 s of a take running and the meter painting
 //   keep -> file on disk          Enter pressed to the window's saved signal, which comes
 //                                 after the file was flushed and renamed into place
+#include "brumlis/playback/playerfactory.h"
+#include "brumlis/studio/pulseconnection.h"
+#include "brumlis/studio/studiowindow.h"
+#include "brumlis/voicetools/takedetector.h"
+#include "brumlis/voicetools/wavfile.h"
 #include "goaltable.h"
-#include "playback/playerfactory.h"
-#include "studio/pulseconnection.h"
-#include "studio/studiowindow.h"
 #include "support/pulseserver.h"
 #include "support/speechclip.h"
-#include "voicetools/takedetector.h"
-#include "voicetools/wavfile.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,5 +1,5 @@
 // Any bytes as a word list: decoding, counting, picking and the picked item's text.
-#include "sentence/wordlist.h"
+#include "brumlis/sentence/wordlist.h"
 
 #include <cstdint>
 #include <cstdlib>

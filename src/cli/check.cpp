@@ -1,6 +1,6 @@
 #include "check.h"
 
-#include "voicetools/folderreport.h"
+#include "brumlis/voicetools/folderreport.h"
 
 #include <QCommandLineParser>
 #include <QFile>

@@ -1,6 +1,6 @@
+#include "brumlis/playback/playerfactory.h"
+#include "brumlis/playback/soundplayer.h"
 #include "cli.h"
-#include "playback/playerfactory.h"
-#include "playback/soundplayer.h"
 
 #include <QCoreApplication>
 #include <cstdio>

@@ -1,10 +1,10 @@
 #include "render.h"
 
-#include "playback/clipdecoder.h"
-#include "sentence/sentencebuffer.h"
+#include "brumlis/playback/clipdecoder.h"
+#include "brumlis/sentence/sentencebuffer.h"
+#include "brumlis/voicetools/sentencerender.h"
+#include "brumlis/voicetools/wavfile.h"
 #include "sentences.h"
-#include "voicetools/sentencerender.h"
-#include "voicetools/wavfile.h"
 
 #include <QCommandLineParser>
 #include <cstdio>

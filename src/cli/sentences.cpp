@@ -1,8 +1,8 @@
 #include "sentences.h"
 
+#include "brumlis/sentence/sentencebuffer.h"
+#include "brumlis/sentence/templates.h"
 #include "output.h"
-#include "sentence/sentencebuffer.h"
-#include "sentence/templates.h"
 
 #include <QCommandLineParser>
 #include <QStringList>

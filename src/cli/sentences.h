@@ -1,9 +1,9 @@
 #pragma once
 
+#include "brumlis/sentence/composer.h"
+#include "brumlis/sentence/messagesink.h"
+#include "brumlis/sentence/random.h"
 #include "cli.h"
-#include "sentence/composer.h"
-#include "sentence/messagesink.h"
-#include "sentence/random.h"
 
 #include <QCommandLineOption>
 #include <QList>

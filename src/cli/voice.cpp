@@ -1,6 +1,6 @@
 #include "voice.h"
 
-#include "voicetools/voicemaker.h"
+#include "brumlis/voicetools/voicemaker.h"
 
 #include <QCommandLineParser>
 

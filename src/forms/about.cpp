@@ -1,6 +1,6 @@
 #include "about.h"
 
-#include "brumform.h"
+#include "brumlis/forms/brumform.h"
 #include "looks.h"
 #include "windowroles.h"
 

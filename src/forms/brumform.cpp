@@ -1,4 +1,4 @@
-#include "brumform.h"
+#include "brumlis/forms/brumform.h"
 
 #include "about.h"
 #include "looks.h"

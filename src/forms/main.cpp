@@ -1,8 +1,8 @@
-#include "forms/brumform.h"
-#include "forms/looks.h"
-#include "playback/playerfactory.h"
-#include "playback/soundplayer.h"
-#include "sentence/datadir.h"
+#include "brumlis/forms/brumform.h"
+#include "brumlis/playback/playerfactory.h"
+#include "brumlis/playback/soundplayer.h"
+#include "brumlis/sentence/datadir.h"
+#include "looks.h"
 #include "version.h"
 
 #include <QApplication>

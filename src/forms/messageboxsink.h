@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sentence/messagesink.h"
+#include "brumlis/sentence/messagesink.h"
 
 #include <QMessageBox>
 #include <QPointer>

@@ -1,7 +1,7 @@
 #include "windowroles.h"
 
 #include "about.h"
-#include "brumform.h"
+#include "brumlis/forms/brumform.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "clipstream.h"
+#include "brumlis/playback/clipstream.h"
 
 #include <QString>
 #include <chrono>

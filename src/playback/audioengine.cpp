@@ -1,8 +1,8 @@
-#include "audioengine.h"
+#include "brumlis/playback/audioengine.h"
 
 #include "audiodevice.h"
+#include "brumlis/playback/soundresolver.h"
 #include "soundqueue.h"
-#include "soundresolver.h"
 
 #include <algorithm>
 #include <condition_variable>

@@ -1,4 +1,4 @@
-#include "clipdecoder.h"
+#include "brumlis/playback/clipdecoder.h"
 
 #include <fcntl.h>
 #include <sndfile.h>

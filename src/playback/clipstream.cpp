@@ -1,4 +1,4 @@
-#include "clipstream.h"
+#include "brumlis/playback/clipstream.h"
 
 #include <SDL.h>
 #include <algorithm>

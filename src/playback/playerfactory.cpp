@@ -1,6 +1,6 @@
-#include "playerfactory.h"
+#include "brumlis/playback/playerfactory.h"
 
-#include "audioengine.h"
+#include "brumlis/playback/audioengine.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
-#include "soundresolver.h"
+#include "brumlis/playback/soundresolver.h"
 
-#include "sentence/wordlist.h"
+#include "brumlis/sentence/wordlist.h"
 
 #include <QFile>
 #include <QStringConverter>

@@ -1,6 +1,6 @@
-#include "speechcontroller.h"
+#include "brumlis/playback/speechcontroller.h"
 
-#include "sentence/sentencebuffer.h"
+#include "brumlis/sentence/sentencebuffer.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,9 +1,9 @@
-#include "composer.h"
+#include "brumlis/sentence/composer.h"
 
-#include "messagesink.h"
-#include "random.h"
-#include "templates.h"
-#include "wordlist.h"
+#include "brumlis/sentence/messagesink.h"
+#include "brumlis/sentence/random.h"
+#include "brumlis/sentence/templates.h"
+#include "brumlis/sentence/wordlist.h"
 
 #include <QDir>
 #include <vector>

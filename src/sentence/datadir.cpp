@@ -1,4 +1,4 @@
-#include "datadir.h"
+#include "brumlis/sentence/datadir.h"
 
 #include <QDir>
 #include <QFileInfo>

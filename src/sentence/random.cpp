@@ -1,4 +1,4 @@
-#include "random.h"
+#include "brumlis/sentence/random.h"
 
 #include <cassert>
 #include <chrono>

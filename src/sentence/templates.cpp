@@ -1,4 +1,4 @@
-#include "templates.h"
+#include "brumlis/sentence/templates.h"
 
 namespace brumlis {
 

@@ -1,6 +1,6 @@
-#include "wordlist.h"
+#include "brumlis/sentence/wordlist.h"
 
-#include "enumnames.h"
+#include "brumlis/sentence/enumnames.h"
 
 #include <QFile>
 #include <QStringDecoder>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "voicetools/taketrim.h"
+#include "brumlis/voicetools/taketrim.h"
 
 #include <QWidget>
 #include <cstdint>

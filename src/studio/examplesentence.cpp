@@ -1,8 +1,8 @@
 #include "examplesentence.h"
 
-#include "sentence/composer.h"
-#include "sentence/messagesink.h"
-#include "sentence/templates.h"
+#include "brumlis/sentence/composer.h"
+#include "brumlis/sentence/messagesink.h"
+#include "brumlis/sentence/templates.h"
 
 #include <QStringList>
 #include <utility>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "sentence/random.h"
-#include "sentence/sentencebuffer.h"
-#include "voicetools/folderreport.h"
+#include "brumlis/sentence/random.h"
+#include "brumlis/sentence/sentencebuffer.h"
+#include "brumlis/voicetools/folderreport.h"
 
 #include <QString>
 

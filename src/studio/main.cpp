@@ -1,8 +1,8 @@
-#include "playback/playerfactory.h"
-#include "playback/soundplayer.h"
-#include "sentence/datadir.h"
-#include "studio/pulseconnection.h"
-#include "studio/studiowindow.h"
+#include "brumlis/playback/playerfactory.h"
+#include "brumlis/playback/soundplayer.h"
+#include "brumlis/sentence/datadir.h"
+#include "brumlis/studio/pulseconnection.h"
+#include "brumlis/studio/studiowindow.h"
 #include "version.h"
 
 #include <QApplication>

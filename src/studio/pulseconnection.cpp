@@ -1,4 +1,4 @@
-#include "pulseconnection.h"
+#include "brumlis/studio/pulseconnection.h"
 
 #include <QMutexLocker>
 #include <pulse/pulseaudio.h>

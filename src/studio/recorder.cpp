@@ -1,4 +1,4 @@
-#include "recorder.h"
+#include "brumlis/studio/recorder.h"
 
 #include <QMutexLocker>
 

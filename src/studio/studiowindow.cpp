@@ -1,10 +1,10 @@
-#include "studiowindow.h"
+#include "brumlis/studio/studiowindow.h"
 
+#include "brumlis/voicetools/voicemaker.h"
+#include "brumlis/voicetools/wavfile.h"
 #include "cutview.h"
 #include "examplesentence.h"
 #include "levelmeter.h"
-#include "voicetools/voicemaker.h"
-#include "voicetools/wavfile.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "wordqueue.h"
+#include "brumlis/studio/wordqueue.h"
 
 #include <algorithm>
 

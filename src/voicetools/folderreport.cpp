@@ -1,9 +1,9 @@
-#include "folderreport.h"
+#include "brumlis/voicetools/folderreport.h"
 
-#include "sentence/composer.h"
-#include "sentence/enumnames.h"
-#include "sentence/templates.h"
-#include "wavfile.h"
+#include "brumlis/sentence/composer.h"
+#include "brumlis/sentence/enumnames.h"
+#include "brumlis/sentence/templates.h"
+#include "brumlis/voicetools/wavfile.h"
 
 #include <QFile>
 #include <QHash>

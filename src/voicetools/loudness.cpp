@@ -1,4 +1,4 @@
-#include "loudness.h"
+#include "brumlis/voicetools/loudness.h"
 
 #include <algorithm>
 #include <cmath>

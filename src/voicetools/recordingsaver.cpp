@@ -1,7 +1,7 @@
-#include "recordingsaver.h"
+#include "brumlis/voicetools/recordingsaver.h"
 
-#include "takestore.h"
-#include "wavfile.h"
+#include "brumlis/voicetools/takestore.h"
+#include "brumlis/voicetools/wavfile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "sentencerender.h"
+#include "brumlis/voicetools/sentencerender.h"
 
-#include "sentence/templates.h"
-#include "wavfile.h"
+#include "brumlis/sentence/templates.h"
+#include "brumlis/voicetools/wavfile.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "takedetector.h"
+#include "brumlis/voicetools/takedetector.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "takestore.h"
+#include "brumlis/voicetools/takestore.h"
 
-#include "folderreport.h"
-#include "playback/clipdecoder.h"
-#include "wavfile.h"
+#include "brumlis/playback/clipdecoder.h"
+#include "brumlis/voicetools/folderreport.h"
+#include "brumlis/voicetools/wavfile.h"
 
 #include <QDir>
 #include <QFile>

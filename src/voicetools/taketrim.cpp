@@ -1,6 +1,6 @@
-#include "taketrim.h"
+#include "brumlis/voicetools/taketrim.h"
 
-#include "takedetector.h"
+#include "brumlis/voicetools/takedetector.h"
 
 #include <algorithm>
 #include <numbers>

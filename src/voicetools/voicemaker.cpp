@@ -1,8 +1,8 @@
-#include "voicemaker.h"
+#include "brumlis/voicetools/voicemaker.h"
 
-#include "loudness.h"
+#include "brumlis/voicetools/loudness.h"
+#include "brumlis/voicetools/wavfile.h"
 #include "speechsynth.h"
-#include "wavfile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "wavfile.h"
+#include "brumlis/voicetools/wavfile.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,5 +1,5 @@
+#include "about.h"
 #include "formfixture.h"
-#include "forms/about.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "forms/brumform.h"
+#include "brumlis/forms/brumform.h"
 #include "support/fakes.h"
 #include "support/tempdir.h"
 

@@ -1,4 +1,4 @@
-#include "forms/looks.h"
+#include "looks.h"
 
 #include <QFile>
 #include <QImage>

@@ -1,6 +1,6 @@
-#include "forms/about.h"
-#include "forms/brumform.h"
-#include "playback/soundplayer.h"
+#include "about.h"
+#include "brumlis/forms/brumform.h"
+#include "brumlis/playback/soundplayer.h"
 #include "support/tempdir.h"
 
 #include <QAccessible>

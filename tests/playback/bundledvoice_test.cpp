@@ -1,7 +1,7 @@
-#include "playback/clipdecoder.h"
-#include "playback/soundresolver.h"
-#include "sentence/templates.h"
-#include "sentence/wordlist.h"
+#include "brumlis/playback/clipdecoder.h"
+#include "brumlis/playback/soundresolver.h"
+#include "brumlis/sentence/templates.h"
+#include "brumlis/sentence/wordlist.h"
 
 #include <QStringList>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "playback/clipdecoder.h"
-#include "playback/clipstream.h"
+#include "brumlis/playback/clipdecoder.h"
+#include "brumlis/playback/clipstream.h"
 #include "soxclip.h"
 #include "support/tempdir.h"
 

@@ -2,8 +2,8 @@
 // PipeWire with WirePlumber and pipewire-pulse, each with a null sink whose monitor is
 // recorded, so every frame the server played (and every frame of silence it had to
 // insert) can be counted.
-#include "playback/audioengine.h"
-#include "sentence/sentencebuffer.h"
+#include "brumlis/playback/audioengine.h"
+#include "brumlis/sentence/sentencebuffer.h"
 #include "support/capture.h"
 #include "support/levelclip.h"
 #include "support/playerevents.h"

@@ -1,4 +1,4 @@
-#include "playback/soundqueue.h"
+#include "soundqueue.h"
 
 #include <algorithm>
 #include <chrono>

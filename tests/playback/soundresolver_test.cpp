@@ -1,4 +1,4 @@
-#include "playback/soundresolver.h"
+#include "brumlis/playback/soundresolver.h"
 #include "support/tempdir.h"
 
 #include <QFile>

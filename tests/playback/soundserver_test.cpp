@@ -2,7 +2,7 @@
 // what a client sends whole and at its level, be reached by the engine through the output
 // asked for,
 // hold its clients while frozen, and end without leaving a process behind.
-#include "playback/audioengine.h"
+#include "brumlis/playback/audioengine.h"
 #include "support/levelclip.h"
 #include "support/playerevents.h"
 #include "support/soundservers.h"

@@ -1,5 +1,5 @@
-#include "playback/speechcontroller.h"
-#include "sentence/sentencebuffer.h"
+#include "brumlis/playback/speechcontroller.h"
+#include "brumlis/sentence/sentencebuffer.h"
 #include "support/fakes.h"
 
 #include <QSignalSpy>

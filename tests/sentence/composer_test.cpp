@@ -1,6 +1,6 @@
-#include "sentence/composer.h"
-#include "sentence/templates.h"
-#include "sentence/wordlist.h"
+#include "brumlis/sentence/composer.h"
+#include "brumlis/sentence/templates.h"
+#include "brumlis/sentence/wordlist.h"
 #include "support/fakes.h"
 #include "support/tempdir.h"
 

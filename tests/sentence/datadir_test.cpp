@@ -1,4 +1,4 @@
-#include "sentence/datadir.h"
+#include "brumlis/sentence/datadir.h"
 #include "support/tempdir.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "sentence/random.h"
+#include "brumlis/sentence/random.h"
 
 #include <gtest/gtest.h>
 #include <vector>

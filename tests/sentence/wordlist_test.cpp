@@ -1,4 +1,4 @@
-#include "sentence/wordlist.h"
+#include "brumlis/sentence/wordlist.h"
 #include "support/tempdir.h"
 
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "studio/soundconnection.h"
+#include "brumlis/studio/soundconnection.h"
 
 #include <QMetaObject>
 #include <QString>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "studio/studiowindow.h"
+#include "brumlis/studio/studiowindow.h"
+#include "brumlis/voicetools/wavfile.h"
 #include "support/speechclip.h"
 #include "support/tempdir.h"
-#include "voicetools/wavfile.h"
 
 #include <QFile>
 #include <QLabel>

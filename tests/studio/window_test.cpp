@@ -1,9 +1,9 @@
 // The studio window's flow, driven from the keyboard and by its buttons' object names, with
 // a sound server in memory.
+#include "brumlis/voicetools/loudness.h"
 #include "fakeconnection.h"
 #include "studiofixture.h"
 #include "support/fakes.h"
-#include "voicetools/loudness.h"
 
 #include <QComboBox>
 #include <QListWidget>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "playback/soundplayer.h"
-#include "playback/speechcontroller.h"
-#include "sentence/messagesink.h"
-#include "sentence/random.h"
+#include "brumlis/playback/soundplayer.h"
+#include "brumlis/playback/speechcontroller.h"
+#include "brumlis/sentence/messagesink.h"
+#include "brumlis/sentence/random.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "playback/soundplayer.h"
-#include "sentence/sentencebuffer.h"
+#include "brumlis/playback/soundplayer.h"
+#include "brumlis/sentence/sentencebuffer.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,11 +1,11 @@
 // Finding, trimming and keeping takes, on generated words whose every edge is known.
+#include "brumlis/voicetools/recordingsaver.h"
+#include "brumlis/voicetools/takedetector.h"
+#include "brumlis/voicetools/takestore.h"
+#include "brumlis/voicetools/taketrim.h"
+#include "brumlis/voicetools/wavfile.h"
 #include "support/speechclip.h"
 #include "support/tempdir.h"
-#include "voicetools/recordingsaver.h"
-#include "voicetools/takedetector.h"
-#include "voicetools/takestore.h"
-#include "voicetools/taketrim.h"
-#include "voicetools/wavfile.h"
 
 #include <QDir>
 #include <QFile>

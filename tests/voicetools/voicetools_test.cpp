@@ -1,11 +1,11 @@
-#include "sentence/templates.h"
+#include "brumlis/sentence/templates.h"
+#include "brumlis/voicetools/folderreport.h"
+#include "brumlis/voicetools/loudness.h"
+#include "brumlis/voicetools/voicemaker.h"
+#include "brumlis/voicetools/wavfile.h"
+#include "speechsynth.h"
 #include "support/levelclip.h"
 #include "support/tempdir.h"
-#include "voicetools/folderreport.h"
-#include "voicetools/loudness.h"
-#include "voicetools/speechsynth.h"
-#include "voicetools/voicemaker.h"
-#include "voicetools/wavfile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "loudness.h"
+#include "brumlis/voicetools/loudness.h"
 
 #include <QStringList>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "clipdecoder.h"
+#include "brumlis/playback/clipdecoder.h"
 
 #include <QByteArray>
 #include <cstdint>

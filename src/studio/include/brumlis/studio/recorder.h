@@ -1,7 +1,7 @@
 #pragma once
 
-#include "soundconnection.h"
-#include "voicetools/takedetector.h"
+#include "brumlis/studio/soundconnection.h"
+#include "brumlis/voicetools/takedetector.h"
 
 #include <QMutex>
 #include <QObject>

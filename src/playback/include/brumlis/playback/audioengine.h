@@ -1,7 +1,7 @@
 #pragma once
 
-#include "clipstream.h"
-#include "soundplayer.h"
+#include "brumlis/playback/clipstream.h"
+#include "brumlis/playback/soundplayer.h"
 
 #include <QString>
 #include <chrono>

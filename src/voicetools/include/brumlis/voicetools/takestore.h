@@ -1,6 +1,6 @@
 #pragma once
 
-#include "taketrim.h"
+#include "brumlis/voicetools/taketrim.h"
 
 #include <QString>
 #include <optional>

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "playback/speechcontroller.h"
-#include "recorder.h"
-#include "sentence/random.h"
-#include "soundconnection.h"
-#include "voicetools/recordingsaver.h"
-#include "voicetools/takestore.h"
-#include "voicetools/taketrim.h"
-#include "wordqueue.h"
+#include "brumlis/playback/speechcontroller.h"
+#include "brumlis/sentence/random.h"
+#include "brumlis/studio/recorder.h"
+#include "brumlis/studio/soundconnection.h"
+#include "brumlis/studio/wordqueue.h"
+#include "brumlis/voicetools/recordingsaver.h"
+#include "brumlis/voicetools/takestore.h"
+#include "brumlis/voicetools/taketrim.h"
 
 #include <QFileSystemWatcher>
 #include <QIcon>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "soundplayer.h"
+#include "brumlis/playback/soundplayer.h"
 
 #include <QObject>
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "sentencebuffer.h"
-#include "wordlist.h"
+#include "brumlis/sentence/sentencebuffer.h"
+#include "brumlis/sentence/wordlist.h"
 
 #include <QString>
 #include <QStringView>

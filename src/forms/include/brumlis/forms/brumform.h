@@ -1,9 +1,9 @@
 #pragma once
 
-#include "playback/speechcontroller.h"
-#include "sentence/composer.h"
-#include "sentence/random.h"
-#include "sentence/sentencebuffer.h"
+#include "brumlis/playback/speechcontroller.h"
+#include "brumlis/sentence/composer.h"
+#include "brumlis/sentence/random.h"
+#include "brumlis/sentence/sentencebuffer.h"
 
 #include <QPointer>
 #include <QWidget>

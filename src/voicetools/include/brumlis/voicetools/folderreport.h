@@ -1,9 +1,9 @@
 #pragma once
 
-#include "loudness.h"
-#include "playback/clipdecoder.h"
-#include "playback/soundresolver.h"
-#include "sentence/wordlist.h"
+#include "brumlis/playback/clipdecoder.h"
+#include "brumlis/playback/soundresolver.h"
+#include "brumlis/sentence/wordlist.h"
+#include "brumlis/voicetools/loudness.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "playback/clipdecoder.h"
+#include "brumlis/playback/clipdecoder.h"
 
 #include <QByteArray>
 #include <cmath>

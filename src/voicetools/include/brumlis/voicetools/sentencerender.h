@@ -1,8 +1,8 @@
 #pragma once
 
-#include "playback/clipstream.h"
-#include "playback/soundresolver.h"
-#include "sentence/sentencebuffer.h"
+#include "brumlis/playback/clipstream.h"
+#include "brumlis/playback/soundresolver.h"
+#include "brumlis/sentence/sentencebuffer.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "folderreport.h"
+#include "brumlis/voicetools/folderreport.h"
 
 #include <QByteArray>
 #include <QString>

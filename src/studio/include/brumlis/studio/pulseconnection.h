@@ -1,6 +1,6 @@
 #pragma once
 
-#include "soundconnection.h"
+#include "brumlis/studio/soundconnection.h"
 
 #include <QMutex>
 #include <QTimer>

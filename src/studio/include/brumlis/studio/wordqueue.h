@@ -1,6 +1,6 @@
 #pragma once
 
-#include "voicetools/folderreport.h"
+#include "brumlis/voicetools/folderreport.h"
 
 #include <QString>
 #include <vector>
