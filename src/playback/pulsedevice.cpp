@@ -6,7 +6,6 @@
 #include <cstring>
 #include <mutex>
 #include <pulse/pulseaudio.h>
-#include <thread>
 
 namespace brumlis {
 
@@ -25,9 +24,8 @@ constexpr int LeadInMs = 20;
 // Silence after a sentence's last sound, so that all of it is played out.
 constexpr int LeadOutMs = 50;
 // How long the stream plays silence once it is open at most, waiting for the sink to come
-// down to its latency (an idle null sink takes about two seconds), and how often it looks.
-constexpr int WarmUpLimitMs = 2500;
-constexpr int WarmUpCheckMs = 20;
+// down to its latency (an idle null sink takes about two seconds).
+constexpr auto WarmUpLimit = std::chrono::milliseconds(2500);
 
 /// A playback stream on a PulseAudio server, or on PipeWire through pipewire-pulse, on a
 /// main loop thread of libpulse's.
@@ -59,14 +57,16 @@ private:
     static void contextChanged(pa_context* context, void* self);
     static void streamChanged(pa_stream* stream, void* self);
     static void writable(pa_stream* stream, std::size_t bytes, void* self);
+    static void timingUpdated(pa_stream* stream, void* self);
     /// Writes as much of the queued sound as the server takes. Called with the loop locked.
     void write();
     /// Plays the stream a moment, so the sink settles on its latency.
     void warmUp();
     /// How long until what has been written so far is heard. Called with the loop locked.
     std::chrono::nanoseconds heardDelay() const;
-    /// Waits for the state callbacks, at most ConnectWait, until `done` holds.
-    template <typename Done> bool waitUntil(Done done);
+    /// Waits for the callbacks, at most `limit`, until `done` holds.
+    template <typename Done>
+    bool waitUntil(Done done, std::chrono::milliseconds limit = ConnectWait);
     void changed();
     QString failure(const char* what) const;
 
@@ -78,10 +78,11 @@ private:
     pa_stream* m_stream = nullptr;
     // With the loop locked:
     bool m_corked = true;
-    bool m_endQueued = false;  ///< the sentence's last sound is in the engine's queue
-    std::size_t m_leadIn = 0;  ///< bytes of silence still to go before the sentence
-    std::size_t m_leadOut = 0; ///< and after it
-    bool m_warming = false;    ///< playing silence until the sink has settled
+    bool m_endQueued = false;           ///< the sentence's last sound is in the engine's queue
+    std::size_t m_leadIn = 0;           ///< bytes of silence still to go before the sentence
+    std::size_t m_leadOut = 0;          ///< and after it
+    bool m_warming = false;             ///< playing silence until the sink has settled
+    std::atomic<bool> m_settled{false}; ///< the sink's latency is down to what was asked
 
     std::mutex m_stateMutex;
     std::condition_variable m_stateChanged;
@@ -132,14 +133,27 @@ void PulseDevice::writable(pa_stream*, std::size_t, void* self) {
     static_cast<PulseDevice*>(self)->write();
 }
 
+// With automatic timing updates on, the server's figures come in by themselves.
+void PulseDevice::timingUpdated(pa_stream* stream, void* self) {
+    auto& d = *static_cast<PulseDevice*>(self);
+    if (!d.m_warming)
+        return;
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream);
+    if (timing && timing->playing &&
+        timing->sink_usec <= std::uint64_t(2 * TargetLatencyMs) * PA_USEC_PER_MSEC) {
+        d.m_settled = true;
+        d.changed();
+    }
+}
+
 void PulseDevice::changed() {
     std::lock_guard lock(m_stateMutex);
     m_stateChanged.notify_all();
 }
 
-template <typename Done> bool PulseDevice::waitUntil(Done done) {
+template <typename Done> bool PulseDevice::waitUntil(Done done, std::chrono::milliseconds limit) {
     std::unique_lock lock(m_stateMutex);
-    return m_stateChanged.wait_for(lock, ConnectWait, done);
+    return m_stateChanged.wait_for(lock, limit, done);
 }
 
 QString PulseDevice::failure(const char* what) const {
@@ -194,20 +208,21 @@ bool PulseDevice::open(QString* error) {
     QString why;
     {
         Locked locked(m_loop);
-        pa_sample_spec spec{};
-        spec.format = PA_SAMPLE_FLOAT32NE;
-        spec.rate = std::uint32_t(m_format.rate);
-        spec.channels = std::uint8_t(m_format.channels);
+        pa_sample_spec sampleFormat{};
+        sampleFormat.format = PA_SAMPLE_FLOAT32NE;
+        sampleFormat.rate = std::uint32_t(m_format.rate);
+        sampleFormat.channels = std::uint8_t(m_format.channels);
         pa_channel_map map;
-        pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-        m_stream = pa_stream_new(m_context, "Brumlis", &spec, &map);
+        pa_channel_map_init_auto(&map, sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT);
+        m_stream = pa_stream_new(m_context, "Brumlis", &sampleFormat, &map);
         if (m_stream) {
             pa_stream_set_state_callback(m_stream, &PulseDevice::streamChanged, this);
             pa_stream_set_write_callback(m_stream, &PulseDevice::writable, this);
+            pa_stream_set_latency_update_callback(m_stream, &PulseDevice::timingUpdated, this);
             pa_buffer_attr attr{};
             attr.maxlength = std::uint32_t(-1);
             attr.tlength =
-                std::uint32_t(pa_usec_to_bytes(TargetLatencyMs * PA_USEC_PER_MSEC, &spec));
+                std::uint32_t(pa_usec_to_bytes(TargetLatencyMs * PA_USEC_PER_MSEC, &sampleFormat));
             attr.prebuf = std::uint32_t(-1);
             attr.minreq = std::uint32_t(-1);
             attr.fragsize = std::uint32_t(-1);
@@ -248,19 +263,12 @@ void PulseDevice::warmUp() {
         Locked locked(m_loop);
         m_corked = false;
         m_warming = true;
+        m_settled = false;
         unref(pa_stream_cork(m_stream, 0, nullptr, nullptr));
         write();
         unref(pa_stream_trigger(m_stream, nullptr, nullptr));
     }
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(WarmUpLimitMs);
-    while (std::chrono::steady_clock::now() < giveUp && !m_lost) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(WarmUpCheckMs));
-        Locked locked(m_loop);
-        const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
-        if (timing && timing->playing &&
-            timing->sink_usec <= std::uint64_t(2 * TargetLatencyMs) * PA_USEC_PER_MSEC)
-            break;
-    }
+    waitUntil([this] { return m_settled || m_lost; }, WarmUpLimit);
     Locked locked(m_loop);
     m_warming = false;
     m_corked = true;
@@ -278,6 +286,7 @@ void PulseDevice::close() {
     if (m_stream) {
         pa_stream_set_state_callback(m_stream, nullptr, nullptr);
         pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_latency_update_callback(m_stream, nullptr, nullptr);
         pa_stream_disconnect(m_stream);
         pa_stream_unref(m_stream);
         m_stream = nullptr;

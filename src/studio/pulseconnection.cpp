@@ -213,8 +213,8 @@ void PulseConnection::stopCapture() {
 }
 
 void PulseConnection::openRecordStream() {
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, uint32_t(CaptureRate), 1};
-    m_record = pa_stream_new(m_context, "Inspelning", &spec, nullptr);
+    const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, uint32_t(CaptureRate), 1};
+    m_record = pa_stream_new(m_context, "Inspelning", &sampleFormat, nullptr);
     if (!m_record) {
         reportCaptureFailed(pulseError(m_context));
         return;
@@ -228,7 +228,7 @@ void PulseConnection::openRecordStream() {
     attr.tlength = uint32_t(-1);
     attr.prebuf = uint32_t(-1);
     attr.minreq = uint32_t(-1);
-    attr.fragsize = uint32_t(pa_usec_to_bytes(20000, &spec));
+    attr.fragsize = uint32_t(pa_usec_to_bytes(20000, &sampleFormat));
     const char* device = m_captureSource.isEmpty() ? nullptr : m_captureSource.constData();
     if (pa_stream_connect_record(m_record, device, &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
         reportCaptureFailed(pulseError(m_context));
@@ -274,8 +274,8 @@ void PulseConnection::play(std::vector<float> samples, int rate) {
         finishPlayback(generation);
         return;
     }
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, uint32_t(rate), 1};
-    m_play = pa_stream_new(m_context, "Tagning", &spec, nullptr);
+    const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, uint32_t(rate), 1};
+    m_play = pa_stream_new(m_context, "Tagning", &sampleFormat, nullptr);
     if (!m_play) {
         finishPlayback(generation);
         return;
