@@ -9,12 +9,9 @@
 #include "support/tempdir.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QProcess>
-#include <QThread>
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <sndfile.h>
@@ -45,17 +42,6 @@ constexpr float Level = 0.3f;
 // 16-bit samples hold the level to within 1/65536; a sink volume or a monitor that is
 // not at 100% would be far off.
 constexpr float LevelTolerance = 1e-3f;
-
-bool eventually(const std::function<bool()>& condition, int ms = 5000) {
-    QElapsedTimer waited;
-    waited.start();
-    while (!condition()) {
-        if (waited.elapsed() > ms)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
 
 struct Process {
     qint64 pid;
@@ -140,7 +126,7 @@ protected:
             after = long(last - left.rbegin());
             return sound >= ClipFrames && after >= 4800;
         };
-        const bool heard = eventually(over, 15000);
+        const bool heard = test::pollUntil(over, 15000);
         const std::vector<float> left = m_server->stopCapture();
         ASSERT_TRUE(heard) << "the clip was not heard to its end within 15 s: " << sound
                            << " frames of sound, " << after << " of silence after them";
@@ -175,12 +161,14 @@ TEST_P(SoundServerTest, AClipIsHeardWholeAtItsLevel) {
 
 TEST_P(SoundServerTest, AFrozenServerHoldsItsClientsUntilThawed) {
     m_server->freeze();
-    EXPECT_TRUE(eventually([] {
-        const std::vector<Process> now = descendants();
-        return !now.empty() &&
-               std::all_of(now.begin(), now.end(), [](const Process& p) { return p.state == 'T'; });
-    })) << "not all stopped: "
-        << describe(descendants());
+    EXPECT_TRUE(test::pollUntil(
+        [] {
+            const std::vector<Process> now = descendants();
+            return !now.empty() && std::all_of(now.begin(), now.end(),
+                                               [](const Process& p) { return p.state == 'T'; });
+        },
+        5000))
+        << "not all stopped: " << describe(descendants());
     QProcess info;
     info.start(QStringLiteral("pactl"), {QStringLiteral("info")});
     ASSERT_TRUE(info.waitForStarted(5000));
@@ -194,7 +182,7 @@ TEST_P(SoundServerTest, AFrozenServerHoldsItsClientsUntilThawed) {
 
 TEST_P(SoundServerTest, AStoppedServerLeavesNoProcessAndPlaysAgainOnceRestarted) {
     m_server->stop();
-    EXPECT_TRUE(eventually([] { return descendants().empty(); }))
+    EXPECT_TRUE(test::pollUntil([] { return descendants().empty(); }, 5000))
         << "left behind: " << describe(descendants());
     ASSERT_NO_FATAL_FAILURE(startServer());
     playClipAndCheck();
@@ -203,7 +191,7 @@ TEST_P(SoundServerTest, AStoppedServerLeavesNoProcessAndPlaysAgainOnceRestarted)
 TEST_P(SoundServerTest, AFrozenServerEndsWithoutLeavingAProcess) {
     m_server->freeze();
     m_server->stop();
-    EXPECT_TRUE(eventually([] { return descendants().empty(); }))
+    EXPECT_TRUE(test::pollUntil([] { return descendants().empty(); }, 5000))
         << "left behind: " << describe(descendants());
 }
 

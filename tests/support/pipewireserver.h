@@ -5,13 +5,11 @@
 #include <QByteArray>
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QThread>
 #include <csignal>
 #include <memory>
 #include <sys/prctl.h>
@@ -129,10 +127,8 @@ private:
     }
     /// Until its parent has reaped it, for at most three seconds.
     static void waitUntilGone(qint64 pid) {
-        QElapsedTimer waited;
-        waited.start();
-        while (QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)) && waited.elapsed() < 3000)
-            QThread::msleep(5);
+        pollUntil([pid] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)); }, 3000,
+                  5);
     }
 
     QStringList m_endFirst;
@@ -437,17 +433,14 @@ pulse.properties = {
 
     /// Polls until `ready` holds, for at most `ms`, or until a program of the server ended.
     template <typename Ready> bool waitFor(Ready ready, int ms) const {
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < ms) {
-            if (ready())
-                return true;
-            for (const ServerProcess* p : {&m_pipewire, &m_wireplumber, &m_pulse})
-                if (p->ended())
-                    return false;
-            QThread::msleep(20);
-        }
-        return false;
+        bool isReady = false;
+        pollUntil(
+            [&] {
+                isReady = ready();
+                return isReady || m_pipewire.ended() || m_wireplumber.ended() || m_pulse.ended();
+            },
+            ms);
+        return isReady;
     }
 
     void fail(const QString& what, QString* why) {

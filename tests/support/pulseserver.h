@@ -5,14 +5,12 @@
 
 #include <QByteArray>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QThread>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -82,17 +80,17 @@ public:
             *why = QStringLiteral("pulseaudio did not start: ") + m_server.errorString();
             return false;
         }
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < 10000) {
-            QProcess info;
-            info.start(QStringLiteral("pactl"), {QStringLiteral("info")});
-            if (info.waitForFinished(3000) && info.exitCode() == 0)
-                return true;
-            if (m_server.state() != QProcess::Running)
-                break;
-            QThread::msleep(50);
-        }
+        bool answered = false;
+        pollUntil(
+            [&] {
+                QProcess info;
+                info.start(QStringLiteral("pactl"), {QStringLiteral("info")});
+                answered = info.waitForFinished(3000) && info.exitCode() == 0;
+                return answered || m_server.state() != QProcess::Running;
+            },
+            10000, 50);
+        if (answered)
+            return true;
         m_server.waitForFinished(100);
         *why = QStringLiteral("pulseaudio never answered: ") + QString::fromLocal8Bit(serverLog());
         return false;

@@ -16,6 +16,20 @@
 
 namespace brumlis::test {
 
+/// Looks at `condition` every `everyMs` until it holds, for at most `ms`: for what other
+/// processes do (a server answering, a process gone, a file growing), which sends this
+/// one no event. Whether it came to hold.
+template <typename Condition> bool pollUntil(Condition condition, int ms, int everyMs = 20) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!condition()) {
+        if (waited.elapsed() >= ms)
+            return false;
+        QThread::msleep(everyMs);
+    }
+    return true;
+}
+
 /// Which of SDL's audio backends a test uses to reach the server.
 enum class SdlDriver { PulseAudio, PipeWire };
 
@@ -79,11 +93,7 @@ public:
         constexpr qint64 Flowing = 48000 * 8 * 6 / 10;
         if (!m_parec.waitForStarted(5000))
             return false;
-        QElapsedTimer waited;
-        waited.start();
-        while (QFileInfo(path).size() < Flowing && waited.elapsed() < 10000)
-            QThread::msleep(20);
-        return QFileInfo(path).size() >= Flowing;
+        return pollUntil([&] { return QFileInfo(path).size() >= Flowing; }, 10000);
     }
     std::vector<float> stop() {
         if (m_parec.state() == QProcess::NotRunning)
