@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+// For tests of windows.
 int main(int argc, char* argv[]) {
     // ctest sets the offscreen platform; so does a plain run (or test discovery) of the
     // binary, which must not need a display either.
