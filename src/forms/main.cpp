@@ -6,10 +6,7 @@
 #include "version.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
-#include <QDir>
 #include <QEvent>
-#include <QFileInfo>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <csignal>
@@ -43,64 +40,6 @@ protected:
         return false;
     }
 };
-
-// The options of the window program. Qt's own (-platform, -style, ...) are taken out of
-// argv by QApplication before the second, strict parse.
-struct Options {
-    QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
-    QCommandLineOption version{QStringLiteral("version")};
-    QCommandLineOption data{QStringLiteral("data"), {}, QStringLiteral("MAPP")};
-
-    void addTo(QCommandLineParser& parser) const {
-        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        parser.addOptions({help, version, data});
-    }
-};
-
-void print(std::FILE* stream, const QString& text) {
-    std::fputs(text.toUtf8().constData(), stream);
-    std::fflush(stream);
-}
-
-QString usage() {
-    return QStringLiteral(
-               "Användning: brumlis [--data MAPP] [MAPP]\n"
-               "\n"
-               "Slumpar fram svenska meningar och läser upp dem.\n"
-               "\n"
-               "  MAPP, --data MAPP  mappen som innehåller text/ och sound/; utan den den\n"
-               "                     första av arbetskatalogen, ~/.local/share/brumlis och\n"
-               "                     /usr/share/brumlis som innehåller text/\n"
-               "  --help             visa den här hjälpen\n"
-               "  --version          visa versionen\n"
-               "\n"
-               "Datamapp: %1\n")
-        .arg(QDir::toNativeSeparators(brumlis::findDataDir()));
-}
-
-// Reports a bad command line on stderr; returns the folder given, or nothing.
-std::optional<QString> givenDataDir(const QCommandLineParser& parser, bool parsed,
-                                    const Options& options) {
-    auto fail = [](const QString& reason) {
-        print(stderr, QStringLiteral("brumlis: %1\n").arg(reason));
-        return std::nullopt;
-    };
-    if (!parsed) {
-        if (const QStringList unknown = parser.unknownOptionNames(); !unknown.isEmpty())
-            return fail(QStringLiteral("okänd flagga: %1%2")
-                            .arg(unknown.first().size() == 1 ? u"-" : u"--", unknown.first()));
-        return fail(QStringLiteral("--data kräver ett värde"));
-    }
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() + int(parser.isSet(options.data)) > 1)
-        return fail(QStringLiteral("ange bara en mapp"));
-    const QString given = parser.isSet(options.data) ? parser.value(options.data)
-                          : positional.isEmpty()     ? QString()
-                                                     : positional.first();
-    if (!given.isEmpty() && !QFileInfo(given).isDir())
-        return fail(QStringLiteral("mappen finns inte: %1").arg(given));
-    return given;
-}
 
 // SIGTERM and SIGINT close the window as its close box does, so a session that ends or a
 // Ctrl+C in a terminal stop a sentence and end the program the same orderly way. With
@@ -141,26 +80,11 @@ void watchSignals(QWidget& window, bool benchHooks) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    const Options options;
-    {
-        // --help and --version answer before QApplication exists, so they work without
-        // a display. Qt's own options are unknown here, which does not matter yet.
-        QStringList args;
-        for (int i = 0; i < argc; ++i)
-            args << QString::fromLocal8Bit(argv[i]);
-        QCommandLineParser early;
-        options.addTo(early);
-        early.parse(args);
-        if (early.isSet(options.help)) {
-            print(stdout, usage());
-            return 0;
-        }
-        if (early.isSet(options.version)) {
-            print(stdout,
-                  QStringLiteral("brumlis %1\n").arg(QLatin1String(brumlis::VersionRecord)));
-            return 0;
-        }
-    }
+    const brumlis::WindowCommandLine commandLine(
+        QStringLiteral("brumlis"),
+        QStringLiteral("Slumpar fram svenska meningar och läser upp dem."));
+    if (const std::optional<int> answered = commandLine.answerEarly(argc, argv))
+        return *answered;
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("brumlis"));
@@ -168,10 +92,7 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("se.brumlis.brumlis"));
     QApplication::setWindowIcon(brumlis::brumlisIcon());
 
-    QCommandLineParser parser;
-    options.addTo(parser);
-    const bool parsed = parser.parse(QCoreApplication::arguments());
-    const std::optional<QString> given = givenDataDir(parser, parsed, options);
+    const std::optional<QString> given = commandLine.givenDataDir(QCoreApplication::arguments());
     if (!given)
         return 2;
     const QString dataDir = brumlis::findDataDir(*given);

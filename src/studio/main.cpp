@@ -6,69 +6,17 @@
 #include "version.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
-#include <QDir>
-#include <QFileInfo>
 #include <cstdio>
 #include <unistd.h>
 
-namespace {
-
-void print(std::FILE* stream, const QString& text) {
-    std::fputs(text.toUtf8().constData(), stream);
-    std::fflush(stream);
-}
-
-QString usage() {
-    return QStringLiteral(
-               "Användning: brumlis-studio [--data MAPP] [MAPP]\n"
-               "\n"
-               "Spela in din egen röst till Brumlis: ett ord i taget, trimmat, med samma\n"
-               "ljudstyrka som resten av rösten och sparat under det namn Brumlis letar efter.\n"
-               "\n"
-               "  MAPP, --data MAPP  mappen som innehåller text/ och sound/; utan den den\n"
-               "                     första av arbetskatalogen, ~/.local/share/brumlis och\n"
-               "                     /usr/share/brumlis som innehåller text/\n"
-               "  --help             visa den här hjälpen\n"
-               "  --version          visa versionen\n"
-               "\n"
-               "Datamapp: %1\n")
-        .arg(QDir::toNativeSeparators(brumlis::findDataDir()));
-}
-
-struct Options {
-    QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
-    QCommandLineOption version{QStringLiteral("version")};
-    QCommandLineOption data{QStringLiteral("data"), {}, QStringLiteral("MAPP")};
-
-    void addTo(QCommandLineParser& parser) const {
-        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        parser.addOptions({help, version, data});
-    }
-};
-
-} // namespace
-
 int main(int argc, char* argv[]) {
-    const Options options;
-    {
-        // --help and --version answer before QApplication exists: no display needed.
-        QStringList args;
-        for (int i = 0; i < argc; ++i)
-            args << QString::fromLocal8Bit(argv[i]);
-        QCommandLineParser early;
-        options.addTo(early);
-        early.parse(args);
-        if (early.isSet(options.help)) {
-            print(stdout, usage());
-            return 0;
-        }
-        if (early.isSet(options.version)) {
-            print(stdout,
-                  QStringLiteral("brumlis-studio %1\n").arg(QLatin1String(brumlis::VersionRecord)));
-            return 0;
-        }
-    }
+    const brumlis::WindowCommandLine commandLine(
+        QStringLiteral("brumlis-studio"),
+        QStringLiteral("Spela in din egen röst till Brumlis: ett ord i taget, trimmat, med samma\n"
+                       "ljudstyrka som resten av rösten och sparat under det namn Brumlis letar "
+                       "efter."));
+    if (const std::optional<int> answered = commandLine.answerEarly(argc, argv))
+        return *answered;
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("brumlis-studio"));
@@ -76,30 +24,10 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("se.brumlis.studio"));
     QApplication::setWindowIcon(brumlis::studioIcon());
 
-    QCommandLineParser parser;
-    options.addTo(parser);
-    if (!parser.parse(QCoreApplication::arguments())) {
-        const QStringList unknown = parser.unknownOptionNames();
-        print(stderr, unknown.isEmpty()
-                          ? QStringLiteral("brumlis-studio: --data kräver ett värde\n")
-                          : QStringLiteral("brumlis-studio: okänd flagga: %1%2\n")
-                                .arg(unknown.first().size() == 1 ? u"-" : u"--", unknown.first()));
+    const std::optional<QString> given = commandLine.givenDataDir(QCoreApplication::arguments());
+    if (!given)
         return 2;
-    }
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() + int(parser.isSet(options.data)) > 1) {
-        print(stderr, QStringLiteral("brumlis-studio: ange bara en mapp\n"));
-        return 2;
-    }
-    const QString given = parser.isSet(options.data) ? parser.value(options.data)
-                          : positional.isEmpty()     ? QString()
-                                                     : positional.first();
-    if (!given.isEmpty() && !QFileInfo(given).isDir()) {
-        print(stderr, QStringLiteral("brumlis-studio: mappen finns inte: %1\n").arg(given));
-        return 2;
-    }
-
-    const QString dataDir = brumlis::findDataDir(given);
+    const QString dataDir = brumlis::findDataDir(*given);
     int code = 0;
     {
         // Prova speaks through the engine Brumlis speaks through; it opens its device off
