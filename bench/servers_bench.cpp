@@ -13,11 +13,10 @@
 #include "support/capture.h"
 #include "support/pulsecapture.h"
 #include "support/soundservers.h"
+#include "support/windowprocess.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
@@ -291,40 +290,15 @@ long contextSwitches(qint64 pid) {
     return total;
 }
 
-// The real window program, on the bundled voice, speaking when sent SIGUSR1.
-class Window {
-public:
-    Window() {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("BRUMLIS_BENCH_READY"), QStringLiteral("1"));
-        m_process.setProcessEnvironment(env);
-        m_process.setWorkingDirectory(QStringLiteral(BRUMLIS_DATA_DIR));
-        m_process.start(QStringLiteral(BRUMLIS_BIN), {});
-        if (!m_process.waitForStarted(5000) || !m_process.waitForReadyRead(10000)) {
+// The real window program, on the bundled voice.
+struct Window : test::WindowProcess {
+    Window()
+        : WindowProcess(QStringLiteral(BRUMLIS_BIN), QStringLiteral(BRUMLIS_DATA_DIR)) {
+        if (!painted()) {
             std::fprintf(stderr, "brumlis did not start\n");
             std::exit(1);
         }
     }
-    ~Window() {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(3000);
-        }
-    }
-    qint64 pid() const { return m_process.processId(); }
-    void generate() { ::kill(pid_t(pid()), SIGUSR1); }
-    // Milliseconds from the close to the end of the process (-1: not within 10 s).
-    double close() {
-        QElapsedTimer t;
-        t.start();
-        m_process.terminate();
-        const bool ended = m_process.waitForFinished(10000);
-        return ended ? double(t.nsecsElapsed()) / 1e6 : -1;
-    }
-
-private:
-    QProcess m_process;
 };
 
 struct WindowFigures {
@@ -357,7 +331,7 @@ WindowFigures measureWindow(test::ServerKind kind) {
         sleepMs(700);
         server->freeze();
         sleepMs(300);
-        f.frozenCloseMs = window.close();
+        f.frozenCloseMs = window.close().value_or(-1);
         server->thaw();
     }
     return f;

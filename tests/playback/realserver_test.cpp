@@ -9,8 +9,8 @@
 #include "support/playerevents.h"
 #include "support/soundservers.h"
 #include "support/tempdir.h"
+#include "support/windowprocess.h"
 
-#include <QProcess>
 #include <QThread>
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -113,31 +113,18 @@ TEST_P(RealServer, AfterTheServerRestartedTheNextSentenceIsHeard) {
 // How soon it ends is bench-servers' figure; here, that it ends, and in the ordinary way.
 TEST_P(RealServer, TheWindowEndsWhileTheServerIsFrozen) {
     // The real program, speaking the bundled voice, with the server frozen mid-sentence.
-    QProcess brumlis;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("BRUMLIS_BENCH_READY"), QStringLiteral("1"));
-    brumlis.setProcessEnvironment(env);
-    brumlis.setWorkingDirectory(QStringLiteral(BRUMLIS_DATA));
-    brumlis.start(QStringLiteral(BRUMLIS_BIN), {});
-    ASSERT_TRUE(brumlis.waitForStarted(5000));
-    ASSERT_TRUE(brumlis.waitForReadyRead(10000)) << "the window never painted";
-    QThread::msleep(1000);                       // the device is open by now
-    ::kill(pid_t(brumlis.processId()), SIGUSR1); // Generera
+    test::WindowProcess brumlis(QStringLiteral(BRUMLIS_BIN), QStringLiteral(BRUMLIS_DATA));
+    ASSERT_TRUE(brumlis.painted()) << "the window never painted";
+    QThread::msleep(1000); // the device is open by now
+    brumlis.generate();
     QThread::msleep(700);
     m_server->freeze();
     QThread::msleep(300);
-    brumlis.terminate(); // as the close box
     // Far longer than it takes: only a program that hangs on the server reaches it.
-    const bool ended = brumlis.waitForFinished(10000);
+    const bool ended = brumlis.close().has_value();
     m_server->thaw();
-    if (!ended) {
-        brumlis.kill();
-        brumlis.waitForFinished(3000);
-    }
     ASSERT_TRUE(ended) << "still running 10 s after it was asked to end";
-    EXPECT_EQ(brumlis.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(brumlis.exitCode(), 0);
+    EXPECT_TRUE(brumlis.endedNormally());
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServer,
