@@ -469,33 +469,34 @@ void AudioEngine::runSpeaker(std::shared_ptr<Shared> shared) {
     s.done.notify_all();
 }
 
-void AudioEngine::speak(std::uint64_t sentence, const QStringList& paths) {
+template <typename Change> void AudioEngine::order(Change change) {
     Shared& s = *m_shared;
     {
+        // What was queued is of the sentence before, which the new request number ends.
         std::lock_guard lock(s.mutex);
         s.queue->clear();
         ++s.request;
-        s.speakWanted = true;
-        s.sentence = sentence;
-        s.paths = paths;
-        s.active = true;
+        change(s);
         s.poke();
     }
     s.command.notify_all();
 }
 
+void AudioEngine::speak(std::uint64_t sentence, const QStringList& paths) {
+    order([&](Shared& s) {
+        s.speakWanted = true;
+        s.sentence = sentence;
+        s.paths = paths;
+        s.active = true;
+    });
+}
+
 void AudioEngine::stop() {
-    Shared& s = *m_shared;
-    {
-        std::lock_guard lock(s.mutex);
-        s.queue->clear();
-        ++s.request;
+    order([](Shared& s) {
         s.speakWanted = false;
         s.active = false;
         s.lastActive = Clock::now();
-        s.poke();
-    }
-    s.command.notify_all();
+    });
 }
 
 QString AudioEngine::unavailableReason() const {

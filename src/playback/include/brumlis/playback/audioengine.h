@@ -90,6 +90,9 @@ private:
     static void runDevice(std::shared_ptr<Shared> shared);
     /// The speaker thread: queues the sentence's sound and reports how far it got.
     static void runSpeaker(std::shared_ptr<Shared> shared);
+    /// Hands the speaker a new request: the queue emptied, `change` made to what is
+    /// asked, the speaker woken.
+    template <typename Change> void order(Change change);
 
     DeviceFormat m_format;
     std::shared_ptr<Shared> m_shared;
