@@ -63,7 +63,7 @@ struct AudioEngine::Shared {
     std::uint64_t request = 0;
     bool speakWanted = false;
     std::uint64_t sentence = 0;
-    QStringList paths;
+    std::vector<Clip> clips;
     std::int64_t framesQueued = 0;
     std::uint64_t changes = 0;            ///< counts every poke()
     std::vector<std::int64_t> clipStarts; ///< of the sentence now or last spoken
@@ -130,7 +130,7 @@ struct AudioEngine::Speech {
     std::uint64_t request = 0;
     bool active = false;
     std::uint64_t id = 0;
-    QStringList paths;
+    std::vector<Clip> clips;
     int next = 0;     ///< the clip to open next
     int reported = 0; ///< clips reported as heard
     Clock::time_point startedAt;
@@ -149,7 +149,8 @@ struct AudioEngine::Speech {
         chunk.clear();
         chunkOffset = 0;
     }
-    bool allQueued() const { return next >= paths.size() && !streaming; }
+    int count() const { return int(clips.size()); }
+    bool allQueued() const { return next >= count() && !streaming; }
 };
 
 AudioEngine::AudioEngine(const QString& dataDir)
@@ -316,7 +317,7 @@ void AudioEngine::runSpeaker(std::shared_ptr<Shared> shared) {
             if (s.speakWanted) {
                 sp.active = true;
                 sp.id = s.sentence;
-                sp.paths = s.paths;
+                sp.clips = s.clips;
                 sp.next = sp.reported = 0;
                 sp.startedAt = Clock::now();
                 sp.stallReported = false;
@@ -358,7 +359,7 @@ void AudioEngine::runSpeaker(std::shared_ptr<Shared> shared) {
         if (!s.device && !s.opening && s.everOpened && !s.failure.isEmpty()) {
             // No device, and none coming: heard at once, as without a sound card.
             const Clock::time_point now = Clock::now();
-            for (int k = sp.reported; k < sp.paths.size(); ++k)
+            for (int k = sp.reported; k < sp.count(); ++k)
                 events.push_back({PlayerEvent::Kind::ClipHeard, sp.id, k, now});
             events.push_back({PlayerEvent::Kind::AllHeard, sp.id, -1, now});
             sp.end();
@@ -371,14 +372,18 @@ void AudioEngine::runSpeaker(std::shared_ptr<Shared> shared) {
             const std::int64_t queuedBefore = q.queuedEnd();
             while (!sentenceOver()) {
                 if (!sp.streaming) {
-                    if (sp.next >= sp.paths.size())
+                    if (sp.next >= sp.count())
                         break;
                     s.clipStarts.push_back(q.beginClip());
-                    const QString path = sp.paths[sp.next++];
+                    const Clip clip = sp.clips[std::size_t(sp.next++)];
                     lock.unlock();
-                    const QByteArray file =
-                        path.isEmpty() ? QByteArray() : s.resolver.resolve(path);
-                    const bool opened = !file.isEmpty() && sp.clip.open(file, s.format);
+                    bool opened = false;
+                    if (clip.samples) {
+                        opened = sp.clip.open(clip.samples, clip.rate, s.format);
+                    } else if (!clip.path.isEmpty()) {
+                        const QByteArray file = s.resolver.resolve(clip.path);
+                        opened = !file.isEmpty() && sp.clip.open(file, s.format);
+                    }
                     lock.lock();
                     sp.streaming = opened;
                     continue;
@@ -438,7 +443,7 @@ void AudioEngine::runSpeaker(std::shared_ptr<Shared> shared) {
                 events.push_back({PlayerEvent::Kind::ClipHeard, sp.id, sp.reported, *heard});
                 ++sp.reported;
             }
-            if (allTaken && sp.reported == sp.paths.size()) {
+            if (allTaken && sp.reported == sp.count()) {
                 events.push_back({PlayerEvent::Kind::AllHeard, sp.id, -1, end});
                 sp.end();
                 sp.pauseAt = end + PauseMargin;
@@ -482,11 +487,11 @@ template <typename Change> void AudioEngine::order(Change change) {
     s.command.notify_all();
 }
 
-void AudioEngine::speak(std::uint64_t sentence, const QStringList& paths) {
+void AudioEngine::speak(std::uint64_t sentence, const std::vector<Clip>& clips) {
     order([&](Shared& s) {
         s.speakWanted = true;
         s.sentence = sentence;
-        s.paths = paths;
+        s.clips = clips;
         s.active = true;
     });
 }

@@ -1,5 +1,7 @@
 #include "brumlis/playback/clipdecoder.h"
 
+#include <algorithm>
+#include <cstring>
 #include <fcntl.h>
 #include <sndfile.h>
 #include <sys/stat.h>
@@ -18,6 +20,8 @@ void ClipDecoder::close() {
         ::close(m_fd);
     m_file = nullptr;
     m_fd = -1;
+    m_held.reset();
+    m_heldAt = 0;
     m_rate = 0;
     m_channels = 0;
 }
@@ -62,8 +66,32 @@ bool ClipDecoder::open(const QByteArray& path) {
     return true;
 }
 
+bool ClipDecoder::open(std::shared_ptr<const std::vector<float>> samples, int rate) {
+    close();
+    m_problem = Problem::Undecodable;
+    if (!samples || samples->empty())
+        return false;
+    if (rate < MinRate || rate > MaxRate) {
+        m_problem = Problem::Refused;
+        return false;
+    }
+    m_problem = Problem::None;
+    m_held = std::move(samples);
+    m_rate = rate;
+    m_channels = 1;
+    return true;
+}
+
 std::int64_t ClipDecoder::read(float* out, std::int64_t frames) {
-    if (!m_file || frames <= 0)
+    if (frames <= 0)
+        return 0;
+    if (m_held) {
+        const std::size_t n = std::min(std::size_t(frames), m_held->size() - m_heldAt);
+        std::memcpy(out, m_held->data() + m_heldAt, n * sizeof(float));
+        m_heldAt += n;
+        return std::int64_t(n);
+    }
+    if (!m_file)
         return 0;
     const sf_count_t got = sf_readf_float(m_file, out, frames);
     return got > 0 ? got : 0;

@@ -63,8 +63,16 @@ void ClipStream::close() {
 
 bool ClipStream::open(const QByteArray& path, const DeviceFormat& device) {
     close();
-    if (!m_decoder.open(path))
-        return false;
+    return m_decoder.open(path) && start(device);
+}
+
+bool ClipStream::open(std::shared_ptr<const std::vector<float>> samples, int rate,
+                      const DeviceFormat& device) {
+    close();
+    return m_decoder.open(std::move(samples), rate) && start(device);
+}
+
+bool ClipStream::start(const DeviceFormat& device) {
     SDL_AudioStream* stream =
         SDL_NewAudioStream(AUDIO_F32SYS, Uint8(m_decoder.channels()), m_decoder.sampleRate(),
                            sdlFormat(device.sample), Uint8(device.channels), device.rate);

@@ -58,20 +58,36 @@ bool SpeechController::take(Press press) {
 }
 
 void SpeechController::SpeakSentence(const SentenceBuffer& buffer) {
-    if (m_state == State::Closed)
-        return;
-    QStringList paths;
+    QStringList words, paths;
     for (int i = 0; i < Slots; ++i) {
-        m_words[std::size_t(i)] = buffer.WordText(i);
+        words << buffer.WordText(i);
         paths << buffer.SoundFile(i);
     }
+    speak(words, clipsOf(paths));
+}
+
+void SpeechController::speak(const QStringList& words, std::vector<Clip> clips) {
+    if (m_state == State::Closed)
+        return;
+    m_slots = std::min<int>({Slots, int(words.size()), int(clips.size())});
+    clips.resize(std::size_t(m_slots));
+    for (int i = 0; i < m_slots; ++i)
+        m_words[std::size_t(i)] = words[i];
     ++m_sentence;
     m_known = m_shown = 0;
     m_allHeard = false;
     m_timer.stop();
     setState(State::Speaking);
     m_view.showCaption(QString());
-    m_player->speak(m_sentence, paths);
+    m_player->speak(m_sentence, clips);
+}
+
+void SpeechController::stop() {
+    if (m_state != State::Speaking)
+        return;
+    m_timer.stop();
+    m_player->stop();
+    finish();
 }
 
 void SpeechController::close() {
@@ -86,13 +102,19 @@ void SpeechController::handle(const PlayerEvent& event) {
         return;
     switch (event.kind) {
     case PlayerEvent::Kind::ClipHeard:
-        if (event.clip != m_known || m_known >= Slots)
+        if (event.clip >= m_shown && event.clip < m_known) {
+            // A better word on a clip reported before: its word is not shown yet, and
+            // moves to it.
+            m_due[std::size_t(event.clip)] = event.at - Lead;
+            break;
+        }
+        if (event.clip != m_known || m_known >= m_slots)
             return;
         m_due[std::size_t(m_known++)] = event.at - Lead;
         break;
     case PlayerEvent::Kind::AllHeard:
         // Everything has been heard: a word not reported yet is due now.
-        for (; m_known < Slots; ++m_known)
+        for (; m_known < m_slots; ++m_known)
             m_due[std::size_t(m_known)] = event.at;
         m_allHeard = true;
         m_endAt = event.at;
@@ -118,7 +140,7 @@ void SpeechController::advance() {
     SoundClock::time_point next;
     if (m_shown < m_known) {
         next = m_due[std::size_t(m_shown)];
-    } else if (m_allHeard && m_shown == Slots) {
+    } else if (m_allHeard && m_shown == m_slots) {
         if (m_endAt <= now) {
             finish();
             return;

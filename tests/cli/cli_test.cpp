@@ -182,8 +182,8 @@ public:
         m_target.setListener([this](const PlayerEvent& e) { report(e); });
     }
     ~ForwardingPlayer() override { m_target.setListener({}); }
-    void speak(std::uint64_t sentence, const QStringList& paths) override {
-        m_target.speak(sentence, paths);
+    void speak(std::uint64_t sentence, const std::vector<Clip>& clips) override {
+        m_target.speak(sentence, clips);
     }
     void stop() override { m_target.stop(); }
 

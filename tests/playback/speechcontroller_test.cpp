@@ -124,6 +124,41 @@ TEST_F(Controller, AWordWaitsForItsTimeAndTheSentenceForItsLastFrame) {
     EXPECT_EQ(view.label, labelAfter(14));
 }
 
+// The server's timing after a stream starts can move a word: a later report of a clip moves
+// its word while it is not shown yet, and is ignored once it is.
+TEST_F(Controller, AClipReportedAgainMovesItsWordUntilItIsShown) {
+    speech->SpeakSentence(sentence());
+    QSignalSpy shown(speech.get(), &SpeechController::wordShown);
+    const SoundClock::time_point guessed = SoundClock::now() + 10s;
+    player->hear(0, guessed);
+    deliver();
+    player->hear(0, SoundClock::now() + 50ms);
+    ASSERT_TRUE(shown.wait(5000));
+    EXPECT_LT(SoundClock::now(), guessed - SpeechController::Lead);
+    player->hear(0, SoundClock::now() + 1s);
+    player->hear(1, SoundClock::now());
+    deliver();
+    EXPECT_EQ(view.label, labelAfter(1)) << "a word shown twice, or the next one held up";
+}
+
+TEST_F(Controller, StoppingEndsTheSentenceAtOnceAndItsLaterReportsAreIgnored) {
+    QSignalSpy ended(speech.get(), &SpeechController::sentenceEnded);
+    speech->stop();
+    EXPECT_EQ(player->stops, 0) << "nothing was being spoken";
+    speech->speak({QStringLiteral("Kalle")}, {Clip::held(std::vector<float>(480), 48000)});
+    ASSERT_EQ(player->heldSamples.back(), 480u);
+    speech->stop();
+    EXPECT_EQ(player->stops, 1);
+    EXPECT_EQ(ended.size(), 1);
+    EXPECT_EQ(speech->state(), State::Idle);
+    EXPECT_TRUE(view.generateEnabled && view.repeatEnabled);
+    player->hear(0);
+    player->allHeard();
+    deliver();
+    EXPECT_EQ(view.label, QString());
+    EXPECT_EQ(ended.size(), 1);
+}
+
 TEST_F(Controller, ClosingStopsTheSoundAndNothingOfThatSentenceComesAfter) {
     QSignalSpy ended(speech.get(), &SpeechController::sentenceEnded);
     speech->SpeakSentence(sentence());

@@ -74,8 +74,15 @@ public:
 /// says. With `hearAtOnce` every sentence is heard as soon as it is spoken, clip by clip.
 class FakePlayer final : public SoundPlayer {
 public:
-    void speak(std::uint64_t sentence, const QStringList& paths) override {
+    using SoundPlayer::speak;
+    void speak(std::uint64_t sentence, const std::vector<Clip>& clips) override {
+        QStringList paths;
+        for (const Clip& clip : clips)
+            paths << clip.path;
         spoken.push_back(paths);
+        heldSamples.push_back(clips.empty() || !clips.front().samples
+                                  ? std::size_t(0)
+                                  : clips.front().samples->size());
         current = sentence;
         if (hearAtOnce)
             hearAll();
@@ -100,6 +107,8 @@ public:
     }
 
     std::vector<QStringList> spoken;
+    /// Of each sentence: how many samples its first clip holds in memory (0: none).
+    std::vector<std::size_t> heldSamples;
     std::uint64_t current = 0;
     int stops = 0;
     bool hearAtOnce = true;

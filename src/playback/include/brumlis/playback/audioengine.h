@@ -57,7 +57,8 @@ public:
     static std::unique_ptr<AudioEngine> open(const QString& dataDir, QString* error = nullptr);
     ~AudioEngine() override;
 
-    void speak(std::uint64_t sentence, const QStringList& paths) override;
+    using SoundPlayer::speak;
+    void speak(std::uint64_t sentence, const std::vector<Clip>& clips) override;
     void stop() override;
     QString unavailableReason() const override;
 

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 typedef struct sf_private_tag SNDFILE;
 
@@ -34,9 +36,11 @@ public:
     /// decodable audio with a sane rate and channel count. Never blocks: a FIFO or device
     /// is recognised by its status and not opened.
     bool open(const QByteArray& path);
+    /// Reads mono `samples` at `rate` held in memory, as a file of them would be read.
+    bool open(std::shared_ptr<const std::vector<float>> samples, int rate);
     void close();
 
-    bool isOpen() const { return m_file != nullptr; }
+    bool isOpen() const { return m_file != nullptr || m_held != nullptr; }
     Problem problem() const { return m_problem; }
     int sampleRate() const { return m_rate; }
     int channels() const { return m_channels; }
@@ -48,6 +52,8 @@ public:
 private:
     SNDFILE* m_file = nullptr;
     int m_fd = -1;
+    std::shared_ptr<const std::vector<float>> m_held;
+    std::size_t m_heldAt = 0;
     int m_rate = 0;
     int m_channels = 0;
     Problem m_problem = Problem::None;

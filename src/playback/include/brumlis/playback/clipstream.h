@@ -45,6 +45,9 @@ public:
 
     /// False, at once, for anything ClipDecoder refuses or that cannot be converted.
     bool open(const QByteArray& path, const DeviceFormat& device);
+    /// The same for mono `samples` at `rate` held in memory.
+    bool open(std::shared_ptr<const std::vector<float>> samples, int rate,
+              const DeviceFormat& device);
 
     /// Replaces `out` with the next converted bytes (whole device frames). Returns false
     /// once the clip has been delivered entirely.
@@ -57,6 +60,8 @@ private:
     /// Chunks of silence fed at most to push out the resampler's last frames.
     static constexpr int MaxPaddingChunks = 8;
 
+    /// Sets up the converter for what the decoder has opened.
+    bool start(const DeviceFormat& device);
     int bytesOf(std::int64_t frames) const;
     /// Hands the first `frames` held frames to the converter, faded as their place in the
     /// clip asks; `total` is the clip's length once known (else 0).

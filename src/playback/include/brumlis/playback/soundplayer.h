@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 namespace brumlis {
 
@@ -16,7 +18,8 @@ using SoundClock = std::chrono::steady_clock;
 struct PlayerEvent {
     enum class Kind {
         /// Clip `clip` is about to be heard, at `at`. A clip without sound (an empty, missing
-        /// or unplayable path) is heard when the one before it ends.
+        /// or unplayable path) is heard when the one before it ends. A clip may be reported
+        /// again, before it is heard, when the player has learnt better when it is.
         ClipHeard,
         /// The last clip has been heard to its end, at `at`; nothing more comes for this sentence.
         AllHeard,
@@ -30,13 +33,37 @@ struct PlayerEvent {
     SoundClock::time_point at;
 };
 
+/// What one slot of a sentence plays: a recording under the player's data folder, or
+/// sound held in memory (a take not saved yet).
+struct Clip {
+    /// Relative to the data folder ("sound/Kalle.wav"; backslashes count as separators);
+    /// empty for a slot without sound.
+    QString path;
+    /// Mono samples at `rate`, played instead of a file when set.
+    std::shared_ptr<const std::vector<float>> samples;
+    int rate = 0;
+
+    static Clip held(std::vector<float> samples, int rate) {
+        return {QString(), std::make_shared<const std::vector<float>>(std::move(samples)), rate};
+    }
+};
+
+/// The clips of recordings at `paths`.
+inline std::vector<Clip> clipsOf(const QStringList& paths) {
+    std::vector<Clip> clips;
+    clips.reserve(std::size_t(paths.size()));
+    for (const QString& path : paths)
+        clips.push_back({path, nullptr, 0});
+    return clips;
+}
+
 /// Speaks the recordings of a sentence one after another, without a gap, and says how far
 /// it has got through events. Nothing here waits: `speak` and `stop` return at once, and
 /// the events come later from a thread of the player's, through the listener.
 ///
-/// For every path given to `speak` exactly one ClipHeard comes, in order, and then one
-/// AllHeard, unless `stop` or a later `speak` ends the sentence first; after that nothing
-/// more comes for it. Players never report errors: a path that is empty, missing, not a
+/// For every clip given to `speak` a ClipHeard comes, in order, and then one AllHeard,
+/// unless `stop` or a later `speak` ends the sentence first; after that nothing more comes
+/// for it. Players never report errors: a path that is empty, missing, not a
 /// regular file or not a decodable WAV plays nothing and takes no time of its own.
 class SoundPlayer {
 public:
@@ -46,9 +73,12 @@ public:
 
     virtual ~SoundPlayer() = default;
 
-    /// `paths` are relative to the player's data folder ("sound/Kalle.wav"; backslashes
-    /// count as separators). Whatever was still sounding is cut off.
-    virtual void speak(std::uint64_t sentence, const QStringList& paths) = 0;
+    /// Speaks `clips` one after another. Whatever was still sounding is cut off.
+    virtual void speak(std::uint64_t sentence, const std::vector<Clip>& clips) = 0;
+    /// The same for recordings at `paths`.
+    void speak(std::uint64_t sentence, const QStringList& paths) {
+        speak(sentence, clipsOf(paths));
+    }
     /// Silences everything at once; the current sentence reports nothing more.
     virtual void stop() = 0;
 
@@ -77,9 +107,10 @@ class SilentPlayer final : public SoundPlayer {
 public:
     explicit SilentPlayer(QString reason = {})
         : m_reason(std::move(reason)) {}
-    void speak(std::uint64_t sentence, const QStringList& paths) override {
+    using SoundPlayer::speak;
+    void speak(std::uint64_t sentence, const std::vector<Clip>& clips) override {
         const SoundClock::time_point now = SoundClock::now();
-        for (int k = 0; k < paths.size(); ++k)
+        for (int k = 0; k < int(clips.size()); ++k)
             report({PlayerEvent::Kind::ClipHeard, sentence, k, now});
         report({PlayerEvent::Kind::AllHeard, sentence, -1, now});
     }

@@ -66,6 +66,13 @@ public:
     /// Shows and speaks slots 0..14 of `buffer` (copied: the buffer may change meanwhile).
     /// Does nothing once closed.
     void SpeakSentence(const SentenceBuffer& buffer);
+    /// Shows and speaks up to 15 slots: word k with clip k.
+    void speak(const QStringList& words, std::vector<Clip> clips);
+
+    /// Cuts the sentence off where it is: the sound stops at once, and the sentence ends
+    /// as if it had been heard (the buttons come back, sentenceEnded follows). Nothing
+    /// happens unless a sentence is being spoken.
+    void stop();
 
     /// The front end is going away: the sound stops at once, the sentence ends where it is
     /// (the buttons are left alone) and no press is taken any more.
@@ -96,6 +103,7 @@ private:
 
     // The sentence being spoken.
     std::uint64_t m_sentence = 0;
+    int m_slots = 0; ///< of the sentence being spoken
     std::array<QString, Slots> m_words;
     std::array<SoundClock::time_point, Slots> m_due{}; ///< when each word goes on screen
     int m_known = 0;                                   ///< clips reported so far
