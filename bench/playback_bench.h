@@ -13,14 +13,12 @@ inline constexpr int Rate = 48000;
 
 struct WordFigures {
     double silenceBefore = 0; // samples at 48 kHz inserted before this word
-    double leadMs = 0;        // text on screen before the first sample is handed over
 };
 
 /// The sentence of level clips in `dataDir` spoken by the engine on SDL's disk driver,
 /// which writes what it is given to `capture`: a device that can never run late, so only
-/// the engine's own queue can run dry there. `bufferFrames` is the device's buffer.
-std::vector<WordFigures> measureDiskDriver(const QString& dataDir, const QString& capture,
-                                           int* bufferFrames);
+/// the engine's own queue can run dry there.
+std::vector<WordFigures> measureDiskDriver(const QString& dataDir, const QString& capture);
 
 struct DecodeFigures {
     double firstChunkMs;
@@ -33,7 +31,6 @@ DecodeFigures measureDecode(const QString& path);
 struct StreamFigures {
     long rssBeforeKiB = 0;
     long peakKiB = 0;
-    long long frames = 0;
     double seconds = 0;
 };
 

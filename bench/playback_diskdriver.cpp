@@ -14,29 +14,14 @@
 
 namespace brumlis::bench {
 
-std::vector<WordFigures> measureDiskDriver(const QString& dataDir, const QString& capture,
-                                           int* bufferFrames) {
+std::vector<WordFigures> measureDiskDriver(const QString& dataDir, const QString& capture) {
     ::setenv("SDL_AUDIODRIVER", "disk", 1);
     ::setenv("SDL_DISKAUDIOFILE", QFile::encodeName(capture).constData(), 1);
-    QString error;
-    auto engine = AudioEngine::open(dataDir, &error);
-    if (!engine) {
-        std::fprintf(stderr, "no disk audio device: %s\n", qPrintable(error));
-        std::exit(1);
-    }
-    *bufferFrames = engine->format().bufferFrames;
-    AudioEngine* device = engine.get();
     TimingView view;
-    auto speech = std::make_unique<SpeechController>(view, std::move(engine));
-
-    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // let the device settle
+    auto speech = std::make_unique<SpeechController>(view, AudioEngine::create(dataDir));
+    // The first sentence waits for the device, which opens meanwhile.
     speakThrough(*speech, sentence());
-
-    // The engine notes when the device's callback took each clip's first frame.
     std::vector<WordFigures> figures(WordCount);
-    for (int w = 0; w < WordCount && w < int(view.shown.size()); ++w)
-        if (const auto started = device->handedOver(w))
-            figures[std::size_t(w)].leadMs = ms(*started - view.shown[std::size_t(w)]);
     speech.reset(); // closing the device writes out the capture
 
     // Inserted silence, straight from the captured stream.

@@ -12,7 +12,9 @@ int main(int argc, char* argv[]) {
         QCoreApplication app(argc, argv);
         QStringList args = QCoreApplication::arguments();
         args.removeFirst();
-        status = brumlis::runCli(args, stdout, stderr, brumlis::createSystemPlayer);
+        status = brumlis::runCli(args, stdout, stderr, [](const QString& dataDir) {
+            return brumlis::createSystemPlayer(dataDir);
+        });
     }
     // A sound server that stopped answering holds a thread of ours; everything is
     // written, so the process ends without waiting for it, as the window does.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "brumlis/playback/clipstream.h"
+#include "brumlis/playback/soundplayer.h"
 
 #include <QString>
 #include <chrono>
@@ -9,6 +10,8 @@
 #include <memory>
 
 namespace brumlis {
+
+class SoundServerConnection;
 
 /// An output the audio engine's sound goes to. It takes the sound on a thread of its own
 /// through its Source, at its own pace.
@@ -21,10 +24,15 @@ namespace brumlis {
 class AudioDevice {
 public:
     /// Fills `out` with up to `bytes` of sound whose first frame is heard `heardDelay`
-    /// after now; with `pad`, silence fills whatever is missing. Returns the bytes of
-    /// sound given.
+    /// after now and is the device's frame `streamFrame` (counted from where the device
+    /// last started to play; -1 when it does not count); with `pad`, silence fills
+    /// whatever is missing. Returns the bytes of sound given.
     using Source = std::function<std::size_t(std::uint8_t* out, std::size_t bytes,
-                                             std::chrono::nanoseconds heardDelay, bool pad)>;
+                                             std::chrono::nanoseconds heardDelay,
+                                             std::int64_t streamFrame, bool pad)>;
+    /// The device has learnt that its frame `streamFrame` is heard at `heard`, and each
+    /// frame after it a frame's time later: what it said at the hand-over was a guess.
+    using Anchor = std::function<void(std::int64_t streamFrame, SoundClock::time_point heard)>;
 
     virtual ~AudioDevice() = default;
 
@@ -37,8 +45,8 @@ public:
     virtual bool takesWhatThereIs() const = 0;
     /// Closed after a while without speaking: keeping it open would cost the machine.
     virtual bool closesWhenIdle() const = 0;
-    /// A sentence starts: take sound.
-    virtual void play() {}
+    /// A sentence starts: take sound; `last` when all of it is queued already.
+    virtual void play(bool last) { (void)last; }
     /// More sound is queued; `last` when it is the end of the sentence.
     virtual void more(bool last) { (void)last; }
     /// The sentence has been heard, or was stopped: take no more, and drop what the
@@ -48,10 +56,12 @@ public:
     virtual QString name() const = 0;
 };
 
-/// An output on the sound server's own protocol: PulseAudio, and PipeWire through
-/// pipewire-pulse, as desktops run them. It knows when what it plays is heard.
-std::unique_ptr<AudioDevice> makePulseDevice(const DeviceFormat& format,
-                                             AudioDevice::Source source);
+/// An output on the sound server's own protocol (PulseAudio, and PipeWire through
+/// pipewire-pulse, as desktops run them), on the program's connection to it. It knows when
+/// what it plays is heard, and says so through `anchor` once the server has told it.
+std::unique_ptr<AudioDevice> makePulseDevice(const DeviceFormat& format, AudioDevice::Source source,
+                                             AudioDevice::Anchor anchor,
+                                             std::shared_ptr<SoundServerConnection> connection);
 /// An output through SDL and its drivers (ALSA, PipeWire's own, disk, dummy). SDL does not
 /// say when what it plays is heard: each driver has an estimate.
 std::unique_ptr<AudioDevice> makeSdlDevice(const DeviceFormat& format, AudioDevice::Source source);

@@ -1,44 +1,66 @@
 #include "audiodevice.h"
+#include "soundserverconnection.h"
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <pulse/pulseaudio.h>
+#include <optional>
 
 namespace brumlis {
 
 namespace {
 
-// Longest a connection to the sound server, or its stream, is waited for.
-constexpr auto ConnectWait = std::chrono::seconds(3);
-// What the server is asked to keep queued for the stream, all the way to the speaker: a
-// busy machine has that long to come back with more before a word breaks up.
+using namespace std::chrono_literals;
+
+// Longest the server, or the stream on it, is waited for.
+constexpr std::chrono::milliseconds ConnectWait = 3s;
+// What the server is asked to keep queued for the stream, all the way to the speaker. It
+// sets the sink's latency, and so how soon the first word is heard.
 constexpr int TargetLatencyMs = 50;
+// How far ahead of the speaker the stream is fed, beyond what the server asks for: a
+// sentence's clips are all known when it starts, and sound the server already holds is
+// never late, however busy the machine is.
+constexpr std::chrono::milliseconds AheadLimit = 1000ms;
 // Silence a sentence starts with once the stream runs again. A PulseAudio sink rewinds
 // what it has rendered ahead when a stream starts, to mix it in sooner, and the start of
 // the stream's sound then goes missing from what the sink puts out, as far as the sink's
 // latency (12 ms here); the silence goes instead.
 constexpr int LeadInMs = 20;
-// Silence after a sentence's last sound, so that all of it is played out.
+// Silence after a sentence's last sound, so that all of it is played out: pipewire-pulse
+// keeps the last part of a quantum until more comes.
 constexpr int LeadOutMs = 50;
+// How often the server is asked where the stream is while it plays, once it has said so
+// for this sentence; before that, far more often, as the first word waits for it.
+constexpr std::chrono::milliseconds TimingEvery = 100ms;
+constexpr std::chrono::milliseconds FirstTimingEvery = 2ms;
 // How long the stream plays silence once it is open at most, waiting for the sink to come
 // down to its latency (an idle null sink takes about two seconds).
-constexpr auto WarmUpLimit = std::chrono::milliseconds(2500);
+constexpr std::chrono::milliseconds WarmUpLimit = 2500ms;
 
-/// A playback stream on a PulseAudio server, or on PipeWire through pipewire-pulse, on a
-/// main loop thread of libpulse's.
+void unref(pa_operation* operation) {
+    if (operation)
+        pa_operation_unref(operation);
+}
+
+/// A playback stream on the program's connection to the sound server.
 ///
-/// The server asks for sound whenever its buffer for the stream runs below the target,
-/// and says how long what the stream has written takes to be heard: what is written next
-/// is heard that long after now. Between sentences the stream is corked, which costs
-/// neither side anything and starts again at once.
+/// The server asks for sound whenever its buffer for the stream runs below the target; the
+/// stream gives it that and more, as far ahead as there is sound, up to AheadLimit. When
+/// what it writes is heard is worked out from the server's timing, asked for only while
+/// the stream plays: between sentences the stream is corked, which costs neither side
+/// anything and starts again at once. Right after the stream starts, the server's figures
+/// are stale; a frame written then is handed over with a guess, and the first timing of
+/// the sentence, asked for at once, puts it right (the Anchor), well before the first word
+/// is due.
 class PulseDevice final : public AudioDevice {
 public:
-    PulseDevice(const DeviceFormat& format, Source source)
+    PulseDevice(const DeviceFormat& format, Source source, Anchor anchor,
+                std::shared_ptr<SoundServerConnection> connection)
         : m_format(format)
-        , m_source(std::move(source)) {}
+        , m_source(std::move(source))
+        , m_anchor(std::move(anchor))
+        , m_connection(std::move(connection)) {}
     ~PulseDevice() override { close(); }
 
     bool open(QString* error) override;
@@ -46,79 +68,67 @@ public:
     bool lost() const override { return m_lost; }
     bool takesWhatThereIs() const override { return true; }
     bool closesWhenIdle() const override { return false; }
-    void play() override;
+    void play(bool last) override;
     void more(bool last) override;
     void pause() override;
     QString name() const override { return QStringLiteral("PulseAudio"); }
 
 private:
-    class Locked;
+    using Clock = SoundClock;
 
-    static void contextChanged(pa_context* context, void* self);
     static void streamChanged(pa_stream* stream, void* self);
     static void writable(pa_stream* stream, std::size_t bytes, void* self);
-    static void timingUpdated(pa_stream* stream, void* self);
-    /// Writes as much of the queued sound as the server takes. Called with the loop locked.
+    static void started(pa_stream* stream, void* self);
+    static void timingDue(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
+    static void timingCame(pa_stream* stream, int success, void* self);
+
+    // With the loop locked:
+    /// Writes what the server asks for and what may go ahead of it.
     void write();
+    /// Starts the stream playing from an empty buffer.
+    void uncork();
+    void cork();
+    void askTiming();
+    void scheduleTiming(std::chrono::milliseconds after);
+    /// When the frame the next write starts with is heard.
+    Clock::time_point heardAtWriteEnd() const;
+    std::int64_t writtenFrames() const { return m_written / m_format.bytesPerFrame; }
+    std::chrono::nanoseconds frameTime(std::int64_t frames) const {
+        return std::chrono::nanoseconds(frames * 1'000'000'000 / m_format.rate);
+    }
+
     /// Plays the stream a moment, so the sink settles on its latency.
     void warmUp();
-    /// How long until what has been written so far is heard. Called with the loop locked.
-    std::chrono::nanoseconds heardDelay() const;
-    /// Waits for the callbacks, at most `limit`, until `done` holds.
-    template <typename Done>
-    bool waitUntil(Done done, std::chrono::milliseconds limit = ConnectWait);
-    void changed();
-    QString failure(const char* what) const;
+    void dropStream();
 
-    DeviceFormat m_format;
-    Source m_source;
+    const DeviceFormat m_format;
+    const Source m_source;
+    const Anchor m_anchor;
+    const std::shared_ptr<SoundServerConnection> m_connection;
     std::mutex m_use; ///< open() and close() against the speaker's calls
-    pa_threaded_mainloop* m_loop = nullptr;
-    pa_context* m_context = nullptr;
+    int m_watch = 0;
+    bool m_wanted = false;
     pa_stream* m_stream = nullptr;
     // With the loop locked:
     bool m_corked = true;
-    bool m_endQueued = false;           ///< the sentence's last sound is in the engine's queue
-    std::size_t m_leadIn = 0;           ///< bytes of silence still to go before the sentence
-    std::size_t m_leadOut = 0;          ///< and after it
-    bool m_warming = false;             ///< playing silence until the sink has settled
+    bool m_endQueued = false;   ///< the sentence's last sound is in the engine's queue
+    std::size_t m_leadIn = 0;   ///< bytes of silence still to go before the sentence
+    std::size_t m_leadOut = 0;  ///< and after it
+    bool m_warming = false;     ///< playing silence until the sink has settled
+    std::int64_t m_written = 0; ///< bytes written since the stream last started to play
+    Clock::time_point m_uncorkedAt;
+    /// When the first frame written since the uncork is heard, by the server's word on
+    /// this play; none yet right after the stream started.
+    std::optional<Clock::time_point> m_startHeard;
+    /// The least time seen from an uncork to the stream's first frame heard: what the
+    /// first frames of a sentence are handed over with, before the server has said.
+    Clock::duration m_startLatency{};
+    pa_time_event* m_timingTimer = nullptr;
+    pa_operation* m_timingAsked = nullptr;
     std::atomic<bool> m_settled{false}; ///< the sink's latency is down to what was asked
-
-    std::mutex m_stateMutex;
-    std::condition_variable m_stateChanged;
-    std::atomic<pa_context_state_t> m_contextState{PA_CONTEXT_UNCONNECTED};
     std::atomic<pa_stream_state_t> m_streamState{PA_STREAM_UNCONNECTED};
     std::atomic<bool> m_lost{false};
 };
-
-/// The main loop locked for the life of a scope.
-class PulseDevice::Locked {
-public:
-    explicit Locked(pa_threaded_mainloop* loop)
-        : m_loop(loop) {
-        pa_threaded_mainloop_lock(m_loop);
-    }
-    ~Locked() { pa_threaded_mainloop_unlock(m_loop); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    pa_threaded_mainloop* m_loop;
-};
-
-void unref(pa_operation* operation) {
-    if (operation)
-        pa_operation_unref(operation);
-}
-
-void PulseDevice::contextChanged(pa_context* context, void* self) {
-    auto& d = *static_cast<PulseDevice*>(self);
-    const pa_context_state_t state = pa_context_get_state(context);
-    d.m_contextState = state;
-    if (!PA_CONTEXT_IS_GOOD(state))
-        d.m_lost = true;
-    d.changed();
-}
 
 void PulseDevice::streamChanged(pa_stream* stream, void* self) {
     auto& d = *static_cast<PulseDevice*>(self);
@@ -126,99 +136,110 @@ void PulseDevice::streamChanged(pa_stream* stream, void* self) {
     d.m_streamState = state;
     if (!PA_STREAM_IS_GOOD(state))
         d.m_lost = true;
-    d.changed();
+    d.m_connection->signal();
 }
 
 void PulseDevice::writable(pa_stream*, std::size_t, void* self) {
     static_cast<PulseDevice*>(self)->write();
 }
 
-// With automatic timing updates on, the server's figures come in by themselves.
-void PulseDevice::timingUpdated(pa_stream* stream, void* self) {
+void PulseDevice::started(pa_stream*, void* self) {
+    // The server has begun to take the stream's sound: from now on its timing tells.
+    static_cast<PulseDevice*>(self)->askTiming();
+}
+
+void PulseDevice::timingDue(pa_mainloop_api* api, pa_time_event* event, const timeval*,
+                            void* self) {
     auto& d = *static_cast<PulseDevice*>(self);
-    if (!d.m_warming)
+    api->time_free(event);
+    d.m_timingTimer = nullptr;
+    d.askTiming();
+    d.scheduleTiming(d.m_startHeard ? TimingEvery : FirstTimingEvery);
+}
+
+void PulseDevice::askTiming() {
+    if (!m_stream || m_corked || m_timingAsked)
         return;
-    const pa_timing_info* timing = pa_stream_get_timing_info(stream);
-    if (timing && timing->playing &&
-        timing->sink_usec <= std::uint64_t(2 * TargetLatencyMs) * PA_USEC_PER_MSEC) {
+    m_timingAsked = pa_stream_update_timing_info(m_stream, &PulseDevice::timingCame, this);
+}
+
+void PulseDevice::scheduleTiming(std::chrono::milliseconds after) {
+    if (m_timingTimer || m_corked)
+        return;
+    pa_mainloop_api* api = m_connection->api();
+    timeval at;
+    pa_timeval_add(pa_gettimeofday(&at), pa_usec_t(std::chrono::microseconds(after).count()));
+    m_timingTimer = api->time_new(api, &at, &PulseDevice::timingDue, this);
+}
+
+void PulseDevice::timingCame(pa_stream* stream, int success, void* self) {
+    auto& d = *static_cast<PulseDevice*>(self);
+    unref(std::exchange(d.m_timingAsked, nullptr));
+    const pa_timing_info* timing = success ? pa_stream_get_timing_info(stream) : nullptr;
+    if (!timing || d.m_corked || timing->read_index_corrupt || timing->write_index_corrupt ||
+        !timing->playing)
+        return;
+    // The server read `read_index` at `timestamp` (its clock, which is this machine's), and
+    // the sink plays what it reads `sink_usec` later. What was written at this play's start
+    // is where the write index was then.
+    const std::int64_t start = timing->write_index - d.m_written;
+    const std::int64_t frame = (timing->read_index - start) / d.m_format.bytesPerFrame;
+    const Clock::time_point heard = Clock::now() -
+                                    std::chrono::microseconds(pa_timeval_age(&timing->timestamp)) +
+                                    std::chrono::microseconds(timing->sink_usec);
+    if (d.m_warming && timing->sink_usec <= std::uint64_t(2 * TargetLatencyMs) * PA_USEC_PER_MSEC)
         d.m_settled = true;
-        d.changed();
+    // The server's read index moves once a cycle, so each figure says the stream is
+    // heard no sooner than it says; the latest of them is the best.
+    const Clock::time_point startHeard = heard - d.frameTime(frame);
+    if (d.m_startHeard && startHeard <= *d.m_startHeard)
+        return d.write();
+    const bool first = !d.m_startHeard;
+    d.m_startHeard = startHeard;
+    if (first) {
+        const Clock::duration fromUncork = startHeard - d.m_uncorkedAt;
+        d.m_startLatency = d.m_startLatency == Clock::duration{}
+                               ? fromUncork
+                               : std::min(d.m_startLatency, fromUncork);
     }
+    if (!d.m_warming)
+        d.m_anchor(0, startHeard);
+    d.m_connection->signal();
+    d.write();
 }
 
-void PulseDevice::changed() {
-    std::lock_guard lock(m_stateMutex);
-    m_stateChanged.notify_all();
-}
-
-template <typename Done> bool PulseDevice::waitUntil(Done done, std::chrono::milliseconds limit) {
-    std::unique_lock lock(m_stateMutex);
-    return m_stateChanged.wait_for(lock, limit, done);
-}
-
-QString PulseDevice::failure(const char* what) const {
-    const int error = m_context ? pa_context_errno(m_context) : PA_ERR_UNKNOWN;
-    return QStringLiteral("PulseAudio: %1: %2")
-        .arg(QLatin1String(what), QString::fromUtf8(pa_strerror(error)));
+PulseDevice::Clock::time_point PulseDevice::heardAtWriteEnd() const {
+    const Clock::time_point start =
+        m_startHeard ? *m_startHeard : m_uncorkedAt + std::max(m_startLatency, Clock::duration{});
+    return start + frameTime(writtenFrames());
 }
 
 bool PulseDevice::open(QString* error) {
     std::unique_lock use(m_use);
     m_lost = false;
-    m_corked = true;
-    m_loop = pa_threaded_mainloop_new();
-    if (!m_loop) {
-        *error = QStringLiteral("PulseAudio: pa_threaded_mainloop_new");
+    m_connection->want();
+    m_wanted = true;
+    if (!m_connection->waitReady(ConnectWait, error))
         return false;
-    }
-    pa_proplist* properties = pa_proplist_new();
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Brumlis");
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "se.brumlis.brumlis");
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, "brumlis");
-    m_context =
-        pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_loop), "Brumlis", properties);
-    pa_proplist_free(properties);
-    auto fail = [&](const QString& why) {
-        *error = why;
-        use.unlock();
-        close();
-        return false;
-    };
-    if (!m_context)
-        return fail(QStringLiteral("PulseAudio: pa_context_new"));
-    pa_context_set_state_callback(m_context, &PulseDevice::contextChanged, this);
-    // Without a server there is nothing to wait for: the program falls back on SDL.
-    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-        return fail(failure("pa_context_connect"));
-    if (pa_threaded_mainloop_start(m_loop) < 0)
-        return fail(QStringLiteral("PulseAudio: pa_threaded_mainloop_start"));
-    const bool settled = waitUntil([this] {
-        const pa_context_state_t state = m_contextState;
-        return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+    m_watch = m_connection->watch([this](bool up) {
+        if (!up)
+            m_lost = true;
     });
-    if (!settled || m_contextState != PA_CONTEXT_READY) {
-        QString why;
-        {
-            Locked locked(m_loop);
-            why = settled ? failure("pa_context_connect")
-                          : QStringLiteral("PulseAudio: the server does not answer");
-        }
-        return fail(why);
-    }
     QString why;
     {
-        Locked locked(m_loop);
+        SoundServerConnection::Lock locked(*m_connection);
+        pa_context* context = m_connection->context();
         pa_sample_spec sampleFormat{};
         sampleFormat.format = PA_SAMPLE_FLOAT32NE;
         sampleFormat.rate = std::uint32_t(m_format.rate);
         sampleFormat.channels = std::uint8_t(m_format.channels);
         pa_channel_map map;
         pa_channel_map_init_auto(&map, sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT);
-        m_stream = pa_stream_new(m_context, "Brumlis", &sampleFormat, &map);
+        m_stream = context ? pa_stream_new(context, "Brumlis", &sampleFormat, &map) : nullptr;
         if (m_stream) {
             pa_stream_set_state_callback(m_stream, &PulseDevice::streamChanged, this);
             pa_stream_set_write_callback(m_stream, &PulseDevice::writable, this);
-            pa_stream_set_latency_update_callback(m_stream, &PulseDevice::timingUpdated, this);
+            pa_stream_set_started_callback(m_stream, &PulseDevice::started, this);
             pa_buffer_attr attr{};
             attr.maxlength = std::uint32_t(-1);
             attr.tlength =
@@ -226,28 +247,33 @@ bool PulseDevice::open(QString* error) {
             attr.prebuf = std::uint32_t(-1);
             attr.minreq = std::uint32_t(-1);
             attr.fragsize = std::uint32_t(-1);
-            const auto flags = pa_stream_flags_t(
-                PA_STREAM_START_CORKED | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
+            // No automatic timing updates: they keep the loop and the server waking while
+            // the stream is corked. The stream asks while it plays.
+            const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
             if (pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
-                why = failure("pa_stream_connect_playback");
+                why = m_connection->error("pa_stream_connect_playback");
         } else {
-            why = failure("pa_stream_new");
+            why = m_connection->error("pa_stream_new");
         }
     }
-    if (!why.isEmpty())
-        return fail(why);
-    const bool ready = waitUntil([this] {
-        const pa_stream_state_t state = m_streamState;
-        return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state) ||
-               !PA_CONTEXT_IS_GOOD(m_contextState.load());
-    });
-    if (!ready || m_streamState != PA_STREAM_READY) {
-        {
-            Locked locked(m_loop);
-            why = ready ? failure("pa_stream_connect_playback")
-                        : QStringLiteral("PulseAudio: the stream does not start");
+    if (why.isEmpty()) {
+        const bool settled = m_connection->waitFor(
+            [this] {
+                const pa_stream_state_t state = m_streamState;
+                return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+            },
+            ConnectWait);
+        if (m_streamState != PA_STREAM_READY) {
+            SoundServerConnection::Lock locked(*m_connection);
+            why = settled ? m_connection->error("pa_stream_connect_playback")
+                          : QStringLiteral("PulseAudio: the stream does not start");
         }
-        return fail(why);
+    }
+    if (!why.isEmpty()) {
+        *error = why;
+        use.unlock();
+        close();
+        return false;
     }
     warmUp();
     return true;
@@ -258,71 +284,99 @@ void PulseDevice::warmUp() {
     // what this stream asks for only while the stream plays. So the stream plays silence
     // until it has (on the device thread, which is there to wait on the server), and is
     // corked then: the first sentence is heard when the timing says, not after the sink's
-    // old buffer.
+    // old buffer. It also shows how soon the stream is heard after an uncork.
     {
-        Locked locked(m_loop);
-        m_corked = false;
+        SoundServerConnection::Lock locked(*m_connection);
         m_warming = true;
         m_settled = false;
-        unref(pa_stream_cork(m_stream, 0, nullptr, nullptr));
-        write();
-        unref(pa_stream_trigger(m_stream, nullptr, nullptr));
+        uncork();
     }
-    waitUntil([this] { return m_settled || m_lost; }, WarmUpLimit);
-    Locked locked(m_loop);
+    m_connection->waitFor([this] { return m_settled || m_lost; }, WarmUpLimit);
+    SoundServerConnection::Lock locked(*m_connection);
     m_warming = false;
+    cork();
+}
+
+void PulseDevice::uncork() {
+    m_corked = false;
+    m_written = 0;
+    m_startHeard.reset();
+    m_uncorkedAt = Clock::now();
+    unref(pa_stream_cork(m_stream, 0, nullptr, nullptr));
+    m_leadIn = std::size_t(LeadInMs * m_format.rate / 1000 * m_format.bytesPerFrame);
+    write();
+    // The server starts the stream once it holds enough; a short sentence may hold less.
+    unref(pa_stream_trigger(m_stream, nullptr, nullptr));
+    scheduleTiming(FirstTimingEvery);
+}
+
+void PulseDevice::cork() {
+    if (m_corked)
+        return;
     m_corked = true;
+    if (m_timingTimer) {
+        m_connection->api()->time_free(m_timingTimer);
+        m_timingTimer = nullptr;
+    }
+    if (m_timingAsked) {
+        pa_operation_cancel(m_timingAsked);
+        unref(std::exchange(m_timingAsked, nullptr));
+    }
     unref(pa_stream_cork(m_stream, 1, nullptr, nullptr));
+    // Whatever the server still holds would be heard at the next sentence's start.
     unref(pa_stream_flush(m_stream, nullptr, nullptr));
+}
+
+void PulseDevice::dropStream() {
+    if (!m_stream)
+        return;
+    if (m_timingTimer)
+        m_connection->api()->time_free(std::exchange(m_timingTimer, nullptr));
+    if (m_timingAsked) {
+        pa_operation_cancel(m_timingAsked);
+        unref(std::exchange(m_timingAsked, nullptr));
+    }
+    pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_started_callback(m_stream, nullptr, nullptr);
+    pa_stream_disconnect(m_stream);
+    pa_stream_unref(m_stream);
+    m_stream = nullptr;
 }
 
 void PulseDevice::close() {
     std::lock_guard use(m_use);
-    if (!m_loop)
-        return;
-    // The loop's thread is gone after this, so nothing below needs its lock. A frozen
-    // server does not hold it up: the loop never waits on the server.
-    pa_threaded_mainloop_stop(m_loop);
-    if (m_stream) {
-        pa_stream_set_state_callback(m_stream, nullptr, nullptr);
-        pa_stream_set_write_callback(m_stream, nullptr, nullptr);
-        pa_stream_set_latency_update_callback(m_stream, nullptr, nullptr);
-        pa_stream_disconnect(m_stream);
-        pa_stream_unref(m_stream);
-        m_stream = nullptr;
+    if (m_watch)
+        m_connection->unwatch(std::exchange(m_watch, 0));
+    {
+        SoundServerConnection::Lock locked(*m_connection);
+        dropStream();
+        m_warming = false;
+        m_corked = true;
     }
-    if (m_context) {
-        pa_context_set_state_callback(m_context, nullptr, nullptr);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-        m_context = nullptr;
-    }
-    pa_threaded_mainloop_free(m_loop);
-    m_loop = nullptr;
-    m_warming = false;
+    if (std::exchange(m_wanted, false))
+        m_connection->unwant();
     m_lost = true;
 }
 
-void PulseDevice::play() {
+void PulseDevice::play(bool last) {
     std::lock_guard use(m_use);
     if (!m_stream)
         return;
-    Locked locked(m_loop);
-    m_endQueued = false;
+    SoundServerConnection::Lock locked(*m_connection);
+    m_endQueued = last;
     m_leadOut = std::size_t(LeadOutMs * m_format.rate / 1000 * m_format.bytesPerFrame);
-    if (m_corked) {
-        m_corked = false;
-        unref(pa_stream_cork(m_stream, 0, nullptr, nullptr));
-        m_leadIn = std::size_t(LeadInMs * m_format.rate / 1000 * m_format.bytesPerFrame);
-    }
-    write();
+    if (m_corked)
+        uncork();
+    else
+        write();
 }
 
 void PulseDevice::more(bool last) {
     std::lock_guard use(m_use);
     if (!m_stream)
         return;
-    Locked locked(m_loop);
+    SoundServerConnection::Lock locked(*m_connection);
     m_endQueued = last;
     write();
 }
@@ -331,39 +385,8 @@ void PulseDevice::pause() {
     std::lock_guard use(m_use);
     if (!m_stream)
         return;
-    Locked locked(m_loop);
-    if (m_corked)
-        return;
-    m_corked = true;
-    unref(pa_stream_cork(m_stream, 1, nullptr, nullptr));
-    // Whatever the server still holds would be heard at the next sentence's start.
-    unref(pa_stream_flush(m_stream, nullptr, nullptr));
-}
-
-std::chrono::nanoseconds PulseDevice::heardDelay() const {
-    // libpulse's own interpolation (PA_STREAM_INTERPOLATE_TIMING) was seen to run ahead
-    // while the stream was corked and then stand still, as it never goes back: what it
-    // said was heard was far ahead of what had been written. So it is worked out from the
-    // latest timing update here, and what has been played since.
-    const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
-    if (!timing || timing->write_index_corrupt || timing->read_index_corrupt)
-        return std::chrono::milliseconds(TargetLatencyMs);
-    const std::int64_t buffered = std::int64_t(pa_bytes_to_usec(
-        std::uint64_t(std::max<std::int64_t>(0, timing->write_index - timing->read_index)),
-        pa_stream_get_sample_spec(m_stream)));
-    std::int64_t usec = buffered - std::int64_t(timing->transport_usec);
-    if (timing->playing) {
-        // Played since the update: the server's buffer and the sink's ran on.
-        usec += std::int64_t(timing->sink_usec) - std::int64_t(pa_timeval_age(&timing->timestamp));
-    } else if (timing->sink_usec > std::uint64_t(2 * TargetLatencyMs) * PA_USEC_PER_MSEC) {
-        // Not started, on a sink that has not come down to this stream's latency yet: what
-        // it holds is heard first.
-        usec += std::int64_t(timing->sink_usec);
-    }
-    // Otherwise not started yet: a stream that has just been uncorked waits for its first
-    // sound, and then the sink mixes it in at once (a PulseAudio sink rewinds what it had
-    // rendered ahead for that): what has been written is heard from then on.
-    return std::chrono::microseconds(std::max<std::int64_t>(0, usec));
+    SoundServerConnection::Lock locked(*m_connection);
+    cork();
 }
 
 void PulseDevice::write() {
@@ -371,11 +394,23 @@ void PulseDevice::write() {
         return;
     const std::size_t frameBytes = std::size_t(m_format.bytesPerFrame);
     for (;;) {
-        std::size_t bytes = pa_stream_writable_size(m_stream);
-        if (bytes == std::size_t(-1) || bytes < frameBytes)
+        // What the server asks for, and beyond it as far ahead as AheadLimit.
+        const std::size_t asked = pa_stream_writable_size(m_stream);
+        if (asked == std::size_t(-1))
             return;
-        // What comes now is heard right after what has been written so far.
-        const std::chrono::nanoseconds delay = heardDelay();
+        const auto ahead = heardAtWriteEnd() - Clock::now();
+        const std::size_t room =
+            ahead < AheadLimit
+                ? std::size_t(pa_usec_to_bytes(
+                      pa_usec_t(
+                          std::chrono::duration_cast<std::chrono::microseconds>(AheadLimit - ahead)
+                              .count()),
+                      pa_stream_get_sample_spec(m_stream)))
+                : 0;
+        std::size_t bytes = std::max(asked, m_warming ? 0 : room);
+        bytes -= bytes % frameBytes;
+        if (bytes < frameBytes)
+            return;
         void* data = nullptr;
         if (pa_stream_begin_write(m_stream, &data, &bytes) < 0 || !data)
             return;
@@ -384,34 +419,33 @@ void PulseDevice::write() {
             const std::size_t n = m_warming ? bytes : std::min(bytes, m_leadIn);
             std::memset(data, 0, n);
             pa_stream_write(m_stream, data, n, nullptr, 0, PA_SEEK_RELATIVE);
-            m_leadIn -= m_warming ? 0 : n;
+            m_written += std::int64_t(n);
             if (m_warming)
                 return;
+            m_leadIn -= n;
             continue;
         }
-        const std::size_t given =
-            bytes > 0 ? m_source(static_cast<std::uint8_t*>(data), bytes, delay, false) : 0;
+        // What comes now is heard right after what has been written so far.
+        const auto delay = heardAtWriteEnd() - Clock::now();
+        const std::size_t given = bytes > 0 ? m_source(static_cast<std::uint8_t*>(data), bytes,
+                                                       delay, writtenFrames(), false)
+                                            : 0;
         if (given == 0)
             pa_stream_cancel_write(m_stream);
         else
             pa_stream_write(m_stream, data, given, nullptr, 0, PA_SEEK_RELATIVE);
+        m_written += std::int64_t(given);
         if (given < bytes) {
             if (!m_endQueued)
                 return; // all there is for now
-            // The end of the sentence: silence behind it, as pipewire-pulse keeps the last
-            // part of a quantum until more comes; and a start, as a sentence shorter than
-            // what the server waits for before it starts would never be heard.
-            if (m_leadOut > 0) {
-                const std::size_t n =
-                    std::min(m_leadOut, std::size_t(pa_stream_writable_size(m_stream)));
-                if (n >= frameBytes && pa_stream_begin_write(m_stream, &data, &bytes) >= 0 &&
-                    data) {
-                    const std::size_t silence =
-                        std::min(n, bytes) - std::min(n, bytes) % frameBytes;
-                    std::memset(data, 0, silence);
-                    pa_stream_write(m_stream, data, silence, nullptr, 0, PA_SEEK_RELATIVE);
-                    m_leadOut -= silence;
-                }
+            // The end of the sentence: silence behind it, and a start, as a sentence
+            // shorter than what the server waits for before it starts would never be heard.
+            if (m_leadOut > 0 && pa_stream_begin_write(m_stream, &data, &m_leadOut) >= 0 && data) {
+                const std::size_t silence = m_leadOut - m_leadOut % frameBytes;
+                std::memset(data, 0, silence);
+                pa_stream_write(m_stream, data, silence, nullptr, 0, PA_SEEK_RELATIVE);
+                m_written += std::int64_t(silence);
+                m_leadOut = 0;
             }
             unref(pa_stream_trigger(m_stream, nullptr, nullptr));
             return;
@@ -421,9 +455,11 @@ void PulseDevice::write() {
 
 } // namespace
 
-std::unique_ptr<AudioDevice> makePulseDevice(const DeviceFormat& format,
-                                             AudioDevice::Source source) {
-    return std::make_unique<PulseDevice>(format, std::move(source));
+std::unique_ptr<AudioDevice> makePulseDevice(const DeviceFormat& format, AudioDevice::Source source,
+                                             AudioDevice::Anchor anchor,
+                                             std::shared_ptr<SoundServerConnection> connection) {
+    return std::make_unique<PulseDevice>(format, std::move(source), std::move(anchor),
+                                         std::move(connection));
 }
 
 } // namespace brumlis

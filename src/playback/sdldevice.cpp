@@ -103,7 +103,7 @@ private:
 
     static void feed(void* self, std::uint8_t* out, int length) {
         auto& device = *static_cast<SdlDevice*>(self);
-        device.m_source(out, std::size_t(length), device.m_delay, true);
+        device.m_source(out, std::size_t(length), device.m_delay, -1, true);
     }
 
     DeviceFormat m_format;

@@ -67,6 +67,10 @@ void SoundQueue::clear() {
     m_head = (m_head + m_filled) % m_ring.size();
     m_filled = 0;
     m_queuedEnd = m_taken;
+    // The device numbers its frames afresh when it next starts to play.
+    for (ClipStart& s : m_starts)
+        s.streamFrame = -1;
+    m_endStreamFrame = -1;
 }
 
 bool SoundQueue::checkStall(TimePoint now) {
@@ -103,18 +107,17 @@ void SoundQueue::advance(TimePoint now) {
 }
 
 std::size_t SoundQueue::pull(std::uint8_t* out, std::size_t bytes, TimePoint now,
-                             Clock::duration heardDelay, bool pad) {
+                             Clock::duration heardDelay, bool pad, std::int64_t streamFrame) {
     const std::int64_t frames = std::int64_t(bytes) / m_bytesPerFrame;
     const auto halfPiece = std::chrono::nanoseconds(frames * 500'000'000 / m_rate);
     if (m_pulls > 0 && now - m_lastPull >= halfPiece && m_pacedPulls < PacedPulls)
         ++m_pacedPulls;
     ++m_pulls;
-    m_largestPiece = std::max<std::int64_t>(m_largestPiece, frames);
     m_lastPull = now;
     std::int64_t n = 0;
     if (!m_stalled) {
         n = std::min(frames, ahead());
-        take(out, n, now, now + heardDelay);
+        take(out, n, now, now + heardDelay, streamFrame);
     }
     const std::size_t done = std::size_t(n) * std::size_t(m_bytesPerFrame);
     if (pad)
@@ -122,7 +125,8 @@ std::size_t SoundQueue::pull(std::uint8_t* out, std::size_t bytes, TimePoint now
     return done;
 }
 
-void SoundQueue::take(std::uint8_t* out, std::int64_t frames, TimePoint now, TimePoint heard) {
+void SoundQueue::take(std::uint8_t* out, std::int64_t frames, TimePoint now, TimePoint heard,
+                      std::int64_t streamFrame) {
     if (frames <= 0)
         return;
     std::size_t want = std::size_t(frames) * std::size_t(m_bytesPerFrame);
@@ -139,12 +143,34 @@ void SoundQueue::take(std::uint8_t* out, std::int64_t frames, TimePoint now, Tim
     const std::int64_t end = m_taken + frames;
     for (ClipStart& s : m_starts) {
         if (!s.handedAt && s.frame < end) {
+            const std::int64_t offset = std::max<std::int64_t>(0, s.frame - m_taken);
             s.handedAt = now;
-            s.heardAt = heard + durationOf(std::max<std::int64_t>(0, s.frame - m_taken));
+            s.heardAt = heard + durationOf(offset);
+            s.streamFrame = streamFrame >= 0 ? streamFrame + offset : -1;
         }
     }
     m_taken = end;
     m_endHeard = heard + durationOf(frames);
+    m_endStreamFrame = streamFrame >= 0 ? streamFrame + frames : -1;
+}
+
+bool SoundQueue::anchor(std::int64_t streamFrame, TimePoint heard) {
+    // Closer than this counts as the same time: a word is shown to the millisecond.
+    constexpr auto Same = std::chrono::microseconds(500);
+    bool moved = false;
+    const auto place = [&](std::int64_t frame, TimePoint& at) {
+        const TimePoint now = heard + durationOf(frame - streamFrame);
+        if (now - at > Same || at - now > Same) {
+            at = now;
+            moved = true;
+        }
+    };
+    for (ClipStart& s : m_starts)
+        if (s.heardAt && s.streamFrame >= 0)
+            place(s.streamFrame, *s.heardAt);
+    if (m_endStreamFrame >= 0)
+        place(m_endStreamFrame, m_endHeard);
+    return moved;
 }
 
 } // namespace brumlis

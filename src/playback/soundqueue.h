@@ -74,11 +74,17 @@ public:
     // --- the device side
 
     /// Hands over up to `bytes` of queued sound at `now`; the first of it will be heard
-    /// `heardDelay` later. With `pad`, `out` is filled to `bytes` with silence for whatever
-    /// is missing (a device that must be given a whole piece); without, only what is
-    /// queued is given. Returns the bytes of queued sound given.
+    /// `heardDelay` later, and is the device's frame `streamFrame` (-1: it does not count). With
+    /// `pad`, `out` is filled to `bytes` with silence for whatever is missing (a device that must
+    /// be given a whole piece); without, only what is queued is given. Returns the bytes of queued
+    /// sound given.
     std::size_t pull(std::uint8_t* out, std::size_t bytes, TimePoint now,
-                     Clock::duration heardDelay = {}, bool pad = true);
+                     Clock::duration heardDelay = {}, bool pad = true,
+                     std::int64_t streamFrame = -1);
+    /// The device has learnt that its frame `streamFrame` (as it numbered the frames it
+    /// pulled) is heard at `heard`: every clip start and the end it took with a number are
+    /// heard accordingly. Returns whether any of them moved.
+    bool anchor(std::int64_t streamFrame, TimePoint heard);
     /// The device takes sound as soon as it runs, without a first burst to wait out; it is
     /// ready at `now`, and counts as stalled once it has asked for nothing for StallLimit.
     void markStarted(TimePoint now) {
@@ -90,7 +96,6 @@ public:
     // --- figures
     std::int64_t queuedEnd() const { return m_queuedEnd; }
     std::int64_t taken() const { return m_taken; }
-    int largestPiece() const { return m_largestPiece; }
     /// The device asks at its pace. A sound server may take a piece or a few at once
     /// when the stream opens and then nothing for seconds: sound queued before it really
     /// runs would be cut in two by that wait, so nothing is queued until it has asked
@@ -105,7 +110,8 @@ public:
 private:
     /// Moves `frames` from the front of the ring to `out` (or nowhere), noting clip starts;
     /// the first of them is heard at `heard`.
-    void take(std::uint8_t* out, std::int64_t frames, TimePoint now, TimePoint heard);
+    void take(std::uint8_t* out, std::int64_t frames, TimePoint now, TimePoint heard,
+              std::int64_t streamFrame = -1);
     Clock::duration durationOf(std::int64_t frames) const;
 
     int m_bytesPerFrame;
@@ -122,9 +128,9 @@ private:
     std::int64_t m_pulls = 0;
     int m_pacedPulls = 0;
     bool m_startsAtOnce = false;
-    int m_largestPiece = 0;
     TimePoint m_lastPull;
     TimePoint m_endHeard;
+    std::int64_t m_endStreamFrame = -1; ///< the device's number for the frame after the last taken
 
     bool m_stalled = false;
     TimePoint m_advancedTo;
@@ -133,6 +139,7 @@ private:
         std::int64_t frame;
         std::optional<TimePoint> handedAt;
         std::optional<TimePoint> heardAt;
+        std::int64_t streamFrame = -1; ///< the device's number for it, once taken
     };
     std::deque<ClipStart> m_starts; ///< the latest clips, oldest first
 };

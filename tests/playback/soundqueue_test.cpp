@@ -191,6 +191,37 @@ TEST(SoundQueue, ADeviceThatTakesWhatThereIsGetsNoSilenceAndCountsAsStarted) {
     EXPECT_EQ(out[300], 0xdeadu) << "padded although it was not to be";
 }
 
+// A server's first word on when the stream is heard comes after the stream started: the
+// clips handed over with a guess, and the end, move to it; clips of a cleared sentence,
+// numbered by a play of the device that is over, stay where they were.
+TEST(SoundQueue, WhatTheDeviceLearnsLaterMovesTheClipsItNumbered) {
+    SoundQueue q = makeQueue();
+    q.markStarted(T0);
+    const auto push = [&](std::uint32_t clip, int frames) {
+        const std::int64_t start = q.beginClip();
+        const std::vector<std::uint32_t> data = clipFrames(clip, frames);
+        q.push(reinterpret_cast<const std::uint8_t*>(data.data()), data.size() * FrameBytes);
+        return start;
+    };
+    std::vector<std::uint32_t> out(4800);
+    const std::int64_t old = push(1, 480);
+    q.pull(reinterpret_cast<std::uint8_t*>(out.data()), 480 * FrameBytes, T0, 0ms, false, 0);
+    q.clear();
+    const std::int64_t first = push(2, 480);
+    const std::int64_t second = push(3, 960);
+    // Numbered from 960: the stream had 20 ms of silence before them.
+    q.pull(reinterpret_cast<std::uint8_t*>(out.data()), 1440 * FrameBytes, at(1), 19ms, false, 960);
+    ASSERT_NEAR(msOf(*q.heardAt(first)), 20, 0.01);
+
+    // Frame 0 of the stream is heard at 30 ms, not at 1 ms: everything after it is 29 ms later.
+    EXPECT_TRUE(q.anchor(0, at(30)));
+    EXPECT_NEAR(msOf(*q.heardAt(first)), 50, 0.01);
+    EXPECT_NEAR(msOf(*q.heardAt(second)), 60, 0.01);
+    EXPECT_NEAR(msOf(q.endHeardAt()), 80, 0.01);
+    EXPECT_NEAR(msOf(*q.heardAt(old)), 0, 0.01) << "a clip of another play moved";
+    EXPECT_FALSE(q.anchor(480, at(40.2))) << "the same time again is no news";
+}
+
 TEST(SoundQueue, ADeviceThatStartsLateIsWaitedForOneThatNeverStartsIsPlayedAtPace) {
     struct Case {
         const char* name;

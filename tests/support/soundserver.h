@@ -64,6 +64,15 @@ public:
     virtual std::vector<float> stopCapture() = 0;
 };
 
+/// What the server in this process's environment says of its playback streams
+/// (`pactl list sink-inputs`): which program each belongs to, and through what.
+inline QByteArray playbackStreams() {
+    QProcess pactl;
+    pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")});
+    pactl.waitForFinished(10000);
+    return pactl.readAllStandardOutput();
+}
+
 /// The left channel of a 48 kHz stereo float capture, as far as it has been written.
 inline std::vector<float> readLeftChannel(const QString& path) {
     QFile file(path);

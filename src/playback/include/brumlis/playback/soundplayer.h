@@ -21,7 +21,8 @@ struct PlayerEvent {
         /// or unplayable path) is heard when the one before it ends. A clip may be reported
         /// again, before it is heard, when the player has learnt better when it is.
         ClipHeard,
-        /// The last clip has been heard to its end, at `at`; nothing more comes for this sentence.
+        /// The last clip is heard to its end at `at`. It may come before then, once the
+        /// player holds everything; until `at` a later AllHeard may move the end.
         AllHeard,
         /// The device stopped taking sound. The sentence goes on without it, at the pace of
         /// its clips, and still ends with AllHeard.
@@ -61,7 +62,7 @@ inline std::vector<Clip> clipsOf(const QStringList& paths) {
 /// it has got through events. Nothing here waits: `speak` and `stop` return at once, and
 /// the events come later from a thread of the player's, through the listener.
 ///
-/// For every clip given to `speak` a ClipHeard comes, in order, and then one AllHeard,
+/// For every clip given to `speak` a ClipHeard comes, in order, and then an AllHeard,
 /// unless `stop` or a later `speak` ends the sentence first; after that nothing more comes
 /// for it. Players never report errors: a path that is empty, missing, not a
 /// regular file or not a decodable WAV plays nothing and takes no time of its own.
