@@ -1,7 +1,7 @@
 #include "brumlis/playback/audioengine.h"
 
 #include "audiodevice.h"
-#include "brumlis/playback/soundresolver.h"
+#include "brumlis/audio/soundresolver.h"
 #include "soundqueue.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "brumlis/voicetools/voicemaker.h"
 
-#include "brumlis/voicetools/loudness.h"
-#include "brumlis/voicetools/wavfile.h"
+#include "brumlis/audio/loudness.h"
+#include "brumlis/audio/wavfile.h"
 #include "speechsynth.h"
 
 #include <QDir>

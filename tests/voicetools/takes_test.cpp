@@ -1,9 +1,10 @@
 // Finding, trimming and keeping takes, on generated words whose every edge is known.
+#include "brumlis/audio/wavfile.h"
+#include "brumlis/voicetools/folderreport.h"
 #include "brumlis/voicetools/recordingsaver.h"
 #include "brumlis/voicetools/takedetector.h"
 #include "brumlis/voicetools/takestore.h"
 #include "brumlis/voicetools/taketrim.h"
-#include "brumlis/voicetools/wavfile.h"
 #include "support/speechclip.h"
 #include "support/tempdir.h"
 
@@ -287,7 +288,7 @@ TEST(RecordingSaver, SavesUnderTheExactNameAndUndoes) {
     }
 }
 
-TEST(WavFile, OnlyVoicesMarkCountsAsMadeByVoice) {
+TEST(MadeByVoice, OnlyVoicesMarkCounts) {
     const test::TempDir dir;
     struct Case {
         const char* software;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "brumlis/voicetools/loudness.h"
+#include "brumlis/audio/loudness.h"
 
 #include <QStringList>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "brumlis/voicetools/loudness.h"
+#include "brumlis/audio/loudness.h"
 
 #include <algorithm>
 #include <cmath>

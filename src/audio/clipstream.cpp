@@ -1,4 +1,4 @@
-#include "brumlis/playback/clipstream.h"
+#include "brumlis/audio/clipstream.h"
 
 #include <SDL.h>
 #include <algorithm>
