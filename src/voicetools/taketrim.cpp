@@ -1,9 +1,9 @@
 #include "brumlis/voicetools/taketrim.h"
 
+#include "brumlis/audio/fade.h"
 #include "brumlis/voicetools/takedetector.h"
 
 #include <algorithm>
-#include <numbers>
 
 namespace brumlis {
 
@@ -75,14 +75,7 @@ std::vector<float> applyTrim(const std::vector<float>& take, TrimPoints points, 
     const std::int64_t start = std::clamp<std::int64_t>(points.start, 0, std::int64_t(take.size()));
     const std::int64_t end = std::clamp<std::int64_t>(points.end, start, std::int64_t(take.size()));
     std::vector<float> clip(take.begin() + start, take.begin() + end);
-    const std::size_t fade =
-        std::min(clip.size() / 2, std::size_t(std::llround(TrimFadeSeconds * rate)));
-    for (std::size_t i = 0; i < fade; ++i) {
-        // From 0 at the outer sample to nearly 1 at the inner one.
-        const float gain = float(0.5 - 0.5 * std::cos(std::numbers::pi * double(i) / double(fade)));
-        clip[i] *= gain;
-        clip[clip.size() - 1 - i] *= gain;
-    }
+    fadeEdges(clip.data(), std::int64_t(clip.size()), 1, std::llround(TrimFadeSeconds * rate));
     return clip;
 }
 
