@@ -1,5 +1,6 @@
 #include "brumlis/voicetools/taketrim.h"
 
+#include "brumlis/audio/decibels.h"
 #include "brumlis/audio/fade.h"
 #include "brumlis/voicetools/takedetector.h"
 
@@ -30,10 +31,6 @@ std::vector<double> windowPowers(const std::vector<float>& samples, int rate) {
     return powers;
 }
 
-double dbfsOfPower(double power) {
-    return power > 0.0 ? 10.0 * std::log10(power) : -HUGE_VAL;
-}
-
 } // namespace
 
 double noiseFloorDbfs(const std::vector<float>& samples, int rate) {
@@ -42,13 +39,13 @@ double noiseFloorDbfs(const std::vector<float>& samples, int rate) {
         return -HUGE_VAL;
     const auto tenth = powers.begin() + std::ptrdiff_t(powers.size() / 10);
     std::nth_element(powers.begin(), tenth, powers.end());
-    return dbfsOfPower(*tenth);
+    return powerToDb(*tenth);
 }
 
 std::optional<TrimPoints> findSpeech(const std::vector<float>& samples, int rate,
                                      double thresholdDbfs) {
     const std::vector<double> powers = windowPowers(samples, rate);
-    const double threshold = std::pow(10.0, thresholdDbfs / 10.0);
+    const double threshold = dbToPower(thresholdDbfs);
     const auto loud = [threshold](double p) { return p >= threshold; };
     const auto first = std::find_if(powers.begin(), powers.end(), loud);
     if (first == powers.end())
