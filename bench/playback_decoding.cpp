@@ -1,5 +1,5 @@
 #include "benchkit.h"
-#include "brumlis/playback/clipstream.h"
+#include "brumlis/audio/clipstream.h"
 #include "playback_bench.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 // Picking a word, composing a sentence and finding a recording, measured against the
 // time a click may take. Every figure is CPU time.
-#include "brumlis/playback/soundresolver.h"
+#include "brumlis/audio/soundresolver.h"
 #include "brumlis/sentence/composer.h"
 #include "brumlis/sentence/messagesink.h"
 #include "brumlis/sentence/random.h"

@@ -11,11 +11,11 @@
 //                                 over 5 s of a take running and the meter painting
 //   keep -> file on disk          Enter pressed to the window's saved signal, which comes
 //                                 after the file was flushed and renamed into place
+#include "brumlis/audio/wavfile.h"
 #include "brumlis/playback/playerfactory.h"
 #include "brumlis/studio/pulseconnection.h"
 #include "brumlis/studio/studiowindow.h"
 #include "brumlis/voicetools/takedetector.h"
-#include "brumlis/voicetools/wavfile.h"
 #include "goaltable.h"
 #include "support/pulseserver.h"
 #include "support/speechclip.h"

@@ -1,6 +1,6 @@
 // Any bytes as a recording: decoded by libsndfile and converted to each device format
 // the engine may open, to the end of the clip.
-#include "brumlis/playback/clipstream.h"
+#include "brumlis/audio/clipstream.h"
 
 #include <cstdint>
 #include <cstdlib>

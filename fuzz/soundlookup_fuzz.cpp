@@ -1,7 +1,7 @@
 // Any word as the name of its recording: whatever it holds ("..", absolute paths, NUL,
 // backslashes, bytes that are not UTF-8), the lookup answers with a file inside sound/
 // or with nothing.
-#include "brumlis/playback/soundresolver.h"
+#include "brumlis/audio/soundresolver.h"
 
 #include <QDir>
 #include <QFile>

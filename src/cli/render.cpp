@@ -1,9 +1,9 @@
 #include "render.h"
 
-#include "brumlis/playback/clipdecoder.h"
+#include "brumlis/audio/clipdecoder.h"
+#include "brumlis/audio/wavfile.h"
 #include "brumlis/sentence/sentencebuffer.h"
 #include "brumlis/voicetools/sentencerender.h"
-#include "brumlis/voicetools/wavfile.h"
 #include "sentences.h"
 
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "brumlis/playback/clipstream.h"
+#include "brumlis/audio/clipstream.h"
 #include "brumlis/playback/soundplayer.h"
 
 #include <QString>

@@ -2,7 +2,7 @@
 
 #include "audiodevice.h"
 #include "brumlis/playback/audioengine.h"
-#include "brumlis/playback/soundresolver.h"
+#include "brumlis/audio/soundresolver.h"
 #include "soundqueue.h"
 
 #include <condition_variable>

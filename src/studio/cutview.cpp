@@ -1,5 +1,7 @@
 #include "cutview.h"
 
+#include "brumlis/audio/decibels.h"
+
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -53,7 +55,7 @@ void CutView::paintEvent(QPaintEvent*) {
         const std::int64_t to = std::max(from + 1, (x + 1) * points / w);
         const float peak =
             *std::max_element(m_outline.begin() + from, m_outline.begin() + std::min(to, points));
-        const double db = peak > 0.0f ? 20.0 * std::log10(double(peak)) : FloorDbfs;
+        const double db = amplitudeToDb(peak, FloorDbfs);
         const double share = std::clamp((db - FloorDbfs) / -FloorDbfs, 0.0, 1.0);
         const int half = std::max(1, int(std::lround(share * (middle - 1))));
         painter.fillRect(x, middle - half, 1, 2 * half,

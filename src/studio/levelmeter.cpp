@@ -1,20 +1,13 @@
 #include "levelmeter.h"
 
+#include "brumlis/audio/decibels.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
 
 namespace brumlis {
-
-namespace {
-
-double dbfs(float level) {
-    return level > 0.0f ? std::max(LevelMeter::FloorDbfs, 20.0 * std::log10(double(level)))
-                        : LevelMeter::FloorDbfs;
-}
-
-} // namespace
 
 LevelMeter::LevelMeter(QWidget* parent)
     : QWidget(parent) {
@@ -23,8 +16,8 @@ LevelMeter::LevelMeter(QWidget* parent)
 }
 
 void LevelMeter::setLevel(float peak, float rms, bool clipped) {
-    const double newPeak = dbfs(peak);
-    const double newRms = dbfs(rms);
+    const double newPeak = amplitudeToDb(peak, FloorDbfs);
+    const double newRms = amplitudeToDb(rms, FloorDbfs);
     const bool latch = m_clipLatched || clipped;
     // Readings of silence come as often as any other; they need no repaint.
     if (newPeak == m_peakDbfs && newRms == m_rmsDbfs && latch == m_clipLatched)

@@ -1,7 +1,7 @@
 #include "brumlis/studio/studiowindow.h"
 
+#include "brumlis/audio/wavfile.h"
 #include "brumlis/voicetools/voicemaker.h"
-#include "brumlis/voicetools/wavfile.h"
 #include "cutview.h"
 #include "examplesentence.h"
 #include "levelmeter.h"

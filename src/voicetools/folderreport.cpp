@@ -1,9 +1,9 @@
 #include "brumlis/voicetools/folderreport.h"
 
+#include "brumlis/audio/wavfile.h"
 #include "brumlis/sentence/composer.h"
 #include "brumlis/sentence/enumnames.h"
 #include "brumlis/sentence/templates.h"
-#include "brumlis/voicetools/wavfile.h"
 
 #include <QFile>
 #include <QHash>
@@ -272,6 +272,12 @@ FolderReport inspectFolder(const QString& dataDir) {
 bool FolderReport::speakable() const {
     return std::none_of(findings.begin(), findings.end(),
                         [](const Finding& f) { return f.severity == Finding::Severity::Error; });
+}
+
+bool isMadeByVoice(const QByteArray& path) {
+    const QByteArray software = recordingSoftware(path);
+    constexpr qsizetype n = sizeof(VoiceSoftware) - 1;
+    return software.startsWith(VoiceSoftware) && (software.size() == n || software[n] == ' ');
 }
 
 WordState wordState(const WordReport& word) {

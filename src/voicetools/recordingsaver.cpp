@@ -1,7 +1,7 @@
 #include "brumlis/voicetools/recordingsaver.h"
 
+#include "brumlis/audio/wavfile.h"
 #include "brumlis/voicetools/takestore.h"
-#include "brumlis/voicetools/wavfile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "brumlis/voicetools/sentencerender.h"
 
+#include "brumlis/audio/wavfile.h"
 #include "brumlis/sentence/templates.h"
-#include "brumlis/voicetools/wavfile.h"
 
 #include <cstring>
 

@@ -1,5 +1,7 @@
 #include "brumlis/voicetools/takedetector.h"
 
+#include "brumlis/audio/decibels.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -8,10 +10,6 @@ namespace brumlis {
 namespace {
 
 constexpr int WindowMs = 10;
-
-double powerOf(double dbfs) {
-    return std::pow(10.0, dbfs / 10.0);
-}
 
 std::size_t samplesOf(double seconds, int rate) {
     return std::size_t(std::llround(seconds * rate));
@@ -27,8 +25,8 @@ TakeDetector::TakeDetector(TakeSettings settings)
     , m_endSilenceWindows(
           std::max<std::size_t>(1, samplesOf(settings.endSilenceSeconds, settings.rate) / m_window))
     , m_maxSamples(samplesOf(settings.maxSeconds, settings.rate))
-    , m_startPower(powerOf(settings.startDbfs))
-    , m_stopPower(powerOf(settings.stopDbfs)) {
+    , m_startPower(dbToPower(settings.startDbfs))
+    , m_stopPower(dbToPower(settings.stopDbfs)) {
     m_history.reserve(2 * m_historyKeep + m_window);
 }
 

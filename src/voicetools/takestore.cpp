@@ -1,8 +1,8 @@
 #include "brumlis/voicetools/takestore.h"
 
-#include "brumlis/playback/clipdecoder.h"
+#include "brumlis/audio/clipdecoder.h"
+#include "brumlis/audio/wavfile.h"
 #include "brumlis/voicetools/folderreport.h"
-#include "brumlis/voicetools/wavfile.h"
 
 #include <QDir>
 #include <QFile>

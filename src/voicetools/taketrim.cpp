@@ -1,9 +1,10 @@
 #include "brumlis/voicetools/taketrim.h"
 
+#include "brumlis/audio/decibels.h"
+#include "brumlis/audio/fade.h"
 #include "brumlis/voicetools/takedetector.h"
 
 #include <algorithm>
-#include <numbers>
 
 namespace brumlis {
 
@@ -30,10 +31,6 @@ std::vector<double> windowPowers(const std::vector<float>& samples, int rate) {
     return powers;
 }
 
-double dbfsOfPower(double power) {
-    return power > 0.0 ? 10.0 * std::log10(power) : -HUGE_VAL;
-}
-
 } // namespace
 
 double noiseFloorDbfs(const std::vector<float>& samples, int rate) {
@@ -42,13 +39,13 @@ double noiseFloorDbfs(const std::vector<float>& samples, int rate) {
         return -HUGE_VAL;
     const auto tenth = powers.begin() + std::ptrdiff_t(powers.size() / 10);
     std::nth_element(powers.begin(), tenth, powers.end());
-    return dbfsOfPower(*tenth);
+    return powerToDb(*tenth);
 }
 
 std::optional<TrimPoints> findSpeech(const std::vector<float>& samples, int rate,
                                      double thresholdDbfs) {
     const std::vector<double> powers = windowPowers(samples, rate);
-    const double threshold = std::pow(10.0, thresholdDbfs / 10.0);
+    const double threshold = dbToPower(thresholdDbfs);
     const auto loud = [threshold](double p) { return p >= threshold; };
     const auto first = std::find_if(powers.begin(), powers.end(), loud);
     if (first == powers.end())
@@ -75,14 +72,7 @@ std::vector<float> applyTrim(const std::vector<float>& take, TrimPoints points, 
     const std::int64_t start = std::clamp<std::int64_t>(points.start, 0, std::int64_t(take.size()));
     const std::int64_t end = std::clamp<std::int64_t>(points.end, start, std::int64_t(take.size()));
     std::vector<float> clip(take.begin() + start, take.begin() + end);
-    const std::size_t fade =
-        std::min(clip.size() / 2, std::size_t(std::llround(TrimFadeSeconds * rate)));
-    for (std::size_t i = 0; i < fade; ++i) {
-        // From 0 at the outer sample to nearly 1 at the inner one.
-        const float gain = float(0.5 - 0.5 * std::cos(std::numbers::pi * double(i) / double(fade)));
-        clip[i] *= gain;
-        clip[clip.size() - 1 - i] *= gain;
-    }
+    fadeEdges(clip.data(), std::int64_t(clip.size()), 1, std::llround(TrimFadeSeconds * rate));
     return clip;
 }
 

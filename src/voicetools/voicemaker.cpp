@@ -1,7 +1,8 @@
 #include "brumlis/voicetools/voicemaker.h"
 
-#include "brumlis/voicetools/loudness.h"
-#include "brumlis/voicetools/wavfile.h"
+#include "brumlis/audio/decibels.h"
+#include "brumlis/audio/loudness.h"
+#include "brumlis/audio/wavfile.h"
 #include "speechsynth.h"
 
 #include <QDir>
@@ -29,7 +30,7 @@ void matchLoudness(std::vector<float>& samples, int rate, double targetLufs) {
         return;
     const double gainDb =
         std::min(targetLufs - measure.loudnessLufs, MaxPeakDbfs - measure.peakDbfs);
-    const float gain = float(std::pow(10.0, gainDb / 20.0));
+    const float gain = float(dbToAmplitude(gainDb));
     for (float& s : samples)
         s *= gain;
 }

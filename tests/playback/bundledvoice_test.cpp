@@ -1,5 +1,5 @@
-#include "brumlis/playback/clipdecoder.h"
-#include "brumlis/playback/soundresolver.h"
+#include "brumlis/audio/clipdecoder.h"
+#include "brumlis/audio/soundresolver.h"
 #include "brumlis/sentence/templates.h"
 #include "brumlis/sentence/wordlist.h"
 

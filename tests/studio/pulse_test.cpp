@@ -2,8 +2,8 @@
 // "mic" whose monitor is the default input, found and trimmed by the window's recorder, and
 // saved. The server passes float samples through untouched at 48 kHz mono, so every edge
 // of the played sound can be found again in what the studio recorded.
+#include "brumlis/audio/loudness.h"
 #include "brumlis/studio/pulseconnection.h"
-#include "brumlis/voicetools/loudness.h"
 #include "studiofixture.h"
 #include "support/pulseserver.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "brumlis/audio/wavfile.h"
 #include "brumlis/studio/studiowindow.h"
-#include "brumlis/voicetools/wavfile.h"
 #include "support/speechclip.h"
 #include "support/tempdir.h"
 

@@ -1,6 +1,6 @@
 // The studio window's flow, driven from the keyboard and by its buttons' object names, with
 // a sound server in memory.
-#include "brumlis/voicetools/loudness.h"
+#include "brumlis/audio/loudness.h"
 #include "fakeconnection.h"
 #include "studiofixture.h"
 #include "support/fakes.h"

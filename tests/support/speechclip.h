@@ -51,6 +51,14 @@ inline float amplitudeOf(double dbfs) {
     return float(std::pow(10.0, dbfs / 20.0));
 }
 
+/// A sine tone of `seconds` at `amplitude`, starting at zero.
+inline std::vector<float> sine(int rate, double seconds, double amplitude, double hz = 440.0) {
+    std::vector<float> samples(std::size_t(rate * seconds));
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = float(amplitude * std::sin(2.0 * std::numbers::pi * hz * double(i) / rate));
+    return samples;
+}
+
 inline SpokenWord makeWord(const WordShape& shape, int rate) {
     SpokenWord word;
     word.rate = rate;

@@ -1,9 +1,10 @@
 // Finding, trimming and keeping takes, on generated words whose every edge is known.
+#include "brumlis/audio/wavfile.h"
+#include "brumlis/voicetools/folderreport.h"
 #include "brumlis/voicetools/recordingsaver.h"
 #include "brumlis/voicetools/takedetector.h"
 #include "brumlis/voicetools/takestore.h"
 #include "brumlis/voicetools/taketrim.h"
-#include "brumlis/voicetools/wavfile.h"
 #include "support/speechclip.h"
 #include "support/tempdir.h"
 
@@ -147,8 +148,9 @@ TEST(TakeTrim, KeepsTheTailAndAMarginAndFades) {
 
         const std::vector<float> clip = applyTrim(word.samples, *trim, Rate);
         ASSERT_EQ(std::int64_t(clip.size()), trim->frames());
-        EXPECT_EQ(clip.front(), 0.0f);
-        EXPECT_EQ(clip.back(), 0.0f);
+        // A fade's outer gain is about 1e-5, and the margin holds at most the noise.
+        EXPECT_LT(std::fabs(clip.front()), 1e-6f);
+        EXPECT_LT(std::fabs(clip.back()), 1e-6f);
         // The tail is there at its own level.
         const std::int64_t tail = word.tailStart - trim->start;
         EXPECT_NEAR(test::rmsDbfs(clip, tail, tail + 70 * Ms), shape.tailDbfs, 1.0);
@@ -287,7 +289,7 @@ TEST(RecordingSaver, SavesUnderTheExactNameAndUndoes) {
     }
 }
 
-TEST(WavFile, OnlyVoicesMarkCountsAsMadeByVoice) {
+TEST(MadeByVoice, OnlyVoicesMarkCounts) {
     const test::TempDir dir;
     struct Case {
         const char* software;

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "brumlis/playback/clipdecoder.h"
-#include "brumlis/playback/soundresolver.h"
+#include "brumlis/audio/clipdecoder.h"
+#include "brumlis/audio/loudness.h"
+#include "brumlis/audio/soundresolver.h"
 #include "brumlis/sentence/wordlist.h"
-#include "brumlis/voicetools/loudness.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,6 +20,15 @@ LineEnds lineEndsOf(QStringView text);
 
 /// Recordings whose loudness is further than this from the folder's median are flagged.
 inline constexpr double LoudnessTolerance = 3.0;
+
+/// What `voice` writes into the software field of the recordings it makes, so that check and
+/// the studio can tell a synthetic voice from a recorded one. libsndfile adds its own name.
+inline constexpr char VoiceSoftware[] = "brumlis-cli voice";
+/// The same for recordings saved by brumlis-studio.
+inline constexpr char StudioSoftware[] = "brumlis-studio";
+
+/// True when the recording at `path` was made by `voice`.
+bool isMadeByVoice(const QByteArray& path);
 
 struct ListReport {
     QString wordClass;

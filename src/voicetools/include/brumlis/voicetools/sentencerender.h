@@ -1,7 +1,7 @@
 #pragma once
 
-#include "brumlis/playback/clipstream.h"
-#include "brumlis/playback/soundresolver.h"
+#include "brumlis/audio/clipstream.h"
+#include "brumlis/audio/soundresolver.h"
 #include "brumlis/sentence/sentencebuffer.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "brumlis/voicetools/loudness.h"
+#include "brumlis/audio/loudness.h"
 
 #include <QStringList>
 #include <cmath>
@@ -13,8 +13,8 @@ namespace brumlis {
 /// Sound kept around the speech found in a take: enough for a soft start and for the last
 /// consonant, which is far quieter than the vowels before it.
 inline constexpr double TrimMarginSeconds = 0.05;
-/// The trimmed clip fades in and out over this long (raised cosine), so it starts and ends
-/// at zero and joins its neighbours in a sentence without a click.
+/// The trimmed clip fades in and out over this long (fadeEdges), so it starts and ends near
+/// zero and joins its neighbours in a sentence without a click.
 inline constexpr double TrimFadeSeconds = 0.005;
 /// Speech is what is this much louder than the take's noise floor...
 inline constexpr double SpeechOverNoiseDb = 10.0;

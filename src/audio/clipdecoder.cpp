@@ -1,4 +1,4 @@
-#include "brumlis/playback/clipdecoder.h"
+#include "brumlis/audio/clipdecoder.h"
 
 #include <algorithm>
 #include <cstring>

@@ -8,12 +8,6 @@
 
 namespace brumlis {
 
-/// What `voice` writes into the software field of the recordings it makes, so that check and
-/// the studio can tell a synthetic voice from a recorded one. libsndfile adds its own name.
-inline constexpr char VoiceSoftware[] = "brumlis-cli voice";
-/// The same for recordings saved by brumlis-studio.
-inline constexpr char StudioSoftware[] = "brumlis-studio";
-
 /// A 16-bit PCM WAV file with `samples` (interleaved) as its contents, made by libsndfile,
 /// with `software` (when given) in its software field. Empty when libsndfile refuses the
 /// format.
@@ -37,9 +31,6 @@ std::optional<SoundFileInfo> soundFileInfo(const QByteArray& path);
 
 /// The software field of the recording at `path`; empty when it has none or cannot be read.
 QByteArray recordingSoftware(const QByteArray& path);
-
-/// True when the recording at `path` was made by `voice`.
-bool isMadeByVoice(const QByteArray& path);
 
 /// Floats in [-1, 1] to 16-bit samples, rounded, clipped at full scale.
 std::vector<std::int16_t> toPcm16(const std::vector<float>& samples);

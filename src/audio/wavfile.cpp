@@ -1,4 +1,4 @@
-#include "brumlis/voicetools/wavfile.h"
+#include "brumlis/audio/wavfile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -134,12 +134,6 @@ std::optional<SoundFileInfo> soundFileInfo(const QByteArray& path) {
 QByteArray recordingSoftware(const QByteArray& path) {
     const std::optional<SoundFileInfo> info = soundFileInfo(path);
     return info ? info->software : QByteArray();
-}
-
-bool isMadeByVoice(const QByteArray& path) {
-    const QByteArray software = recordingSoftware(path);
-    constexpr qsizetype n = sizeof(VoiceSoftware) - 1;
-    return software.startsWith(VoiceSoftware) && (software.size() == n || software[n] == ' ');
 }
 
 std::vector<std::int16_t> toPcm16(const std::vector<float>& samples) {

@@ -1,4 +1,4 @@
-#include "brumlis/playback/soundresolver.h"
+#include "brumlis/audio/soundresolver.h"
 #include "support/tempdir.h"
 
 #include <QFile>

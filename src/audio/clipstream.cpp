@@ -1,4 +1,6 @@
-#include "brumlis/playback/clipstream.h"
+#include "brumlis/audio/clipstream.h"
+
+#include "brumlis/audio/fade.h"
 
 #include <SDL.h>
 #include <algorithm>
@@ -94,16 +96,6 @@ bool ClipStream::start(const DeviceFormat& device) {
     m_fadeFrames = std::max(1, int(std::lround(FadeSeconds * m_inputRate)));
     return true;
 }
-
-namespace {
-
-// The gain `offset` frames into a fade of `length` frames: from nearly nothing to nearly
-// full along half a cosine, never quite either, so a faded clip is never exactly silent.
-float fadeGain(std::int64_t offset, std::int64_t length) {
-    return float(0.5 - 0.5 * std::cos(M_PI * (double(offset) + 0.5) / double(length)));
-}
-
-} // namespace
 
 int ClipStream::putHeld(std::int64_t frames, std::int64_t total) {
     const int channels = m_decoder.channels();

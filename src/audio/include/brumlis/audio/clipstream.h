@@ -1,6 +1,6 @@
 #pragma once
 
-#include "brumlis/playback/clipdecoder.h"
+#include "brumlis/audio/clipdecoder.h"
 
 #include <QByteArray>
 #include <cstdint>
@@ -67,7 +67,7 @@ private:
     /// clip asks; `total` is the clip's length once known (else 0).
     int putHeld(std::int64_t frames, std::int64_t total);
 
-    /// The resampling converter, SDL's: nothing of it shows outside playback.
+    /// The resampling converter, SDL's: nothing of it shows outside clipstream.cpp.
     struct Converter;
 
     ClipDecoder m_decoder;

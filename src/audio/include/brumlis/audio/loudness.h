@@ -1,6 +1,6 @@
 #pragma once
 
-#include "brumlis/playback/clipdecoder.h"
+#include "brumlis/audio/clipdecoder.h"
 
 #include <QByteArray>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "brumlis/playback/soundresolver.h"
+#include "brumlis/audio/soundresolver.h"
 
 #include "brumlis/sentence/wordlist.h"
 

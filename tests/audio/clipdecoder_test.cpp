@@ -1,5 +1,5 @@
-#include "brumlis/playback/clipdecoder.h"
-#include "brumlis/playback/clipstream.h"
+#include "brumlis/audio/clipdecoder.h"
+#include "brumlis/audio/clipstream.h"
 #include "soxclip.h"
 #include "support/tempdir.h"
 

@@ -1,4 +1,6 @@
-#include "brumlis/voicetools/loudness.h"
+#include "brumlis/audio/loudness.h"
+
+#include "brumlis/audio/decibels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -71,7 +73,7 @@ ClipMeasure LoudnessMeter::finish() {
     } else {
         result.trailingSilence = result.frames - 1 - m_lastSound;
     }
-    result.peakDbfs = m_peak > 0.0f ? 20.0 * std::log10(double(m_peak)) : -HUGE_VAL;
+    result.peakDbfs = amplitudeToDb(m_peak);
 
     // A clip shorter than one block is measured as if it played over and over, which
     // keeps its level: padding it with silence would make short words seem quieter.
