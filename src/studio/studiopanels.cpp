@@ -34,7 +34,8 @@ QLabel* sessionLabel(QWidget* parent, StudioSession& session, Text text, const c
     auto* label = new QLabel(session.text(text), parent);
     label->setObjectName(QLatin1String(name));
     label->setTextFormat(Qt::PlainText);
-    label->setAccessibleName(role);
+    // An accessible name would be read instead of the text, which is what matters here.
+    label->setAccessibleDescription(role);
     if (scale != 1.0) {
         QFont font = label->font();
         font.setPointSizeF(font.pointSizeF() * scale);

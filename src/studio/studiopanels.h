@@ -13,7 +13,8 @@ namespace brumlis {
 /// The buttons of the session's actions, made from the window's table of keys.
 using ActionButtons = std::map<StudioSession::Action, QPushButton*>;
 
-/// A label that shows one of the session's texts as it changes, named `role`.
+/// A label that shows one of the session's texts as it changes. A screen reader reads the
+/// text itself; `role` says what it is, as the label's description.
 QLabel* sessionLabel(QWidget* parent, StudioSession& session, StudioSession::Text text,
                      const char* name, const QString& role, qreal scale = 1.0);
 
