@@ -1,15 +1,15 @@
-// brumlis-studio's figures, measured on its real window and recorder: a private PulseAudio
-// server with a null sink "mic" as the default input, made-up words played into it with
-// paplay, and a copy of the bundled data folder (204 recordings) to record into.
+// brumlis-studio's figures, measured on its real window, session and recorder: a private
+// PulseAudio server with a null sink "mic" as the default input, made-up words played into it
+// with paplay, and a copy of the bundled data folder (204 recordings) to record into.
 //
 //   end of speech to take shown   from the moment the last sound of a word is handed to
 //                                 paplay's start time plus its place in the clip, to the
-//                                 window's takeShown; paplay's own start-up and the server's
+//                                 session's takeShown; paplay's own start-up and the server's
 //                                 latency count against the studio, so the figure is high,
 //                                 never low
 //   CPU while recording           the process's CPU time (all its threads, from the kernel)
 //                                 over 5 s of a take running and the meter painting
-//   keep -> file on disk          Enter pressed to the window's saved signal, which comes
+//   keep -> file on disk          Enter pressed to the session's saved signal, which comes
 //                                 after the file was flushed and renamed into place
 #include "brumlis/audio/wavfile.h"
 #include "brumlis/playback/playerfactory.h"
@@ -49,7 +49,7 @@ const double TakeEndSilenceS = TakeSettings{}.endSilenceSeconds;
 
 class YesToAll final : public StudioQuestions {
 public:
-    Answer ask(QWidget*, const QString&, bool) override { return Answer::YesToAll; }
+    Answer ask(const QString&, bool) override { return Answer::YesToAll; }
 };
 
 double cpuSeconds() {
@@ -108,11 +108,13 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    // As brumlis-studio runs: Prova's engine opened beside the recorder.
+    // As brumlis-studio runs: the engine it plays everything through opened beside the
+    // recorder.
     StudioWindow window(std::make_unique<PulseConnection>(), data.path(),
                         std::make_unique<YesToAll>(), createSystemPlayer(data.path()));
-    QSignalSpy read(&window, &StudioWindow::folderRead);
-    QSignalSpy readings(&window.recorder(), &Recorder::level);
+    StudioSession& session = window.session();
+    QSignalSpy read(&session, &StudioSession::folderRead);
+    QSignalSpy readings(&session.recorder(), &Recorder::level);
     window.show();
     // Its keys are the window's shortcuts, which answer only in the active window.
     window.activateWindow();
@@ -157,8 +159,8 @@ int main(int argc, char* argv[]) {
     const double wall = double(clock.nsecsElapsed() - wallBefore) / 1e9;
     const double cpuPercent = (cpuSeconds() - cpuBefore) / wall * 100.0;
     const double perSecond = double(readings.count()) / wall;
-    const bool recording = window.recorder().isRecording();
-    QSignalSpy stored(&window, &StudioWindow::takeStored);
+    const bool recording = session.isRecording();
+    QSignalSpy stored(&session, &StudioSession::takeStored);
     QTest::keyClick(&window, Qt::Key_Space);
     stored.wait(10000);
     player.waitForFinished(10000);
@@ -167,14 +169,14 @@ int main(int argc, char* argv[]) {
     window.findChild<QCheckBox*>(QStringLiteral("voiceStartBox"))->setChecked(true);
     std::vector<double> shownS, keepMs;
     qint64 shownAt = 0, savedAt = 0;
-    QObject::connect(&window, &StudioWindow::takeShown, [&] { shownAt = clock.nsecsElapsed(); });
-    QObject::connect(&window, &StudioWindow::saved, [&] { savedAt = clock.nsecsElapsed(); });
+    QObject::connect(&session, &StudioSession::takeShown, [&] { shownAt = clock.nsecsElapsed(); });
+    QObject::connect(&session, &StudioSession::saved, [&] { savedAt = clock.nsecsElapsed(); });
     test::WordShape word;
     word.noiseDbfs = -65.0;
     const test::SpokenWord spoken = test::makeWord(word, Rate);
     for (int i = 0; i < Runs; ++i) {
-        QSignalSpy shown(&window, &StudioWindow::takeShown);
-        QSignalSpy kept(&window, &StudioWindow::saved);
+        QSignalSpy shown(&session, &StudioSession::takeShown);
+        QSignalSpy kept(&session, &StudioSession::saved);
         stored.clear();
         const qint64 start = clock.nsecsElapsed();
         say(spoken.samples);

@@ -8,20 +8,6 @@
 
 namespace brumlis {
 
-std::vector<float> CutView::outline(const std::vector<float>& samples, int rate) {
-    const auto window = std::max<std::size_t>(1, std::size_t(std::lround(OutlineSeconds * rate)));
-    std::vector<float> peaks;
-    peaks.reserve(samples.size() / window + 1);
-    for (std::size_t at = 0; at < samples.size(); at += window) {
-        const auto end = samples.begin() + std::ptrdiff_t(std::min(samples.size(), at + window));
-        float peak = 0.0f;
-        for (auto s = samples.begin() + std::ptrdiff_t(at); s != end; ++s)
-            peak = std::max(peak, std::fabs(*s));
-        peaks.push_back(peak);
-    }
-    return peaks;
-}
-
 CutView::CutView(QWidget* parent)
     : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);

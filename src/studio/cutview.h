@@ -16,16 +16,11 @@ class CutView final : public QWidget {
 
 public:
     static constexpr double FloorDbfs = -60.0;
-    /// Each point of an outline stands for this long of the take.
-    static constexpr double OutlineSeconds = 0.005;
-
-    /// The peak of each OutlineSeconds of mono `samples`, for drawing.
-    static std::vector<float> outline(const std::vector<float>& samples, int rate);
 
     explicit CutView(QWidget* parent = nullptr);
 
-    /// A take `frames` long, drawn from its `outline`, cut at `cut`. An empty outline
-    /// draws nothing.
+    /// A take `frames` long, drawn from its `outline` (peaks of equal stretches of it), cut
+    /// at `cut`. An empty outline draws nothing.
     void setTake(std::vector<float> outline, std::int64_t frames, TrimPoints cut);
 
     QSize sizeHint() const override { return {320, 36}; }

@@ -30,8 +30,8 @@ int main(int argc, char* argv[]) {
     const QString dataDir = brumlis::findDataDir(*given);
     int code = 0;
     {
-        // Prova speaks through the engine Brumlis speaks through; it opens its device off
-        // the start-up path.
+        // Everything the studio plays goes through the engine Brumlis speaks through; it
+        // opens its device off the start-up path.
         brumlis::StudioWindow window(std::make_unique<brumlis::PulseConnection>(), dataDir, {},
                                      brumlis::createSystemPlayer(dataDir));
         window.show();

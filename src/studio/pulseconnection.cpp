@@ -54,7 +54,6 @@ PulseConnection::~PulseConnection() {
     {
         LoopLock lock(m_loop);
         closeRecordStream();
-        closePlayStream();
         if (m_context) {
             pa_context_set_state_callback(m_context, nullptr, nullptr);
             pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
@@ -264,93 +263,6 @@ void PulseConnection::onRead(pa_stream* stream, std::size_t, void* self) {
             server->m_callback(static_cast<const float*>(data), bytes / sizeof(float));
         pa_stream_drop(stream);
     }
-}
-
-void PulseConnection::play(std::vector<float> samples, int rate) {
-    LoopLock lock(m_loop);
-    closePlayStream();
-    const unsigned generation = ++m_playGeneration;
-    if (!m_ready || samples.empty() || rate <= 0) {
-        finishPlayback(generation);
-        return;
-    }
-    const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, uint32_t(rate), 1};
-    m_play = pa_stream_new(m_context, "Tagning", &sampleFormat, nullptr);
-    if (!m_play) {
-        finishPlayback(generation);
-        return;
-    }
-    m_playing = std::move(samples);
-    m_played = 0;
-    pa_stream_set_state_callback(m_play, &PulseConnection::onPlayState, this);
-    pa_stream_set_write_callback(m_play, &PulseConnection::onWrite, this);
-    if (pa_stream_connect_playback(m_play, nullptr, nullptr, pa_stream_flags_t(0), nullptr,
-                                   nullptr) < 0) {
-        closePlayStream();
-        finishPlayback(generation);
-    }
-}
-
-void PulseConnection::stopPlaying() {
-    LoopLock lock(m_loop);
-    ++m_playGeneration;
-    closePlayStream();
-}
-
-void PulseConnection::closePlayStream() {
-    if (!m_play)
-        return;
-    pa_stream_set_state_callback(m_play, nullptr, nullptr);
-    pa_stream_set_write_callback(m_play, nullptr, nullptr);
-    pa_stream_disconnect(m_play);
-    pa_stream_unref(m_play);
-    m_play = nullptr;
-    m_playing.clear();
-    m_played = 0;
-}
-
-void PulseConnection::onPlayState(pa_stream* stream, void* self) {
-    PulseConnection* server = serverOf(self);
-    if (pa_stream_get_state(stream) == PA_STREAM_FAILED && stream == server->m_play)
-        server->finishPlayback(server->m_playGeneration);
-}
-
-void PulseConnection::onWrite(pa_stream* stream, std::size_t bytes, void* self) {
-    PulseConnection* server = serverOf(self);
-    if (stream != server->m_play || server->m_played >= server->m_playing.size())
-        return;
-    const std::size_t frames =
-        std::min(bytes / sizeof(float), server->m_playing.size() - server->m_played);
-    pa_stream_write(stream, server->m_playing.data() + server->m_played, frames * sizeof(float),
-                    nullptr, 0, PA_SEEK_RELATIVE);
-    server->m_played += frames;
-    if (server->m_played < server->m_playing.size())
-        return;
-    // All handed over: heard once the server has played it out.
-    pa_stream_set_write_callback(stream, nullptr, nullptr);
-    if (pa_operation* op = pa_stream_drain(
-            stream,
-            [](pa_stream* s, int, void* me) {
-                PulseConnection* server = serverOf(me);
-                if (s == server->m_play)
-                    server->finishPlayback(server->m_playGeneration);
-            },
-            server))
-        pa_operation_unref(op);
-}
-
-void PulseConnection::finishPlayback(unsigned generation) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation] {
-            {
-                LoopLock lock(m_loop);
-                if (generation != m_playGeneration)
-                    return;
-            }
-            Q_EMIT playbackFinished();
-        },
-        Qt::QueuedConnection);
 }
 
 } // namespace brumlis

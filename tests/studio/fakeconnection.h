@@ -7,8 +7,8 @@
 
 namespace brumlis::test {
 
-/// A sound server in memory: it answers as told, hands the test's samples to the capture
-/// callback on the test's own thread, and notes what it was asked to play.
+/// A sound server in memory: it answers as told and hands the test's samples to the capture
+/// callback on the test's own thread.
 class FakeConnection final : public SoundConnection {
 public:
     enum class Opening { Ready, Unavailable };
@@ -43,13 +43,6 @@ public:
         m_callback = std::move(callback);
     }
     void stopCapture() override { m_callback = {}; }
-    void play(std::vector<float> samples, int rate) override {
-        played.push_back(samples.size());
-        (void)rate;
-        QMetaObject::invokeMethod(
-            this, [this] { Q_EMIT playbackFinished(); }, Qt::QueuedConnection);
-    }
-    void stopPlaying() override {}
 
     /// Hands `samples` to the recorder in pieces of 20 ms, as the real server does.
     void feed(const std::vector<float>& samples) {
@@ -58,7 +51,6 @@ public:
     }
 
     QByteArray capturing;
-    std::vector<std::size_t> played;
 
 private:
     Opening m_opening;

@@ -1,5 +1,5 @@
 // The whole path on a private PulseAudio server: known words are played into a null sink
-// "mic" whose monitor is the default input, found and trimmed by the window's recorder, and
+// "mic" whose monitor is the default input, found and trimmed by the session's recorder, and
 // saved. The server passes float samples through untouched at 48 kHz mono, so every edge
 // of the played sound can be found again in what the studio recorded.
 #include "brumlis/audio/loudness.h"
@@ -7,11 +7,9 @@
 #include "studiofixture.h"
 #include "support/pulseserver.h"
 
-#include <QCheckBox>
+#include <QFile>
 #include <QProcess>
-#include <QPushButton>
 #include <QSignalSpy>
-#include <QTest>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/inotify.h>
@@ -20,7 +18,6 @@
 namespace brumlis {
 namespace {
 
-using test::child;
 constexpr int Rate = SoundConnection::CaptureRate;
 constexpr double Ms = Rate / 1000.0;
 
@@ -59,20 +56,19 @@ protected:
 
         auto questions = std::make_unique<test::AnsweringQuestions>();
         answers = questions.get();
-        window = std::make_unique<StudioWindow>(std::make_unique<PulseConnection>(),
-                                                folder.dir.path(), std::move(questions));
-        QSignalSpy read(window.get(), &StudioWindow::folderRead);
-        QSignalSpy level(&window->recorder(), &Recorder::level);
-        window->show();
-        child<QCheckBox>(window.get(), "playAfterTakeBox")->setChecked(false);
+        session = std::make_unique<StudioSession>(std::make_unique<PulseConnection>(),
+                                                  folder.dir.path(), std::move(questions), nullptr);
+        QSignalSpy read(session.get(), &StudioSession::folderRead);
+        QSignalSpy level(&session->recorder(), &Recorder::level);
+        session->setPlayEachTake(false);
         ASSERT_TRUE(read.count() > 0 || read.wait(10000));
         ASSERT_TRUE(level.wait(10000)) << "the input never ran";
-        ASSERT_TRUE(child<QPushButton>(window.get(), "recordButton")->isEnabled());
+        ASSERT_TRUE(session->canDo(StudioSession::Action::Record));
     }
     void TearDown() override {
         if (player.state() != QProcess::NotRunning)
             player.waitForFinished(10000);
-        window.reset();
+        session.reset();
     }
 
     /// Plays `samples` into mic; returns at once.
@@ -84,28 +80,19 @@ protected:
         player.start(QStringLiteral("paplay"), {QStringLiteral("--device=mic"), file});
         ASSERT_TRUE(player.waitForStarted(5000));
     }
-    /// Waits until the window shows its next take.
-    StudioWindow::Take nextTake() {
-        QSignalSpy shown(window.get(), &StudioWindow::takeShown);
+    /// Waits until the session shows its next take.
+    StudioSession::Take nextTake() {
+        QSignalSpy shown(session.get(), &StudioSession::takeShown);
         EXPECT_TRUE(shown.wait(15000)) << "no take";
-        return shown.isEmpty() ? StudioWindow::Take()
-                               : window->takes()[std::size_t(shown.front()[0].toInt())];
+        return shown.isEmpty() ? StudioSession::Take()
+                               : session->takes()[std::size_t(shown.front()[0].toInt())];
     }
-    void goTo(const QString& word) {
-        auto* list = child<QTreeWidget>(window.get(), "wordList");
-        const int index = int(test::column(list, 0).indexOf(word));
-        ASSERT_GE(index, 0);
-        list->setCurrentItem(list->topLevelItem(index));
-        ASSERT_EQ(test::labelText(window.get(), "currentWord"), word);
-    }
-    void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        QTest::keyClick(window.get(), key, modifiers);
-    }
+    QString current() const { return session->text(StudioSession::Text::CurrentWord); }
 
     test::PulseServer server;
     test::StudioFolder folder;
     test::AnsweringQuestions* answers = nullptr;
-    std::unique_ptr<StudioWindow> window;
+    std::unique_ptr<StudioSession> session;
     QProcess player;
     double median = 0;
 
@@ -122,9 +109,9 @@ std::int64_t onsetIn(const std::vector<float>& raw) {
 }
 
 TEST_F(StudioOnServer, TheVoiceStartsATakeThatIsTrimmedToItAndAClippedOneIsRefused) {
-    child<QCheckBox>(window.get(), "voiceStartBox")->setChecked(true);
-    QSignalSpy started(&window->recorder(), &Recorder::takeStarted);
-    QSignalSpy stored(window.get(), &StudioWindow::takeStored);
+    session->setStartOnVoice(true);
+    QSignalSpy started(&session->recorder(), &Recorder::takeStarted);
+    QSignalSpy stored(session.get(), &StudioSession::takeStored);
 
     // Noise under the start level first, then the word in a quieter noise.
     test::WordShape noise;
@@ -140,7 +127,7 @@ TEST_F(StudioOnServer, TheVoiceStartsATakeThatIsTrimmedToItAndAClippedOneIsRefus
     said.insert(said.end(), word.samples.begin(), word.samples.end());
     say(said);
 
-    const StudioWindow::Take take = nextTake();
+    const StudioSession::Take take = nextTake();
     ASSERT_FALSE(take.raw.empty());
     EXPECT_EQ(started.count(), 1) << "the noise started a take of its own";
     // The take holds 200 ms from before the voice, and none of the noise before that.
@@ -157,7 +144,7 @@ TEST_F(StudioOnServer, TheVoiceStartsATakeThatIsTrimmedToItAndAClippedOneIsRefus
 
     // Kept raw, with the cut, where check does not look.
     ASSERT_TRUE(stored.count() > 0 || stored.wait(10000));
-    const QString word1 = window->queue().currentEntry()->word.soundPath;
+    const QString word1 = session->queue().currentEntry()->word.soundPath;
     const TakeStore store(folder.dir.path());
     const std::vector<StoredTake> kept = store.takes(word1);
     ASSERT_EQ(kept.size(), 1u);
@@ -168,18 +155,18 @@ TEST_F(StudioOnServer, TheVoiceStartsATakeThatIsTrimmedToItAndAClippedOneIsRefus
     test::WordShape hot;
     hot.clipped = true;
     say(test::makeWord(hot, Rate).samples);
-    const StudioWindow::Take clipped = nextTake();
+    const StudioSession::Take clipped = nextTake();
     EXPECT_TRUE(clipped.figures.clipped);
     const QString soundFile = folder.dir.filePath(word1);
-    press(Qt::Key_Return);
+    session->keep();
     ASSERT_EQ(answers->asked.size(), 1);
     EXPECT_TRUE(answers->asked.front().contains(QStringLiteral("överstyrd")));
     EXPECT_FALSE(QFile::exists(soundFile));
-    EXPECT_EQ(window->queue().currentEntry()->word.soundPath, word1) << "still on the word";
+    EXPECT_EQ(session->queue().currentEntry()->word.soundPath, word1) << "still on the word";
 
     answers->answers.push_back(StudioQuestions::Answer::Yes);
-    QSignalSpy saved(window.get(), &StudioWindow::saved);
-    press(Qt::Key_Return);
+    QSignalSpy saved(session.get(), &StudioSession::saved);
+    session->keep();
     ASSERT_TRUE(saved.wait(10000));
     EXPECT_TRUE(QFile::exists(soundFile));
 }
@@ -213,7 +200,8 @@ Events drain(int fd) {
 // Saved at the voice's median loudness under the word's exact name, which shows the file
 // only once it is whole; a retake replaces it after a question, and undo brings it back.
 TEST_F(StudioOnServer, SavesAtTheVoicesLoudnessUnderTheExactNameRetakesAndUndoes) {
-    goTo(QStringLiteral("gömmer sig"));
+    session->chooseWord(test::indexOf(*session, QStringLiteral("gömmer sig")));
+    ASSERT_EQ(current(), QStringLiteral("gömmer sig"));
     const QString name = QStringLiteral("gömmer sig.wav");
     const QString soundFile = folder.sound(name);
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -223,11 +211,11 @@ TEST_F(StudioOnServer, SavesAtTheVoicesLoudnessUnderTheExactNameRetakesAndUndoes
                                       IN_MOVED_FROM | IN_DELETE),
               0);
 
-    press(Qt::Key_Space);
+    session->toggleRecording();
     say(test::makeWord({}, Rate).samples);
     ASSERT_FALSE(nextTake().raw.empty());
-    QSignalSpy saved(window.get(), &StudioWindow::saved);
-    press(Qt::Key_Return);
+    QSignalSpy saved(session.get(), &StudioSession::saved);
+    session->keep();
     ASSERT_TRUE(saved.wait(10000));
     EXPECT_TRUE(drain(watch).onlyMovedIn(name)) << "a half-written file had the word's name";
 
@@ -243,15 +231,15 @@ TEST_F(StudioOnServer, SavesAtTheVoicesLoudnessUnderTheExactNameRetakesAndUndoes
     const QByteArray first = readFile(soundFile);
 
     // A retake, louder, after a question.
-    press(Qt::Key_Backspace);
-    ASSERT_EQ(test::labelText(window.get(), "currentWord"), QStringLiteral("gömmer sig"));
+    session->back();
+    ASSERT_EQ(current(), QStringLiteral("gömmer sig"));
     test::WordShape louder;
     louder.burstDbfs = -6.0;
-    press(Qt::Key_R);
+    session->newTake();
     say(test::makeWord(louder, Rate).samples);
     ASSERT_FALSE(nextTake().raw.empty());
     answers->answers.push_back(StudioQuestions::Answer::Yes);
-    press(Qt::Key_Return);
+    session->keep();
     ASSERT_TRUE(saved.wait(10000));
     ASSERT_EQ(answers->asked.size(), 1);
     EXPECT_TRUE(answers->asked.front().contains(QStringLiteral("redan en inspelning")));
@@ -260,8 +248,8 @@ TEST_F(StudioOnServer, SavesAtTheVoicesLoudnessUnderTheExactNameRetakesAndUndoes
     EXPECT_NE(second, first);
     EXPECT_NEAR(measureClip(QFile::encodeName(soundFile))->loudnessLufs, median, 0.5);
 
-    QSignalSpy undone(window.get(), &StudioWindow::undone);
-    press(Qt::Key_Z, Qt::ControlModifier);
+    QSignalSpy undone(session.get(), &StudioSession::undone);
+    session->undo();
     ASSERT_TRUE(undone.wait(10000));
     EXPECT_TRUE(undone.front()[1].toBool());
     EXPECT_EQ(readFile(soundFile), first) << "undo brings the first save back";

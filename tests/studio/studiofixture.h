@@ -1,14 +1,13 @@
 #pragma once
 
 #include "brumlis/audio/wavfile.h"
-#include "brumlis/studio/studiowindow.h"
+#include "brumlis/studio/studiosession.h"
 #include "support/speechclip.h"
 #include "support/tempdir.h"
 
-#include <QFile>
-#include <QLabel>
-#include <QTreeWidget>
+#include <QSignalSpy>
 #include <deque>
+#include <functional>
 #include <gtest/gtest.h>
 
 // Readable failures: gtest prints a QString as its text.
@@ -59,7 +58,7 @@ struct StudioFolder {
 /// Answers the studio's questions from a queue (no, once it is empty) and notes them.
 class AnsweringQuestions final : public StudioQuestions {
 public:
-    Answer ask(QWidget*, const QString& question, bool) override {
+    Answer ask(const QString& question, bool) override {
         asked << question;
         if (answers.empty())
             return Answer::No;
@@ -71,22 +70,24 @@ public:
     QStringList asked;
 };
 
-inline QStringList column(const QTreeWidget* list, int c) {
-    QStringList texts;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        texts << list->topLevelItem(i)->text(c);
-    return texts;
+/// Runs the event loop until `done`, looking again each time `sender` emits `signal`;
+/// false when it stays silent for 10 s first.
+template <class Sender, class Signal>
+bool waitUntil(const Sender* sender, Signal signal, const std::function<bool()>& done) {
+    QSignalSpy spy(sender, signal);
+    while (!done())
+        if (!spy.wait(10000))
+            return false;
+    return true;
 }
 
-template <class T = QWidget> T* child(const QWidget* window, const char* name) {
-    T* widget = window->findChild<T*>(QLatin1String(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-}
-
-inline QString labelText(const QWidget* window, const char* name) {
-    const QLabel* label = child<QLabel>(window, name);
-    return label ? label->text() : QString();
+/// Where `word` is in the session's queue; -1 when it is not there.
+inline int indexOf(const StudioSession& session, const QString& word) {
+    const auto& entries = session.queue().entries();
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].word.text == word)
+            return int(i);
+    return -1;
 }
 
 } // namespace brumlis::test

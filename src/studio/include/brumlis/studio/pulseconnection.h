@@ -12,10 +12,9 @@ struct pa_threaded_mainloop;
 namespace brumlis {
 
 /// The studio's sound through libpulse (PulseAudio, or PipeWire's pipewire-pulse): one
-/// connection on a threaded main loop, one record stream and one playback stream. Calls
-/// from the window only take the loop's lock, which the loop's thread holds just while it
-/// runs a callback; no call waits for the server, so a frozen or absent server cannot
-/// freeze the window.
+/// connection on a threaded main loop and one record stream. Calls from the window only
+/// take the loop's lock, which the loop's thread holds just while it runs a callback; no
+/// call waits for the server, so a frozen or absent server cannot freeze the window.
 class PulseConnection final : public SoundConnection {
     Q_OBJECT
 
@@ -31,24 +30,18 @@ public:
     QByteArray defaultSource() const override;
     void startCapture(const QByteArray& source, CaptureCallback callback) override;
     void stopCapture() override;
-    void play(std::vector<float> samples, int rate) override;
-    void stopPlaying() override;
 
 private:
     static void onContextState(pa_context* context, void* self);
     static void onRecordState(pa_stream* stream, void* self);
     static void onRead(pa_stream* stream, std::size_t bytes, void* self);
-    static void onPlayState(pa_stream* stream, void* self);
-    static void onWrite(pa_stream* stream, std::size_t bytes, void* self);
 
     // With the loop locked.
     void openRecordStream();
     void closeRecordStream();
-    void closePlayStream();
     void refreshSources();
     void reportUnavailable(const QString& why);
     void reportCaptureFailed(const QString& why);
-    void finishPlayback(unsigned generation);
 
     pa_threaded_mainloop* m_loop = nullptr;
     pa_context* m_context = nullptr;
@@ -60,11 +53,6 @@ private:
     bool m_wantCapture = false;
     QByteArray m_captureSource;
     CaptureCallback m_callback;
-
-    pa_stream* m_play = nullptr;
-    std::vector<float> m_playing;
-    std::size_t m_played = 0;
-    unsigned m_playGeneration = 0;
 
     mutable QMutex m_sourcesMutex;
     QList<InputSource> m_sources;

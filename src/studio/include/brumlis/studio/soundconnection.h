@@ -6,7 +6,6 @@
 #include <QString>
 #include <cstddef>
 #include <functional>
-#include <vector>
 
 namespace brumlis {
 
@@ -17,7 +16,8 @@ struct InputSource {
     bool monitor = false; ///< it hears what an output plays, not a microphone
 };
 
-/// The sound server as the studio needs it: recording from an input and playing clips.
+/// The sound server as the studio needs it: recording from an input. What the studio plays
+/// goes through the program's sound player.
 /// Every call returns at once, whatever state the server is in; what follows is reported
 /// by the signals, on the thread this object lives in.
 class SoundConnection : public QObject {
@@ -44,19 +44,12 @@ public:
     virtual void startCapture(const QByteArray& source, CaptureCallback callback) = 0;
     virtual void stopCapture() = 0;
 
-    /// Plays mono `samples` at `rate`, instead of what was playing. playbackFinished()
-    /// follows once they have been heard, or at once when they cannot be played.
-    virtual void play(std::vector<float> samples, int rate) = 0;
-    /// Stops playing; no playbackFinished() follows for what was cut off.
-    virtual void stopPlaying() = 0;
-
 Q_SIGNALS:
     void ready();
     /// There is no server to talk to, or it stopped answering: said once.
     void unavailable(const QString& why);
     void sourcesChanged();
     void captureFailed(const QString& why);
-    void playbackFinished();
 };
 
 } // namespace brumlis
