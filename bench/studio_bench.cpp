@@ -13,7 +13,7 @@
 //                                 after the file was flushed and renamed into place
 #include "brumlis/audio/wavfile.h"
 #include "brumlis/playback/playerfactory.h"
-#include "brumlis/studio/pulseconnection.h"
+#include "brumlis/playback/soundinput.h"
 #include "brumlis/studio/studiowindow.h"
 #include "brumlis/voicetools/takedetector.h"
 #include "goaltable.h"
@@ -38,7 +38,7 @@ namespace {
 
 using namespace brumlis;
 
-constexpr int Rate = SoundConnection::CaptureRate;
+constexpr int Rate = SoundInput::CaptureRate;
 constexpr int Runs = 5;
 constexpr double ShownGoalS = 0.8;
 constexpr double CpuGoalPercent = 5.0;
@@ -110,8 +110,8 @@ int main(int argc, char* argv[]) {
 
     // As brumlis-studio runs: the engine it plays everything through opened beside the
     // recorder.
-    StudioWindow window(std::make_unique<PulseConnection>(), data.path(),
-                        std::make_unique<YesToAll>(), createSystemPlayer(data.path()));
+    StudioWindow window(makeSoundInput({}), data.path(), std::make_unique<YesToAll>(),
+                        createSystemPlayer(data.path()));
     StudioSession& session = window.session();
     QSignalSpy read(&session, &StudioSession::folderRead);
     QSignalSpy readings(&session.recorder(), &Recorder::level);

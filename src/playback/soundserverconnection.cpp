@@ -118,7 +118,9 @@ void SoundServerConnection::connect() {
     // No autospawn: a server started by us would be one nobody else plays to or records
     // from.
     if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        m_errno = pa_context_errno(m_context);
         m_why = error("pa_context_connect");
+        tell(false);
         dropContext();
         signal();
         scheduleRetry();
@@ -170,12 +172,12 @@ void SoundServerConnection::contextChanged(pa_context* context, void* self) {
     case PA_CONTEXT_FAILED:
     case PA_CONTEXT_TERMINATED: {
         const bool wasReady = c.m_ready;
+        c.m_errno = wasReady ? PA_ERR_CONNECTIONTERMINATED : pa_context_errno(context);
         c.m_why = wasReady ? QStringLiteral("PulseAudio: the server went away")
                            : c.error("pa_context_connect");
         c.m_ready = false;
         // The streams let go of theirs before the context goes.
-        if (wasReady)
-            c.tell(false);
+        c.tell(false);
         c.dropContext();
         c.signal();
         c.scheduleRetry();

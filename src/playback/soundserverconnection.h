@@ -30,7 +30,8 @@ public:
     static constexpr std::chrono::milliseconds FirstRetry{50};
 
     /// Called on the loop's thread, with the loop locked, when the context has become
-    /// ready (`up`; again after a loss) or has gone. Must not wait.
+    /// ready (`up`; again after a loss), has gone, or a try to reach the server failed.
+    /// Must not wait.
     using Watcher = std::function<void(bool up)>;
 
     explicit SoundServerConnection(SoundServerClient client);
@@ -64,6 +65,8 @@ public:
     pa_context* context() const { return m_ready ? m_context : nullptr; }
     /// The loop's own interface, for timers on its thread.
     pa_mainloop_api* api() const { return pa_threaded_mainloop_get_api(m_loop); }
+    /// Why the server was last lost or not reached (a libpulse error). With the loop locked.
+    int lastError() const { return m_errno; }
     /// What libpulse said last about `what`. With the loop locked.
     QString error(const char* what) const;
 
@@ -100,6 +103,7 @@ private:
     bool m_running = false; ///< the loop's thread has started
     pa_context* m_context = nullptr;
     QString m_why;
+    int m_errno = PA_OK;
     int m_wanted = 0;
     pa_time_event* m_retry = nullptr;
     std::chrono::milliseconds m_retryAfter = FirstRetry;

@@ -1,7 +1,7 @@
 #include "brumlis/playback/playerfactory.h"
+#include "brumlis/playback/soundinput.h"
 #include "brumlis/playback/soundplayer.h"
 #include "brumlis/sentence/datadir.h"
-#include "brumlis/studio/pulseconnection.h"
 #include "brumlis/studio/studiowindow.h"
 #include "version.h"
 
@@ -30,10 +30,13 @@ int main(int argc, char* argv[]) {
     const QString dataDir = brumlis::findDataDir(*given);
     int code = 0;
     {
-        // Everything the studio plays goes through the engine Brumlis speaks through; it
-        // opens its device off the start-up path.
-        brumlis::StudioWindow window(std::make_unique<brumlis::PulseConnection>(), dataDir, {},
-                                     brumlis::createSystemPlayer(dataDir));
+        // Everything the studio plays goes through the engine Brumlis speaks through, which
+        // opens its device off the start-up path; it records and plays on one connection to
+        // the sound server, which comes back by itself after the server restarts.
+        const auto server = brumlis::makeSoundServerConnection(
+            {"Brumlis studio", "se.brumlis.studio", "brumlis-studio"});
+        brumlis::StudioWindow window(brumlis::makeSoundInput(server), dataDir, {},
+                                     brumlis::createSystemPlayer(dataDir, server));
         window.show();
         code = app.exec();
     }

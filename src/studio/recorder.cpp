@@ -4,7 +4,7 @@
 
 namespace brumlis {
 
-Recorder::Recorder(SoundConnection& server, TakeSettings settings, QObject* parent)
+Recorder::Recorder(SoundInput& server, TakeSettings settings, QObject* parent)
     : QObject(parent)
     , m_server(server)
     , m_detector(settings)

@@ -41,7 +41,7 @@ private:
     StudioSession& m_session;
 };
 
-StudioSession::StudioSession(std::unique_ptr<SoundConnection> server, QString dataDir,
+StudioSession::StudioSession(std::unique_ptr<SoundInput> server, QString dataDir,
                              std::unique_ptr<StudioQuestions> questions,
                              std::unique_ptr<SoundPlayer> player, QObject* parent)
     : QObject(parent)
@@ -107,12 +107,19 @@ void StudioSession::close() {
 }
 
 void StudioSession::connectServer() {
-    connect(m_server.get(), &SoundConnection::ready, this, [this] {
+    connect(m_server.get(), &SoundInput::ready, this, [this] {
         m_serverReady = true;
+        m_captureFailed = false;
+        // Back after it went away: recording and playing work again, as the notice said
+        // they did not.
+        if (m_noticesGiven.remove(QStringLiteral("server"))) {
+            setText(Text::Notice, QString());
+            setText(Text::Status, QStringLiteral("Ljudservern är tillbaka."));
+        }
         m_recorder->listenTo(m_input);
         updateControls();
     });
-    connect(m_server.get(), &SoundConnection::unavailable, this, [this](const QString& why) {
+    connect(m_server.get(), &SoundInput::unavailable, this, [this](const QString& why) {
         m_serverReady = false;
         m_recorder->stopListening();
         showNotice(QStringLiteral("server"),
@@ -121,8 +128,8 @@ void StudioSession::connectServer() {
                        .arg(why));
         updateControls();
     });
-    connect(m_server.get(), &SoundConnection::sourcesChanged, this, &StudioSession::fillInputs);
-    connect(m_server.get(), &SoundConnection::captureFailed, this, [this](const QString& why) {
+    connect(m_server.get(), &SoundInput::sourcesChanged, this, &StudioSession::fillInputs);
+    connect(m_server.get(), &SoundInput::captureFailed, this, [this](const QString& why) {
         m_captureFailed = true;
         showNotice(QStringLiteral("capture:") + why,
                    QStringLiteral("Ingången kan inte användas (%1): inget kan spelas in, men "

@@ -149,7 +149,7 @@ StudioQuestions::Answer MessageBoxQuestions::ask(const QString& question, bool o
     return Answer::No;
 }
 
-StudioWindow::StudioWindow(std::unique_ptr<SoundConnection> server, QString dataDir,
+StudioWindow::StudioWindow(std::unique_ptr<SoundInput> server, QString dataDir,
                            std::unique_ptr<StudioQuestions> questions,
                            std::unique_ptr<SoundPlayer> player, QWidget* parent)
     : QWidget(parent, Qt::Window)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "brumlis/studio/soundconnection.h"
+#include "brumlis/playback/soundinput.h"
 
 #include <QMetaObject>
 #include <QString>
@@ -9,7 +9,7 @@ namespace brumlis::test {
 
 /// A sound server in memory: it answers as told and hands the test's samples to the capture
 /// callback on the test's own thread.
-class FakeConnection final : public SoundConnection {
+class FakeConnection final : public SoundInput {
 public:
     enum class Opening { Ready, Unavailable };
 

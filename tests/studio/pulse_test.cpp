@@ -3,7 +3,7 @@
 // saved. The server passes float samples through untouched at 48 kHz mono, so every edge
 // of the played sound can be found again in what the studio recorded.
 #include "brumlis/audio/loudness.h"
-#include "brumlis/studio/pulseconnection.h"
+#include "brumlis/playback/soundinput.h"
 #include "studiofixture.h"
 #include "support/pulseserver.h"
 
@@ -18,7 +18,7 @@
 namespace brumlis {
 namespace {
 
-constexpr int Rate = SoundConnection::CaptureRate;
+constexpr int Rate = SoundInput::CaptureRate;
 constexpr double Ms = Rate / 1000.0;
 
 bool pactl(const QStringList& args) {
@@ -56,8 +56,8 @@ protected:
 
         auto questions = std::make_unique<test::AnsweringQuestions>();
         answers = questions.get();
-        session = std::make_unique<StudioSession>(std::make_unique<PulseConnection>(),
-                                                  folder.dir.path(), std::move(questions), nullptr);
+        session = std::make_unique<StudioSession>(makeSoundInput({}), folder.dir.path(),
+                                                  std::move(questions), nullptr);
         QSignalSpy read(session.get(), &StudioSession::folderRead);
         QSignalSpy level(&session->recorder(), &Recorder::level);
         session->setPlayEachTake(false);

@@ -15,7 +15,7 @@ using Action = StudioSession::Action;
 using Text = StudioSession::Text;
 using test::waitUntil;
 
-constexpr int Rate = SoundConnection::CaptureRate;
+constexpr int Rate = SoundInput::CaptureRate;
 constexpr std::int64_t Step = Rate / 100; // 10 ms
 
 class StudioSessionTest : public ::testing::Test {

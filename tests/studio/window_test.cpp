@@ -18,7 +18,7 @@ namespace {
 
 using Action = StudioSession::Action;
 using Text = StudioSession::Text;
-constexpr int Rate = SoundConnection::CaptureRate;
+constexpr int Rate = SoundInput::CaptureRate;
 constexpr std::int64_t Step = Rate / 100;
 
 class StudioWindowTest : public ::testing::Test {

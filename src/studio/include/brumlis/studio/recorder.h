@@ -1,6 +1,6 @@
 #pragma once
 
-#include "brumlis/studio/soundconnection.h"
+#include "brumlis/playback/soundinput.h"
 #include "brumlis/voicetools/takedetector.h"
 
 #include <QMutex>
@@ -18,7 +18,7 @@ public:
     /// Meter readings per second while the input runs.
     static constexpr int ReadingsPerSecond = 25;
 
-    explicit Recorder(SoundConnection& server, TakeSettings settings = {},
+    explicit Recorder(SoundInput& server, TakeSettings settings = {},
                       QObject* parent = nullptr);
     ~Recorder() override;
 
@@ -45,7 +45,7 @@ private:
     // With m_mutex held, so that events reach the window in the order they happened.
     void post(TakeDetector::Events events);
 
-    SoundConnection& m_server;
+    SoundInput& m_server;
     mutable QMutex m_mutex;
     TakeDetector m_detector;
     std::size_t m_sinceReading = 0;

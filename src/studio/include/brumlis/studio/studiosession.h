@@ -3,7 +3,7 @@
 #include "brumlis/playback/soundplayer.h"
 #include "brumlis/sentence/random.h"
 #include "brumlis/studio/recorder.h"
-#include "brumlis/studio/soundconnection.h"
+#include "brumlis/playback/soundinput.h"
 #include "brumlis/studio/wordqueue.h"
 #include "brumlis/voicetools/recordingsaver.h"
 #include "brumlis/voicetools/takestore.h"
@@ -108,7 +108,7 @@ public:
 
     /// `dataDir` holds text/ and sound/ (empty: the working directory). Everything heard
     /// is played by `player` (without one, silently and at once).
-    StudioSession(std::unique_ptr<SoundConnection> server, QString dataDir,
+    StudioSession(std::unique_ptr<SoundInput> server, QString dataDir,
                   std::unique_ptr<StudioQuestions> questions, std::unique_ptr<SoundPlayer> player,
                   QObject* parent = nullptr);
     ~StudioSession() override;
@@ -241,7 +241,7 @@ private:
 
     QString m_dataDir;
     std::unique_ptr<StudioQuestions> m_questions;
-    std::unique_ptr<SoundConnection> m_server;
+    std::unique_ptr<SoundInput> m_server;
     std::unique_ptr<Recorder> m_recorder;
     std::unique_ptr<ExampleView> m_exampleView;
     std::unique_ptr<SpeechController> m_speech;

@@ -30,7 +30,7 @@ class StudioWindow final : public QWidget {
 
 public:
     /// The session's parts: see StudioSession. Without `questions`, message boxes ask.
-    StudioWindow(std::unique_ptr<SoundConnection> server, QString dataDir,
+    StudioWindow(std::unique_ptr<SoundInput> server, QString dataDir,
                  std::unique_ptr<StudioQuestions> questions = {},
                  std::unique_ptr<SoundPlayer> player = {}, QWidget* parent = nullptr);
     ~StudioWindow() override;

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "brumlis/playback/soundserver.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <cstddef>
 #include <functional>
+#include <memory>
 
 namespace brumlis {
 
@@ -16,11 +19,9 @@ struct InputSource {
     bool monitor = false; ///< it hears what an output plays, not a microphone
 };
 
-/// The sound server as the studio needs it: recording from an input. What the studio plays
-/// goes through the program's sound player.
-/// Every call returns at once, whatever state the server is in; what follows is reported
-/// by the signals, on the thread this object lives in.
-class SoundConnection : public QObject {
+/// Recording from the sound server's inputs. Every call returns at once, whatever state the
+/// server is in; what follows is reported by the signals, on the thread this object lives in.
+class SoundInput : public QObject {
     Q_OBJECT
 
 public:
@@ -40,16 +41,22 @@ public:
     virtual QByteArray defaultSource() const = 0;
 
     /// Records from `source` (empty: the server's default input), replacing the recording
-    /// that ran. captureFailed() follows when the input cannot be used.
+    /// that ran, and again whenever the server comes back. captureFailed() follows when the
+    /// input cannot be used.
     virtual void startCapture(const QByteArray& source, CaptureCallback callback) = 0;
     virtual void stopCapture() = 0;
 
 Q_SIGNALS:
+    /// The server answers, or answers again after it went away.
     void ready();
-    /// There is no server to talk to, or it stopped answering: said once.
+    /// There is no server to talk to, or it stopped answering: said once until ready().
     void unavailable(const QString& why);
     void sourcesChanged();
     void captureFailed(const QString& why);
 };
+
+/// Recording through the program's connection to the sound server (PulseAudio, or PipeWire
+/// through pipewire-pulse). It comes back with the connection when the server restarts.
+std::unique_ptr<SoundInput> makeSoundInput(std::shared_ptr<SoundServerConnection> server);
 
 } // namespace brumlis
