@@ -13,7 +13,6 @@
 #include "support/tempdir.h"
 #include "support/windowprocess.h"
 
-#include <QThread>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <string>
@@ -35,6 +34,16 @@ constexpr int ClipCount = int(std::size(Clips));
 
 // Both servers call the sink the same.
 const std::string Monitor = std::string(test::PulseServer::Sink) + ".monitor";
+
+/// At least 20 ms of silence after sound: the end of a sentence has passed the monitor.
+bool endsInSilence(const std::vector<float>& left) {
+    constexpr std::size_t Quiet = 960;
+    std::size_t zeros = 0;
+    for (auto it = left.rbegin(); it != left.rend(); ++it, ++zeros)
+        if (*it != 0.0f)
+            return zeros >= Quiet;
+    return false;
+}
 
 class RealServer : public testing::TestWithParam<test::ServerKind> {
 protected:
@@ -62,15 +71,21 @@ protected:
     /// Speaks the sentence while the monitor is recorded; checks every clip was heard
     /// whole, in order, without a frame of silence between the first and the last.
     void speakAndCheck(AudioEngine& engine) {
-        ASSERT_TRUE(m_server->startCapture()) << "the capture never ran";
+        test::PulseCapture capture;
+        std::string why;
+        ASSERT_TRUE(capture.start(Monitor.c_str(), &why)) << why;
+        ASSERT_TRUE(capture.waitUntilFlowing()) << "the capture never ran";
         test::PlayerEvents events(engine);
         engine.speak(++m_sentences, test::pathsOf(sentence()));
         const std::vector<PlayerEvent> reports = events.untilAllHeard();
         ASSERT_FALSE(reports.empty());
-        EXPECT_EQ(reports.back().kind, PlayerEvent::Kind::AllHeard);
-        // Until the monitor has passed on the last frames too.
-        QThread::msleep(300);
-        const test::Heard heard = test::analyse(m_server->stopCapture(), levels());
+        ASSERT_EQ(reports.back().kind, PlayerEvent::Kind::AllHeard);
+        // Until the monitor has passed on the moment the engine says the last frame was
+        // heard, and the silence after that frame, however early the engine said it.
+        ASSERT_TRUE(capture.waitPast(reports.back().at, 10000)) << "the capture stopped";
+        ASSERT_TRUE(capture.waitUntil(endsInSilence, 10000)) << "the sentence never ended";
+        capture.stop();
+        const test::Heard heard = test::analyse(capture.left(), levels());
         EXPECT_EQ(heard.zerosInside, 0) << "silence inserted";
         ASSERT_EQ(heard.runs.size(), std::size_t(ClipCount))
             << "clips missing, split or reordered: " << test::describe(heard);
