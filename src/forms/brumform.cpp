@@ -98,7 +98,7 @@ Brumform::Brumform(std::unique_ptr<SoundPlayer> player, QString dataDir, QWidget
 
     smisk = new QLabel(QStringLiteral("Tryck på Generera för att slumpa fram en mening."), this);
     smisk->setObjectName(QStringLiteral("smisk"));
-    smisk->setGeometry(128, 64, 281, 89);
+    smisk->setGeometry(layout::SentenceLabel);
     smisk->setFont(verdana(12, true));
     smisk->setTextFormat(Qt::PlainText);
     smisk->setWordWrap(true);

@@ -5,10 +5,12 @@
 #include <QByteArray>
 #include <QFile>
 #include <QPoint>
+#include <QPointF>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRect>
 #include <QRectF>
+#include <QSizeF>
 #include <QString>
 #include <QTemporaryDir>
 #include <cerrno>
@@ -134,6 +136,37 @@ public:
         std::free(size);
         std::free(place);
         return found;
+    }
+
+    /// The title `window` asks for.
+    QString title(xcb_window_t window) {
+        xcb_get_property_reply_t* name =
+            xcb_get_property_reply(m_connection,
+                                   xcb_get_property(m_connection, 0, window, atom("_NET_WM_NAME"),
+                                                    atom("UTF8_STRING"), 0, 1024),
+                                   nullptr);
+        const QString found =
+            name ? QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(name)),
+                                     xcb_get_property_value_length(name))
+                 : QString();
+        std::free(name);
+        return found;
+    }
+
+    /// The pixels of `area` of the screen, as they are now.
+    QByteArray picture(const QRect& area) {
+        xcb_get_image_reply_t* image = xcb_get_image_reply(
+            m_connection,
+            xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_root, std::int16_t(area.x()),
+                          std::int16_t(area.y()), std::uint16_t(area.width()),
+                          std::uint16_t(area.height()), ~0u),
+            nullptr);
+        const QByteArray pixels =
+            image ? QByteArray(reinterpret_cast<const char*>(xcb_get_image_data(image)),
+                               xcb_get_image_data_length(image))
+                  : QByteArray();
+        std::free(image);
+        return pixels;
     }
 
     /// Moves the mouse to `at` and clicks its left button there; returns once the server has
@@ -316,14 +349,35 @@ public:
         return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
     }
 
+    xcb_window_t window() const { return m_window; }
+    /// Where `place`, in the form's layout, is on the screen.
+    QRect onScreen(const QRect& place) const {
+        // Qt scales the layout on a denser screen; the window's width says by how much.
+        const double scale = double(m_frame.width()) / layout::MainWindow.width();
+        const QRectF scaled(QPointF(place.topLeft()) * scale, QSizeF(place.size()) * scale);
+        return scaled.toRect().translated(m_frame.topLeft());
+    }
+    /// The pixels of `place`, in the form's layout, as they are now.
+    QByteArray picture(const QRect& place) { return m_display.picture(onScreen(place)); }
+    /// Until the pixels of `place` differ from `before`, looked at again whenever something
+    /// is drawn there: at most `ms`. Whether they came to differ.
+    bool untilChanged(const QRect& place, const QByteArray& before, int ms) {
+        const QRect area = onScreen(place);
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+        if (m_display.picture(area) != before)
+            return true;
+        while (const std::optional<XDisplay::Event> e = m_display.next(deadline))
+            if (e->kind == XDisplay::Event::Kind::Drawn && e->area.intersects(area) &&
+                m_display.picture(area) != before)
+                return true;
+        return false;
+    }
+
     /// Clicks Generera with the mouse. False when there is no window to click in.
     bool generate() {
         if (!painted())
             return false;
-        // Qt scales the layout on a denser screen; the window's width says by how much.
-        const double scale = double(m_frame.width()) / layout::MainWindow.width();
-        const QPointF centre = QRectF(layout::GenerateButton).center() * scale;
-        m_display.click(m_frame.topLeft() + centre.toPoint());
+        m_display.click(onScreen(layout::GenerateButton).center());
         return true;
     }
     /// Closes the window with its close box: the milliseconds until the program had ended,
