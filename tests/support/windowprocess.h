@@ -349,6 +349,7 @@ public:
         return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
     }
 
+    /// Its window, as the X server knows it.
     xcb_window_t window() const { return m_window; }
     /// Where `place`, in the form's layout, is on the screen.
     QRect onScreen(const QRect& place) const {
