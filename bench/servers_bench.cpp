@@ -282,15 +282,22 @@ long contextSwitches(qint64 pid) {
     return total;
 }
 
-// The real window program, on the bundled voice.
-struct Window : test::WindowProcess {
-    Window()
-        : WindowProcess(QStringLiteral(BRUMLIS_BIN), QStringLiteral(BRUMLIS_DATA_DIR)) {
-        if (!painted()) {
-            std::fprintf(stderr, "brumlis did not start\n");
+// The real window program, on the bundled voice, on an X server of its own.
+struct Window {
+    Window() {
+        QString why;
+        if (!display.start(&why)) {
+            std::fprintf(stderr, "no X server: %s\n", qPrintable(why));
+            std::exit(1);
+        }
+        process.emplace(display, QStringLiteral(BRUMLIS_BIN), QStringLiteral(BRUMLIS_DATA_DIR));
+        if (!process->painted()) {
+            std::fprintf(stderr, "brumlis did not start: %s\n", qPrintable(process->log()));
             std::exit(1);
         }
     }
+    test::XDisplay display;
+    std::optional<test::WindowProcess> process;
 };
 
 struct WindowFigures {
@@ -308,22 +315,37 @@ WindowFigures measureWindow(test::ServerKind kind) {
     }
     {
         Window window;
-        sleepMs(1000);
-        window.generate();
+        window.process->generate();
         sleepMs(15000 + 5000); // the sentence, then 15 s of quiet
-        const long before = contextSwitches(window.pid());
+        const long before = contextSwitches(window.process->pid());
         sleepMs(5000);
-        f.wakeups = double(contextSwitches(window.pid()) - before) / 5.0;
-        window.close();
+        f.wakeups = double(contextSwitches(window.process->pid()) - before) / 5.0;
+        window.process->close();
     }
     {
+        // Frozen as the sentence's first frames leave the server.
+        test::PulseCapture capture;
+        std::string captureWhy;
+        if (!capture.start("brumlis_test.monitor", &captureWhy) || !capture.waitUntilFlowing()) {
+            std::fprintf(stderr, "no capture: %s\n", captureWhy.c_str());
+            return f;
+        }
         Window window;
-        sleepMs(1000);
-        window.generate();
-        sleepMs(700);
+        window.process->generate();
+        std::size_t scanned = 0;
+        const bool heard = capture.waitUntil(
+            [&scanned](const std::vector<float>& left) {
+                for (; scanned < left.size(); ++scanned)
+                    if (left[scanned] != 0.0f)
+                        return true;
+                return false;
+            },
+            30000);
         server->freeze();
-        sleepMs(300);
-        f.frozenCloseMs = window.close().value_or(-1);
+        if (heard)
+            f.frozenCloseMs = window.process->close().value_or(-1);
+        else
+            std::fprintf(stderr, "the window's sentence was never heard\n");
         server->thaw();
     }
     return f;

@@ -1,6 +1,7 @@
 #include "brumlis/forms/brumform.h"
 
 #include "about.h"
+#include "brumlis/forms/layout.h"
 #include "looks.h"
 #include "messageboxsink.h"
 #include "windowroles.h"
@@ -86,7 +87,7 @@ Brumform::Brumform(std::unique_ptr<SoundPlayer> player, QString dataDir, QWidget
     setObjectName(QStringLiteral("Brumform"));
     setWindowTitle(QStringLiteral(" Brumlis"));
     setWindowIcon(brumlisIcon());
-    setFixedSize(419, 190);
+    setFixedSize(layout::MainWindow);
     paintPink(this);
 
     // Positions and sizes in pixels at 96 dpi; Qt scales them on denser screens.
@@ -97,17 +98,17 @@ Brumform::Brumform(std::unique_ptr<SoundPlayer> player, QString dataDir, QWidget
 
     smisk = new QLabel(QStringLiteral("Tryck på Generera för att slumpa fram en mening."), this);
     smisk->setObjectName(QStringLiteral("smisk"));
-    smisk->setGeometry(128, 64, 281, 89);
+    smisk->setGeometry(layout::SentenceLabel);
     smisk->setFont(verdana(12, true));
     smisk->setTextFormat(Qt::PlainText);
     smisk->setWordWrap(true);
     smisk->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     paintPink(smisk);
 
-    cmdRepeat = makeButton(this, "cmdRepeat", QStringLiteral("Repetera"), QRect(128, 160, 89, 22));
-    Command1 = makeButton(this, "Command1", QStringLiteral("Generera"), QRect(224, 160, 89, 22));
+    cmdRepeat = makeButton(this, "cmdRepeat", QStringLiteral("Repetera"), layout::RepeatButton);
+    Command1 = makeButton(this, "Command1", QStringLiteral("Generera"), layout::GenerateButton);
     cmdInformera =
-        makeButton(this, "cmdInformera", QStringLiteral("Informera"), QRect(320, 160, 89, 22));
+        makeButton(this, "cmdInformera", QStringLiteral("Informera"), layout::AboutButton);
     cmdRepeat->setEnabled(false);
     setTabOrder(cmdRepeat, Command1);
     setTabOrder(Command1, cmdInformera);

@@ -6,8 +6,6 @@
 #include "version.h"
 
 #include <QApplication>
-#include <QEvent>
-#include <QPushButton>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -17,34 +15,9 @@
 
 namespace {
 
-// Start-up benchmark hook: with BRUMLIS_BENCH_READY set in the environment, the program
-// prints "ready" on stdout once the main window has painted for the first time. Nothing
-// else changes; bench-forms starts the program and times how long that line takes.
-class FirstPaintReporter final : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Paint) {
-            watched->removeEventFilter(this);
-            // Queued, so it is printed once this paint has been done.
-            QMetaObject::invokeMethod(
-                this,
-                [] {
-                    std::fputs("ready\n", stdout);
-                    std::fflush(stdout);
-                },
-                Qt::QueuedConnection);
-        }
-        return false;
-    }
-};
-
 // SIGTERM and SIGINT close the window as its close box does, so a session that ends or a
-// Ctrl+C in a terminal stop a sentence and end the program the same orderly way. With
-// BRUMLIS_BENCH_READY set, SIGUSR1 presses Generera (bench-playback speaks through the
-// real window that way). The handler only writes the signal's number to a socket pair.
+// Ctrl+C in a terminal stop a sentence and end the program the same orderly way. The
+// handler only writes to a socket pair; the window closes in the event loop.
 int g_signalFds[2] = {-1, -1};
 
 void forwardSignal(int signal) {
@@ -52,20 +25,14 @@ void forwardSignal(int signal) {
     [[maybe_unused]] const ssize_t n = ::write(g_signalFds[1], &byte, 1);
 }
 
-void watchSignals(QWidget& window, bool benchHooks) {
+void watchSignals(QWidget& window) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalFds) != 0)
         return;
     auto* notifier = new QSocketNotifier(g_signalFds[0], QSocketNotifier::Read, &window);
     QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
         char byte = 0;
-        if (::read(g_signalFds[0], &byte, 1) != 1)
-            return;
-        if (byte == SIGUSR1) {
-            if (auto* generate = window.findChild<QPushButton*>(QStringLiteral("Command1")))
-                generate->click();
-        } else {
+        if (::read(g_signalFds[0], &byte, 1) == 1)
             window.close();
-        }
     });
     struct sigaction action {};
     action.sa_handler = &forwardSignal;
@@ -73,8 +40,6 @@ void watchSignals(QWidget& window, bool benchHooks) {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
-    if (benchHooks)
-        ::sigaction(SIGUSR1, &action, nullptr);
 }
 
 } // namespace
@@ -103,11 +68,7 @@ int main(int argc, char* argv[]) {
         // up the window.
         brumlis::Brumform window(brumlis::createSystemPlayer(dataDir), dataDir);
 
-        const bool benchHooks = qEnvironmentVariableIsSet("BRUMLIS_BENCH_READY");
-        FirstPaintReporter reporter;
-        if (benchHooks)
-            window.installEventFilter(&reporter);
-        watchSignals(window, benchHooks);
+        watchSignals(window);
 
         window.show();
         code = app.exec();

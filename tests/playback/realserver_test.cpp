@@ -4,17 +4,18 @@
 // insert) can be counted.
 #include "brumlis/playback/audioengine.h"
 #include "brumlis/sentence/sentencebuffer.h"
+#include "brumlis/sentence/templates.h"
 #include "support/capture.h"
 #include "support/levelclip.h"
 #include "support/playerevents.h"
+#include "support/pulsecapture.h"
 #include "support/soundservers.h"
 #include "support/tempdir.h"
 #include "support/windowprocess.h"
 
-#include <QThread>
 #include <gtest/gtest.h>
 #include <sndfile.h>
-#include <thread>
+#include <string>
 
 namespace brumlis {
 namespace {
@@ -30,6 +31,19 @@ const Clip Clips[] = {
     {"fyra", 48000, 4800, 0.65f}, {"fem", 16000, 4000, 0.8f},
 };
 constexpr int ClipCount = int(std::size(Clips));
+
+// Both servers call the sink the same.
+const std::string Monitor = std::string(test::PulseServer::Sink) + ".monitor";
+
+/// At least 20 ms of silence after sound: the end of a sentence has passed the monitor.
+bool endsInSilence(const std::vector<float>& left) {
+    constexpr std::size_t Quiet = 960;
+    std::size_t zeros = 0;
+    for (auto it = left.rbegin(); it != left.rend(); ++it, ++zeros)
+        if (*it != 0.0f)
+            return zeros >= Quiet;
+    return false;
+}
 
 class RealServer : public testing::TestWithParam<test::ServerKind> {
 protected:
@@ -57,16 +71,22 @@ protected:
     /// Speaks the sentence while the monitor is recorded; checks every clip was heard
     /// whole, in order, without a frame of silence between the first and the last.
     void speakAndCheck(AudioEngine& engine) {
-        ASSERT_TRUE(m_server->startCapture()) << "the capture never ran";
+        test::PulseCapture capture;
+        std::string why;
+        ASSERT_TRUE(capture.start(Monitor.c_str(), &why)) << why;
+        ASSERT_TRUE(capture.waitUntilFlowing()) << "the capture never ran";
         test::PlayerEvents events(engine);
         engine.speak(++m_sentences, test::pathsOf(sentence()));
         const std::vector<PlayerEvent> reports = events.untilAllHeard();
         ASSERT_FALSE(reports.empty());
-        EXPECT_EQ(reports.back().kind, PlayerEvent::Kind::AllHeard);
-        // Until the monitor has passed on the last frames too.
-        std::this_thread::sleep_until(reports.back().at + std::chrono::milliseconds(300));
-        const test::Heard heard = test::analyse(m_server->stopCapture(), levels());
-        EXPECT_EQ(heard.zerosInside, 0) << "silence inserted";
+        ASSERT_EQ(reports.back().kind, PlayerEvent::Kind::AllHeard);
+        // Until the monitor has passed on the moment the engine says the last frame was
+        // heard, and the silence after that frame, however early the engine said it.
+        ASSERT_TRUE(capture.waitPast(reports.back().at, 10000)) << "the capture stopped";
+        ASSERT_TRUE(capture.waitUntil(endsInSilence, 10000)) << "the sentence never ended";
+        capture.stop();
+        const test::Heard heard = test::analyse(capture.left(), levels());
+        EXPECT_EQ(heard.zerosInside, 0) << "silence inserted: " << test::describe(heard);
         ASSERT_EQ(heard.runs.size(), std::size_t(ClipCount))
             << "clips missing, split or reordered: " << test::describe(heard);
         for (int i = 0; i < ClipCount; ++i) {
@@ -107,16 +127,54 @@ TEST_P(RealServer, AfterTheServerRestartedTheNextSentenceIsHeard) {
     speakAndCheck(*engine);
 }
 
+// A data folder of one word a list, every word and phrase recorded two seconds long: any
+// sentence is four words or more, so one that has sounded for less than two seconds is
+// still at its first.
+constexpr long WordFrames = 2 * 48000;
+
+void writeLongWords(const test::TempDir& data) {
+    const auto record = [&](QStringView sound) {
+        return test::writeLevelClip(data.filePath(sound.toString()), SF_FORMAT_PCM_16, 48000, 1,
+                                    WordFrames, 0.5f);
+    };
+    data.mkdir(QStringLiteral("sound"));
+    for (QStringView list : WordClasses) {
+        data.write(QStringLiteral("text/%1.txt").arg(list), list.toUtf8() + '\n');
+        ASSERT_TRUE(record(QStringLiteral("sound/%1.wav").arg(list)));
+    }
+    for (const TemplateSlot& phrase : FixedPhrases)
+        ASSERT_TRUE(record(phrase.sound));
+}
+
 // How soon it ends is bench-servers' figure; here, that it ends, and in the ordinary way.
 TEST_P(RealServer, TheWindowEndsWhileTheServerIsFrozen) {
-    // The real program, speaking the bundled voice, with the server frozen mid-sentence.
-    test::WindowProcess brumlis(QStringLiteral(BRUMLIS_BIN), QStringLiteral(BRUMLIS_DATA));
-    ASSERT_TRUE(brumlis.painted()) << "the window never painted";
-    QThread::msleep(1000); // the device is open by now
-    brumlis.generate();
-    QThread::msleep(700);
+    test::TempDir data;
+    ASSERT_NO_FATAL_FAILURE(writeLongWords(data));
+    test::PulseCapture capture;
+    std::string why;
+    ASSERT_TRUE(capture.start(Monitor.c_str(), &why)) << why;
+    ASSERT_TRUE(capture.waitUntilFlowing()) << "the capture never ran";
+    test::XDisplay display;
+    QString noDisplay;
+    ASSERT_TRUE(display.start(&noDisplay)) << noDisplay.toStdString();
+    test::WindowProcess brumlis(display, QStringLiteral(BRUMLIS_BIN), data.path());
+    ASSERT_TRUE(brumlis.painted()) << "the window never showed: " << brumlis.log().toStdString();
+
+    // Frozen the moment the sentence's first frames leave the server.
+    ASSERT_TRUE(brumlis.generate());
+    std::size_t scanned = 0;
+    long sounded = 0;
+    const bool heard = capture.waitUntil(
+        [&](const std::vector<float>& left) {
+            for (; scanned < left.size(); ++scanned)
+                sounded += left[scanned] != 0.0f;
+            return sounded > 0;
+        },
+        30000);
     m_server->freeze();
-    QThread::msleep(300);
+    ASSERT_TRUE(heard) << "Generera was never heard: " << brumlis.log().toStdString();
+    EXPECT_LT(sounded, WordFrames) << "frozen past the first word";
+
     // Far longer than it takes: only a program that hangs on the server reaches it.
     const bool ended = brumlis.close().has_value();
     m_server->thaw();

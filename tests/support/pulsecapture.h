@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <pulse/pulseaudio.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace brumlis::test {
@@ -90,10 +92,39 @@ public:
         return m_left.size();
     }
 
+    /// Waits until `enough(left)` holds for the left channel so far, asked again at every
+    /// read: at most `ms`. Whether it came to hold. `enough` runs under the capture's lock,
+    /// on whatever thread: it must not call back into the capture.
+    template <typename Enough> bool waitUntil(Enough enough, int ms) {
+        std::unique_lock lock(m_mutex);
+        return m_read.wait_for(lock, std::chrono::milliseconds(ms),
+                               [&] { return enough(std::as_const(m_left)); });
+    }
+    /// Until the capture runs for sure: a new stream can take seconds to start, after a
+    /// first burst of a few tenths of a second, so only one that has delivered more than
+    /// that does. Whether it did within `ms`.
+    bool waitUntilFlowing(int ms = 10000) {
+        return waitUntil(
+            [](const std::vector<float>& left) { return left.size() >= 48000 * 6 / 10; }, ms);
+    }
+    /// Until the newest frame recorded passed the monitor at `moment` or later: whatever left
+    /// the server before then has been recorded. Whether it came to that within `ms`.
+    bool waitPast(Clock::time_point moment, int ms) {
+        std::unique_lock lock(m_mutex);
+        return m_read.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+            return !m_left.empty() && timeOfLocked(m_left.size() - 1) >= moment;
+        });
+    }
+
     /// When frame `index` passed the monitor. The server's word for it at every read is
     /// noted; the median of what they say about the start holds off any stale one.
     Clock::time_point timeOf(std::size_t index) const {
         std::lock_guard lock(m_mutex);
+        return timeOfLocked(index);
+    }
+
+private:
+    Clock::time_point timeOfLocked(std::size_t index) const {
         std::vector<std::int64_t> starts = m_startsNs;
         if (starts.empty())
             return {};
@@ -104,7 +135,6 @@ public:
             std::chrono::nanoseconds(start + std::int64_t(index) * 1'000'000'000 / 48000));
     }
 
-private:
     bool fail(std::string* why, const char* what) {
         *why = std::string("capture: ") + what + ": " +
                pa_strerror(m_context ? pa_context_errno(m_context) : PA_ERR_UNKNOWN);
@@ -158,6 +188,7 @@ private:
                     age;
                 c.m_startsNs.push_back(passed - std::int64_t(first) * 1'000'000'000 / 48000);
             }
+            c.m_read.notify_all();
             pa_stream_drop(stream);
         }
     }
@@ -166,6 +197,7 @@ private:
     pa_context* m_context = nullptr;
     pa_stream* m_stream = nullptr;
     mutable std::mutex m_mutex;
+    std::condition_variable m_read; ///< after every read
     std::vector<float> m_left;
     std::vector<std::int64_t> m_startsNs; ///< the capture's start, as each read put it
 };
