@@ -3,8 +3,10 @@
 // saved. The server passes float samples through untouched at 48 kHz mono, so every edge
 // of the played sound can be found again in what the studio recorded.
 #include "brumlis/audio/loudness.h"
+#include "brumlis/playback/playerfactory.h"
 #include "brumlis/playback/soundinput.h"
 #include "studiofixture.h"
+#include "support/pulsecapture.h"
 #include "support/pulseserver.h"
 
 #include <QFile>
@@ -47,12 +49,7 @@ protected:
                                  ->loudnessLufs);
         median = *brumlis::median(levels);
 
-        QString why;
-        ASSERT_TRUE(server.start(&why)) << "cannot test on a sound server: " << why.toStdString();
-        ASSERT_TRUE(pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                           QStringLiteral("sink_name=mic"), QStringLiteral("rate=48000"),
-                           QStringLiteral("channels=1"), QStringLiteral("format=float32le")}));
-        ASSERT_TRUE(pactl({QStringLiteral("set-default-source"), QStringLiteral("mic.monitor")}));
+        ASSERT_NO_FATAL_FAILURE(startServer());
 
         auto questions = std::make_unique<test::AnsweringQuestions>();
         answers = questions.get();
@@ -64,6 +61,15 @@ protected:
         ASSERT_TRUE(read.count() > 0 || read.wait(10000));
         ASSERT_TRUE(level.wait(10000)) << "the input never ran";
         ASSERT_TRUE(session->canDo(StudioSession::Action::Record));
+    }
+    /// The server, with a null sink "mic" whose monitor is the default input.
+    void startServer() {
+        QString why;
+        ASSERT_TRUE(server.start(&why)) << "cannot test on a sound server: " << why.toStdString();
+        ASSERT_TRUE(pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                           QStringLiteral("sink_name=mic"), QStringLiteral("rate=48000"),
+                           QStringLiteral("channels=1"), QStringLiteral("format=float32le")}));
+        ASSERT_TRUE(pactl({QStringLiteral("set-default-source"), QStringLiteral("mic.monitor")}));
     }
     void TearDown() override {
         if (player.state() != QProcess::NotRunning)
@@ -260,6 +266,45 @@ TEST_F(StudioOnServer, SavesAtTheVoicesLoudnessUnderTheExactNameRetakesAndUndoes
     ASSERT_EQ(takes.size(), 2u);
     EXPECT_EQ(takes[0].number, 1);
     EXPECT_EQ(takes[1].number, 2);
+}
+
+// The studio records and plays on the program's one connection to the server, which comes
+// back by itself when the server restarts: the same studio records and is heard again.
+TEST_F(StudioOnServer, AfterTheServerRestartsItRecordsAndPlaysAgain) {
+    const auto connection = makeSoundServerConnection();
+    session = std::make_unique<StudioSession>(makeSoundInput(connection), folder.dir.path(),
+                                              std::make_unique<test::AnsweringQuestions>(),
+                                              createSystemPlayer(folder.dir.path(), connection));
+    session->setPlayEachTake(false);
+    session->setStartOnVoice(true);
+    QSignalSpy level(&session->recorder(), &Recorder::level);
+    ASSERT_TRUE(level.wait(10000)) << "the input never ran";
+
+    QSignalSpy texts(session.get(), &StudioSession::textChanged);
+    server.stop();
+    while (session->text(StudioSession::Text::Notice).isEmpty())
+        ASSERT_TRUE(texts.wait(10000)) << "the server's going went unnoticed";
+    ASSERT_NO_FATAL_FAILURE(startServer());
+    level.clear();
+    ASSERT_TRUE(level.wait(15000)) << "the input never came back";
+    EXPECT_EQ(session->text(StudioSession::Text::Notice), QString());
+
+    say(test::makeWord({}, Rate).samples);
+    const StudioSession::Take take = nextTake();
+    ASSERT_TRUE(take.voiced) << "nothing recorded after the restart";
+    test::PulseCapture heard;
+    std::string why;
+    ASSERT_TRUE(heard.start("brumlis_test.monitor", &why)) << why;
+    ASSERT_TRUE(heard.waitUntilFlowing());
+    ASSERT_TRUE(session->canDo(StudioSession::Action::Listen));
+    session->listen();
+    EXPECT_TRUE(heard.waitUntil(
+        [](const std::vector<float>& left) {
+            return std::any_of(left.begin(), left.end(),
+                               [](float x) { return std::fabs(x) > 0.05f; });
+        },
+        10000))
+        << "the take was not heard";
 }
 
 } // namespace
