@@ -1,6 +1,9 @@
 #include "enginestate.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
 #include <optional>
 
 namespace brumlis {
@@ -9,6 +12,9 @@ namespace {
 
 using Clock = EngineState::Clock;
 
+// Sound queued before the device is told to play, so that it has the sentence's start at
+// once; the rest is converted while it plays.
+constexpr int StartMs = 50;
 // How often a sentence on a stalled device moves on.
 constexpr auto PacePeriod = std::chrono::milliseconds(20);
 // How long after the last frame of a sentence is due to be heard the device is told to
@@ -28,9 +34,10 @@ public:
 private:
     /// A speak or a stop came: whatever was being spoken is over.
     void begin();
-    /// Opens the clips in turn and queues as much of their sound as fits. Each clip goes
-    /// into the queue whole before the next one starts.
-    void fill();
+    /// Opens the clips in turn and queues their sound, as much as fits or until `enough`
+    /// frames are queued ahead of the device. Each clip goes into the queue whole before
+    /// the next one starts.
+    void fill(std::int64_t enough = std::numeric_limits<std::int64_t>::max());
     /// Reports the clips the device has taken, and the end once it has taken everything.
     void report(Clock::time_point now);
     /// Tells again when a clip (or the end) is heard, when the device has learnt better
@@ -97,9 +104,9 @@ void Speaker::begin() {
     s.ensureDevice(startedAt);
 }
 
-void Speaker::fill() {
+void Speaker::fill(std::int64_t enough) {
     SoundQueue& q = *s.queue;
-    while (!sentenceOver()) {
+    while (!sentenceOver() && q.ahead() < enough) {
         if (!streaming) {
             if (next >= count())
                 return;
@@ -225,7 +232,7 @@ void Speaker::run() {
         } else if (s.device && s.feeding && s.device.get() != playing) {
             // A device that has come (or come back) for this sentence is told to play, with
             // the start of the sentence queued for it to take at once.
-            fill();
+            fill(std::int64_t(s.format.rate) * StartMs / 1000);
             if (sentenceOver())
                 continue;
             playing = s.device.get();
@@ -240,11 +247,13 @@ void Speaker::run() {
             fill();
             if (sentenceOver())
                 continue;
-            if (q.queuedEnd() != queuedBefore && s.device && s.device.get() == playing) {
+            const bool queued = q.queuedEnd() != queuedBefore;
+            if (queued && s.device && s.device.get() == playing) {
                 // The device takes what has just been queued, where it can.
                 const bool last = allQueued();
                 onDevice([last](AudioDevice& d) { d.more(last); });
-                continue;
+                if (sentenceOver())
+                    continue;
             }
             // When to look again if nothing wakes the speaker sooner: the device's requests
             // and every speak or stop do.
@@ -258,9 +267,11 @@ void Speaker::run() {
                 q.advance(now);
                 deadline = now + PacePeriod;
             }
+            // Reported before more is converted: the first word does not wait for the rest
+            // of the sentence.
             retell(now);
             report(now);
-            if (events.empty() && active && !sentenceOver())
+            if (events.empty() && !queued && active && !sentenceOver())
                 s.wake.wait_until(lock, deadline, changed);
         }
         if (!events.empty()) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace brumlis {
 
@@ -34,6 +35,8 @@ constexpr int LeadOutMs = 50;
 // for this sentence; before that, far more often, as the first word waits for it.
 constexpr std::chrono::milliseconds TimingEvery = 100ms;
 constexpr std::chrono::milliseconds FirstTimingEvery = 2ms;
+// Closer than this counts as the same time: a word is shown to the millisecond.
+constexpr std::chrono::microseconds Same{500};
 // How long the stream plays silence once it is open at most, waiting for the sink to come
 // down to its latency (an idle null sink takes about two seconds).
 constexpr std::chrono::milliseconds WarmUpLimit = 2500ms;
@@ -184,27 +187,33 @@ void PulseDevice::timingCame(pa_stream* stream, int success, void* self) {
     // is where the write index was then.
     const std::int64_t start = timing->write_index - d.m_written;
     const std::int64_t frame = (timing->read_index - start) / d.m_format.bytesPerFrame;
+    // A server that does not know its sink's latency (pipewire-pulse on a sink without a
+    // device) says 0; the latency it set up the stream for is then the best there is.
+    const pa_usec_t sinkLatency =
+        timing->sink_usec > 0 ? timing->sink_usec : timing->configured_sink_usec;
     const Clock::time_point heard = Clock::now() -
                                     std::chrono::microseconds(pa_timeval_age(&timing->timestamp)) +
-                                    std::chrono::microseconds(timing->sink_usec);
-    if (d.m_warming && timing->sink_usec <= std::uint64_t(2 * TargetLatencyMs) * PA_USEC_PER_MSEC)
+                                    std::chrono::microseconds(sinkLatency);
+    if (d.m_warming && timing->sink_usec <= std::uint64_t(2 * TargetLatencyMs) * PA_USEC_PER_MSEC) {
         d.m_settled = true;
-    // The server's read index moves once a cycle, so each figure says the stream is
-    // heard no sooner than it says; the latest of them is the best.
+        d.m_connection->signal();
+    }
+    // Each figure can only be late: pipewire-pulse says where its read index was at its
+    // last cycle but dates it when it answers, and a reply held up on a busy machine puts
+    // the stream a few milliseconds late (once by a tenth of a second). The earliest of
+    // this play's figures stands.
     const Clock::time_point startHeard = heard - d.frameTime(frame);
-    if (d.m_startHeard && startHeard <= *d.m_startHeard)
-        return d.write();
     const bool first = !d.m_startHeard;
+    if (!first && startHeard + Same >= *d.m_startHeard)
+        return d.write();
     d.m_startHeard = startHeard;
-    if (first) {
-        const Clock::duration fromUncork = startHeard - d.m_uncorkedAt;
+    const Clock::duration fromUncork = startHeard - d.m_uncorkedAt;
+    if (first)
         d.m_startLatency = d.m_startLatency == Clock::duration{}
                                ? fromUncork
                                : std::min(d.m_startLatency, fromUncork);
-    }
     if (!d.m_warming)
         d.m_anchor(0, startHeard);
-    d.m_connection->signal();
     d.write();
 }
 

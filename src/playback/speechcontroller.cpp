@@ -130,7 +130,9 @@ void SpeechController::advance() {
     if (m_state != State::Speaking)
         return;
     const SoundClock::time_point now = SoundClock::now();
-    while (m_shown < m_known && m_due[std::size_t(m_shown)] <= now) {
+    // A word due this soon is shown now: a thread that sleeps a few milliseconds on an idle
+    // machine may wake much later than it asked, and the word after its sound.
+    while (m_shown < m_known && m_due[std::size_t(m_shown)] <= now + Soon) {
         const int slot = m_shown++;
         m_view.showCaption(m_view.caption() + m_words[std::size_t(slot)] + u' ');
         Q_EMIT wordShown(slot);
@@ -149,7 +151,7 @@ void SpeechController::advance() {
     } else {
         return; // waiting for the player
     }
-    // Rounded up, and checked again when it fires: a word is never shown early.
+    // Rounded up, and checked again when it fires.
     m_timer.start(std::chrono::ceil<std::chrono::milliseconds>(next - now));
 }
 

@@ -48,7 +48,7 @@ public:
         pa_stream_set_read_callback(m_stream, &PulseCapture::readable, this);
         pa_buffer_attr attr{};
         attr.maxlength = std::uint32_t(-1);
-        attr.fragsize = std::uint32_t(pa_usec_to_bytes(5 * PA_USEC_PER_MSEC, &spec));
+        attr.fragsize = std::uint32_t(pa_usec_to_bytes(20 * PA_USEC_PER_MSEC, &spec));
         if (pa_stream_connect_record(
                 m_stream, monitor, &attr,
                 pa_stream_flags_t(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY)) < 0) {

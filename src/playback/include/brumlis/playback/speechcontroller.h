@@ -46,6 +46,8 @@ public:
     enum class Press { Generate, Repeat, About };
     /// How long before its clip is heard a word goes on screen.
     static constexpr std::chrono::milliseconds Lead{15};
+    /// A word due within this is shown at once rather than by a timer.
+    static constexpr std::chrono::milliseconds Soon{5};
 
     /// Without a player, sentences are spoken silently and at once.
     SpeechController(SentenceView& view, std::unique_ptr<SoundPlayer> player,
