@@ -48,6 +48,9 @@ public:
         pa_stream_set_read_callback(m_stream, &PulseCapture::readable, this);
         pa_buffer_attr attr{};
         attr.maxlength = std::uint32_t(-1);
+        // Pieces of 20 ms: no more than a player asks for, so that the capture does not
+        // set PipeWire's graph to a shorter cycle than a desktop without it would run. When a
+        // frame passed the monitor comes from the server's timing, not from the piece size.
         attr.fragsize = std::uint32_t(pa_usec_to_bytes(20 * PA_USEC_PER_MSEC, &spec));
         if (pa_stream_connect_record(
                 m_stream, monitor, &attr,
