@@ -3,6 +3,7 @@
 // recorded, so every frame the server played (and every frame of silence it had to
 // insert) can be counted.
 #include "brumlis/playback/audioengine.h"
+#include "brumlis/playback/speechcontroller.h"
 #include "brumlis/sentence/sentencebuffer.h"
 #include "brumlis/sentence/templates.h"
 #include "support/capture.h"
@@ -13,6 +14,8 @@
 #include "support/tempdir.h"
 #include "support/windowprocess.h"
 
+#include <QSignalSpy>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <string>
@@ -180,6 +183,74 @@ TEST_P(RealServer, TheWindowEndsWhileTheServerIsFrozen) {
     m_server->thaw();
     ASSERT_TRUE(ended) << "still running 10 s after it was asked to end";
     EXPECT_TRUE(brumlis.endedNormally());
+}
+
+// Every word goes on screen before its first frame leaves the server, the first word of a
+// sentence too: the stream's figures right after it starts are stale, and the word follows
+// the server's fresh ones. How long before is bench-servers' figure.
+TEST_P(RealServer, EveryWordIsShownBeforeItIsHeard) {
+    struct View final : SentenceView {
+        QString caption() const override { return text; }
+        void showCaption(const QString& caption) override {
+            text = caption;
+            if (!caption.isEmpty())
+                shown.push_back(SoundClock::now());
+        }
+        void setRepeatEnabled(bool) override {}
+        void setGenerateEnabled(bool) override {}
+        void focusGenerate() override {}
+        QString text;
+        std::vector<SoundClock::time_point> shown;
+    } view;
+    test::PulseCapture capture;
+    std::string why;
+    ASSERT_TRUE(capture.start(Monitor.c_str(), &why)) << why;
+    ASSERT_TRUE(capture.waitUntilFlowing()) << "the capture never ran";
+    SpeechController speech(view, AudioEngine::create(m_dir.path()));
+    struct Spoken {
+        SoundClock::time_point called;
+        std::vector<SoundClock::time_point> shown;
+    };
+    std::vector<Spoken> spoken;
+    for (int n = 0; n < 6; ++n) {
+        QSignalSpy ended(&speech, &SpeechController::sentenceEnded);
+        view.shown.clear();
+        spoken.push_back({SoundClock::now(), {}});
+        speech.SpeakSentence(sentence());
+        ASSERT_TRUE(ended.wait(10000)) << "sentence " << n << " never ended";
+        spoken.back().shown = view.shown;
+        // Each sentence apart from the next, so that it is told from it in the capture.
+        ASSERT_TRUE(capture.waitPast(SoundClock::now() + std::chrono::milliseconds(200), 10000));
+    }
+    ASSERT_TRUE(capture.waitUntil(endsInSilence, 10000)) << "the last sentence never ended";
+    capture.stop();
+    const std::vector<float> left = capture.left();
+    const auto indexOf = [&](SoundClock::time_point t) {
+        const double ms = std::chrono::duration<double, std::milli>(t - capture.timeOf(0)).count();
+        return std::size_t(std::clamp(ms * 48, 0.0, double(left.size())));
+    };
+    // The first sentence waited for the device to open; it is not judged.
+    for (std::size_t n = 1; n < spoken.size(); ++n) {
+        SCOPED_TRACE("sentence " + std::to_string(n));
+        const std::size_t from = indexOf(spoken[n].called);
+        const std::size_t to = n + 1 < spoken.size() ? indexOf(spoken[n + 1].called) : left.size();
+        const test::Heard heard =
+            test::analyse(std::vector<float>(left.begin() + std::ptrdiff_t(from),
+                                             left.begin() + std::ptrdiff_t(to)),
+                          levels());
+        ASSERT_EQ(heard.runs.size(), std::size_t(ClipCount)) << test::describe(heard);
+        ASSERT_GE(spoken[n].shown.size(), std::size_t(ClipCount));
+        for (int w = 0; w < ClipCount; ++w) {
+            const SoundClock::time_point heardAt =
+                capture.timeOf(from + std::size_t(heard.runs[std::size_t(w)].start));
+            const auto sinceCall = [&](SoundClock::time_point t) {
+                return std::chrono::duration<double, std::milli>(t - spoken[n].called).count();
+            };
+            EXPECT_LT(spoken[n].shown[std::size_t(w)], heardAt)
+                << "word " << w << " shown " << sinceCall(spoken[n].shown[std::size_t(w)])
+                << " ms after the call, heard " << sinceCall(heardAt) << " ms after it";
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServer,
