@@ -53,9 +53,9 @@ void unref(pa_operation* operation) {
 /// what it writes is heard is worked out from the server's timing, asked for only while
 /// the stream plays: between sentences the stream is corked, which costs neither side
 /// anything and starts again at once. Right after the stream starts, the server's figures
-/// are stale; a frame written then is handed over with a guess, and the first timing of
-/// the sentence, asked for at once, puts it right (the Anchor), well before the first word
-/// is due.
+/// are stale: a frame written then is handed over with the soonest the stream was ever
+/// heard after an uncork, and the server's first fresh figure, asked for at once, moves it
+/// (the Anchor) before the first word is due.
 class PulseDevice final : public AudioDevice {
 public:
     PulseDevice(const DeviceFormat& format, Source source, Anchor anchor,
