@@ -1,8 +1,8 @@
 #pragma once
 
 #include "audiodevice.h"
-#include "brumlis/playback/audioengine.h"
 #include "brumlis/audio/soundresolver.h"
+#include "brumlis/playback/audioengine.h"
 #include "soundqueue.h"
 
 #include <condition_variable>

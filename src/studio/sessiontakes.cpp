@@ -1,9 +1,9 @@
 // The takes of the word on screen: recording them, reading them back, their cuts, keeping
 // one, taking the keeping back, and trying one in a sentence.
+#include "brumlis/audio/wavfile.h"
 #include "brumlis/playback/speechcontroller.h"
 #include "brumlis/studio/studiosession.h"
 #include "brumlis/voicetools/voicemaker.h"
-#include "brumlis/audio/wavfile.h"
 #include "examplesentence.h"
 #include "take.h"
 

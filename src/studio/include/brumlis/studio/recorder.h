@@ -18,8 +18,7 @@ public:
     /// Meter readings per second while the input runs.
     static constexpr int ReadingsPerSecond = 25;
 
-    explicit Recorder(SoundInput& server, TakeSettings settings = {},
-                      QObject* parent = nullptr);
+    explicit Recorder(SoundInput& server, TakeSettings settings = {}, QObject* parent = nullptr);
     ~Recorder() override;
 
     /// Records from `source` (empty: the default input), with the meter running.

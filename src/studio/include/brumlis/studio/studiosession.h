@@ -1,9 +1,9 @@
 #pragma once
 
+#include "brumlis/playback/soundinput.h"
 #include "brumlis/playback/soundplayer.h"
 #include "brumlis/sentence/random.h"
 #include "brumlis/studio/recorder.h"
-#include "brumlis/playback/soundinput.h"
 #include "brumlis/studio/wordqueue.h"
 #include "brumlis/voicetools/recordingsaver.h"
 #include "brumlis/voicetools/takestore.h"
