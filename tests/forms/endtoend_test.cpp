@@ -49,7 +49,7 @@ TEST(EndToEnd, GenereraLeavesASentenceAndEnablesRepetera) {
     EXPECT_GT(colours(sentence), 1) << "the label is blank after Generera";
 
     ASSERT_TRUE(brumlis.close().has_value()) << "still running 10 s after it was asked to end";
-    EXPECT_TRUE(brumlis.endedNormally());
+    EXPECT_TRUE(brumlis.endedNormally()) << brumlis.log().toStdString();
 }
 
 } // namespace

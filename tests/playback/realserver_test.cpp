@@ -182,7 +182,7 @@ TEST_P(RealServer, TheWindowEndsWhileTheServerIsFrozen) {
     const bool ended = brumlis.close().has_value();
     m_server->thaw();
     ASSERT_TRUE(ended) << "still running 10 s after it was asked to end";
-    EXPECT_TRUE(brumlis.endedNormally());
+    EXPECT_TRUE(brumlis.endedNormally()) << brumlis.log().toStdString();
 }
 
 // Every word goes on screen before its first frame leaves the server, the first word of a

@@ -302,6 +302,13 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.insert(QStringLiteral("DISPLAY"), display.name());
+        // Without a session bus of its own the program would have libdbus start one through
+        // X (dbus-launch), from Qt's accessibility bridge and from SDL at once; that bus would
+        // outlive the test, and a forked child of a sanitized program can hang before it
+        // execs, holding libdbus's lock. A test that wants a bus sets it up and says where.
+        if (!env.contains(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")))
+            env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                       QStringLiteral("unix:path=") + display.scratch(QStringLiteral("no-bus")));
         m_process.setProcessEnvironment(env);
         m_process.setWorkingDirectory(dataDir);
         // Into a file: nobody reads a pipe while the window runs.
