@@ -166,7 +166,7 @@ QByteArray jsonObject(std::initializer_list<std::pair<const char*, QByteArray>> 
 
 QByteArray jsonLine(const SentenceBuffer& buffer) {
     QByteArrayList slots;
-    for (int k = 0; k < slotsUsed(buffer); ++k)
+    for (int k = 0; k < buffer.SlotsUsed; ++k)
         slots << jsonObject(
             {{"text", jsonValue(buffer.WordText(k))}, {"sound", jsonValue(buffer.SoundFile(k))}});
     return jsonObject(
@@ -301,7 +301,7 @@ CliStatus runSpeak(const QStringList& args, CliContext& context) {
     SentenceBuffer buffer;
     for (long long n = 0; n < run.sentence.count(); ++n) {
         allPicked &= sentences.next(buffer);
-        view.beginSentence(slotsUsed(buffer));
+        view.beginSentence(buffer.SlotsUsed);
         speech.SpeakSentence(buffer);
         loop.exec();
         if (view.failed)

@@ -1,11 +1,12 @@
 #include "sentences.h"
 
 #include "brumlis/sentence/sentencebuffer.h"
-#include "brumlis/sentence/templates.h"
+#include "brumlis/sentence/shapes.h"
 #include "output.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
+#include <algorithm>
 
 namespace brumlis {
 
@@ -54,10 +55,24 @@ std::optional<CliStatus> SentenceOptions::read(const QCommandLineParser& parser,
                 QStringLiteral("ogiltigt startvärde: %1").arg(parser.value(m_seedOption)));
     }
     if (parser.isSet(m_templateOption)) {
-        const auto k = parseInteger(parser.value(m_templateOption), 1, TemplateCount);
+        // The folder's own shapes are numbered by their lines; without them, 1 to 11.
+        const ShapeFile shapes = readShapeFile(context.dataDir);
+        const ShapeBook& book = shapes.book();
+        const QString value = parser.value(m_templateOption);
+        const auto k = parseInteger(value, 1, book.numbered);
         if (!k)
-            return usageError(QStringLiteral("mallen måste vara 1 till 11: %1")
-                                  .arg(parser.value(m_templateOption)));
+            return usageError(
+                QStringLiteral("mallen måste vara 1 till %1: %2").arg(book.numbered).arg(value));
+        if (!book.find(int(*k))) {
+            const auto fault =
+                std::find_if(book.faults.begin(), book.faults.end(),
+                             [&](const ShapeFault& f) { return f.number == int(*k); });
+            return usageError(QStringLiteral("mall %1 kan inte användas: %2 rad %3: %4")
+                                  .arg(*k)
+                                  .arg(QString::fromUtf16(ShapeFileName))
+                                  .arg(fault->line)
+                                  .arg(fault->what));
+        }
         m_forcedTemplate = int(*k);
     }
     return std::nullopt;
@@ -88,13 +103,9 @@ bool SentenceSource::next(SentenceBuffer& buffer) {
     return m_composer.compose(buffer, m_forcedTemplate);
 }
 
-int slotsUsed(const SentenceBuffer& buffer) {
-    return Templates[std::size_t(buffer.TemplateNo - 1)].slotCount;
-}
-
 QString sentenceLine(const SentenceBuffer& buffer) {
     QStringList texts;
-    for (int k = 0; k < slotsUsed(buffer); ++k)
+    for (int k = 0; k < buffer.SlotsUsed; ++k)
         texts << buffer.WordText(k);
     return texts.join(u' ');
 }

@@ -35,7 +35,7 @@ public:
 
     long long count() const { return m_count; }
     std::optional<std::uint64_t> seed() const { return m_seed; }
-    /// 1..TemplateCount, or 0 to draw a template for each sentence.
+    /// A shape's number, or 0 to draw a shape for each sentence.
     int forcedTemplate() const { return m_forcedTemplate; }
 
 private:
@@ -81,9 +81,6 @@ private:
     SentenceComposer m_composer;
     int m_forcedTemplate;
 };
-
-/// How many slots the template of `buffer` fills.
-int slotsUsed(const SentenceBuffer& buffer);
 
 /// The texts of the slots of `buffer`, separated by single blanks: a sentence as it is
 /// printed.

@@ -2,7 +2,7 @@
 
 #include "brumlis/sentence/messagesink.h"
 #include "brumlis/sentence/random.h"
-#include "brumlis/sentence/templates.h"
+#include "brumlis/sentence/shapes.h"
 #include "brumlis/sentence/wordlist.h"
 
 #include <QDir>
@@ -64,21 +64,58 @@ bool SentenceComposer::compose(SentenceBuffer& buffer, int forcedTemplate) {
         buffer.SoundFile(i).clear();
         buffer.WordText(i).clear();
     }
+    buffer.SlotsUsed = 0;
 
-    buffer.TemplateNo = (forcedTemplate >= 1 && forcedTemplate <= TemplateCount)
-                            ? forcedTemplate
-                            : int(m_random.below(TemplateCount)) + 1;
+    // The folder's own shapes are read afresh, as the lists are; a faulty file is told
+    // once, in one message, and the sentence is made from what is left of it.
+    bool allGood = true;
+    const ShapeFile file = readShapeFile(m_dataDir);
+    if (const QStringList problems = file.problems(); !problems.isEmpty()) {
+        m_messages.show(problemsMessage(problems));
+        allGood = false;
+    }
+    const ShapeBook& book = file.book();
+    const SentenceShape* shape = forcedTemplate > 0 ? book.find(forcedTemplate) : nullptr;
+    if (forcedTemplate > 0 && !shape) {
+        m_messages.show(QStringLiteral("mall %1 finns inte").arg(forcedTemplate));
+        return false;
+    }
+    if (!shape)
+        shape = &drawShape(book);
+    buffer.TemplateNo = shape->number;
+    return fill(buffer, shape->parts) && allGood;
+}
 
+const SentenceShape& SentenceComposer::drawShape(const ShapeBook& book) {
+    std::uint64_t r = m_random.below(book.totalWeight);
+    for (const SentenceShape& shape : book.shapes) {
+        if (r < std::uint64_t(shape.weight))
+            return shape;
+        r -= std::uint64_t(shape.weight);
+    }
+    return book.shapes.back(); // not reached: the weights add up to totalWeight
+}
+
+// Fills the next slots from `row`, left to right: an alternative is drawn when it is
+// reached, a word when its slot is filled.
+bool SentenceComposer::fill(SentenceBuffer& buffer, const ShapeRow& row) {
     bool allPicked = true;
-    const SentenceTemplate& chosen = Templates[std::size_t(buffer.TemplateNo - 1)];
-    for (int k = 0; k < chosen.slotCount; ++k) {
-        const TemplateSlot& slot = chosen.slots[std::size_t(k)];
+    for (const ShapePart& part : row) {
         if (m_stopped && m_stopped())
             return false;
-        if (slot.isPhrase()) {
-            buffer.SoundFile(k) = slot.sound.toString();
-            buffer.WordText(k) = slot.text.toString();
-        } else if (PickWord(buffer, slot.text)) {
+        if (part.kind == ShapePart::Kind::Choice) {
+            const auto drawn = m_random.below(part.alternatives.size());
+            allPicked = fill(buffer, part.alternatives[std::size_t(drawn)]) && allPicked;
+            continue;
+        }
+        const int k = buffer.SlotsUsed;
+        if (k >= SentenceBuffer::SpokenSlots)
+            return false; // a shape is never read that could give more
+        buffer.SlotsUsed = k + 1;
+        if (part.kind == ShapePart::Kind::Phrase) {
+            buffer.SoundFile(k) = phraseSoundPath(part.text);
+            buffer.WordText(k) = part.text;
+        } else if (PickWord(buffer, part.text)) {
             buffer.SoundFile(k) = soundPathFor(buffer.PickedWord);
             buffer.WordText(k) = buffer.PickedWord;
         } else {

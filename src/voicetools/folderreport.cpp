@@ -3,7 +3,7 @@
 #include "brumlis/audio/wavfile.h"
 #include "brumlis/sentence/composer.h"
 #include "brumlis/sentence/enumnames.h"
-#include "brumlis/sentence/templates.h"
+#include "brumlis/sentence/shapes.h"
 
 #include <QFile>
 #include <QHash>
@@ -164,14 +164,16 @@ QByteArray folderBytes(const QString& dataDir) {
 std::vector<WordReport> collectWords(const QString& dataDir, std::vector<ListReport>* lists) {
     std::vector<WordReport> words;
     QHash<QString, std::size_t> index;
-    for (const TemplateSlot& phrase : FixedPhrases) {
-        index.insert(phrase.text.toString(), words.size());
-        words.push_back({phrase.text.toString(), phrase.sound.toString(), {}, {}, {}, {}, {}, {}});
+    // What the folder's shapes use: its own mallar.txt's, or the eleven built-in ones'.
+    const ShapeVocabulary vocabulary = vocabularyOf(readShapeFile(dataDir).book());
+    for (const QString& phrase : vocabulary.phrases) {
+        index.insert(phrase, words.size());
+        words.push_back({phrase, phraseSoundPath(phrase), {}, {}, {}, {}, {}, {}});
     }
     const QString prefix = dataDir.isEmpty() ? QString() : dataDir + u'/';
-    for (const QStringView wordClass : WordClasses) {
+    for (const QString& wordClass : vocabulary.classes) {
         ListReport list;
-        list.wordClass = wordClass.toString();
+        list.wordClass = wordClass;
         list.path = QStringLiteral("text/%1.txt").arg(wordClass);
         const ListFile file = readListFile(prefix + list.path);
         list.status = file.status;

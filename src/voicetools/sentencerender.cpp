@@ -1,7 +1,7 @@
 #include "brumlis/voicetools/sentencerender.h"
 
 #include "brumlis/audio/wavfile.h"
-#include "brumlis/sentence/templates.h"
+#include "brumlis/sentence/sentencebuffer.h"
 
 #include <cstring>
 
@@ -15,7 +15,7 @@ RenderedSentence SentenceRenderer::render(const SentenceBuffer& buffer) const {
     RenderedSentence result;
     std::vector<std::int16_t> samples;
     std::vector<std::uint8_t> chunk;
-    const int slots = Templates[std::size_t(buffer.TemplateNo - 1)].slotCount;
+    const int slots = buffer.SlotsUsed;
     for (int k = 0; k < slots; ++k) {
         if (buffer.SoundFile(k).isEmpty())
             continue;

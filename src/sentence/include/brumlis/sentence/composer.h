@@ -11,6 +11,9 @@
 namespace brumlis {
 
 class Clock;
+struct ShapeBook;
+struct ShapePart;
+struct SentenceShape;
 class MessageSink;
 class RandomSource;
 
@@ -23,10 +26,11 @@ public:
     SentenceComposer(QString dataDir, MessageSink& messages, RandomSource& random,
                      Clock* clock = nullptr);
 
-    /// Re-seeds from the clock, empties slots 0..14, draws a template (or takes
-    /// `forcedTemplate`, 1..11) and fills its slots in order. A failed pick is reported
-    /// through the message sink and leaves its slot empty. Returns true when every pick
-    /// succeeded.
+    /// Re-seeds from the clock, empties slots 0..14, reads the folder's mallar.txt, draws
+    /// a shape by weight (or takes shape number `forcedTemplate`) and fills its slots in
+    /// order; without the file, from the eleven built-in templates. A faulty mallar.txt is
+    /// reported once, and a failed pick leaves its slot empty; both go to the message sink.
+    /// Returns true when the file was sound and every pick succeeded.
     bool compose(SentenceBuffer& buffer, int forcedTemplate = 0);
 
     /// Asked before every pick of compose(): once it says so, the slots left are left
@@ -42,6 +46,9 @@ public:
     static QString soundPathFor(const QString& word);
 
 private:
+    const SentenceShape& drawShape(const ShapeBook& book);
+    bool fill(SentenceBuffer& buffer, const std::vector<ShapePart>& row);
+
     QString m_dataDir;
     MessageSink& m_messages;
     RandomSource& m_random;

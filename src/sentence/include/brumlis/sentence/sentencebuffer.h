@@ -30,7 +30,8 @@ struct SentenceBuffer {
     /// Slots 0..14 are cleared by Generate and walked by speaking; 15..20 are never written.
     static constexpr int SpokenSlots = 15;
 
-    int TemplateNo = 0; ///< 1..11 after the first Generate, 0 before.
+    int TemplateNo = 0; ///< The shape's number after the first Generate, 0 before.
+    int SlotsUsed = 0;  ///< Slots the shape filled, from 0 up.
     SlotArray<SlotCount> SoundFile;
     SlotArray<SlotCount> WordText;
     QString PickedWord; ///< The item read by the last pick; empty after a failed one.

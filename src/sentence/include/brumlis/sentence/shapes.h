@@ -1,0 +1,105 @@
+#pragma once
+
+#include "brumlis/sentence/wordlist.h"
+
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+#include <cstdint>
+#include <vector>
+
+namespace brumlis {
+
+/// One part of a sentence shape: a word from a list, a fixed phrase, or a choice between
+/// rows of parts.
+struct ShapePart {
+    enum class Kind { Word, Phrase, Choice };
+    Kind kind = Kind::Word;
+    /// Word: the class, read from text/<class>.txt. Phrase: the phrase as shown.
+    QString text;
+    /// Choice: the alternatives, each a row of one or more parts.
+    std::vector<std::vector<ShapePart>> alternatives;
+};
+
+using ShapeRow = std::vector<ShapePart>;
+
+/// A sentence shape: one line of mallar.txt, or one of the eleven built-in templates.
+struct SentenceShape {
+    int number = 0; ///< 1, 2, ... in the order of the shape lines, faulty ones counted
+    int line = 0;   ///< its line in mallar.txt; 0 for a built-in one
+    int weight = 1; ///< 1..MaxShapeWeight
+    ShapeRow parts;
+};
+
+/// A line of mallar.txt that is not used, and why.
+struct ShapeFault {
+    int line = 0;
+    int number = 0; ///< the number the shape on it would have had
+    QString what;   ///< in Swedish, as after "mallar.txt rad N: "
+};
+
+inline constexpr int MaxShapeWeight = 1000;
+/// Choices inside choices, counted from the outermost.
+inline constexpr int MaxShapeDepth = 8;
+/// Parts a shape may give at most: the slots that are spoken.
+inline constexpr int MaxShapeParts = 15;
+
+/// The shapes of one reading of mallar.txt (or the built-in ones), and its faulty lines.
+struct ShapeBook {
+    std::vector<SentenceShape> shapes; ///< the usable ones, in order
+    std::vector<ShapeFault> faults;
+    int numbered = 0; ///< shape lines, faulty ones included
+    std::uint64_t totalWeight = 0;
+    bool builtin = false; ///< the eleven built-in templates
+
+    /// The usable shape numbered `number`, or null.
+    const SentenceShape* find(int number) const;
+};
+
+/// The shapes written in `text`, the decoded contents of a mallar.txt.
+ShapeBook parseShapes(QStringView text);
+
+/// The eleven built-in templates as shapes, each of weight 1.
+const ShapeBook& builtinShapes();
+
+/// The recording of a fixed phrase: "sound/" + the phrase with each blank made "_" + ".wav".
+QString phraseSoundPath(QStringView phrase);
+
+/// The largest number of parts a row can give.
+int maxPartsOf(const ShapeRow& row);
+
+/// The classes and the phrases a book's shapes use, each once, in the order first met.
+struct ShapeVocabulary {
+    QStringList classes;
+    QStringList phrases;
+};
+ShapeVocabulary vocabularyOf(const ShapeBook& book);
+
+/// The shape file of a data folder.
+inline constexpr char16_t ShapeFileName[] = u"mallar.txt";
+
+/// What one reading of a data folder's shapes gave.
+struct ShapeFile {
+    bool present = false; ///< a mallar.txt is there (readable or not)
+    ListStatus status = ListStatus::Missing;
+    ListEncoding encoding = ListEncoding::Utf8;
+    ShapeBook parsed; ///< the file's own shapes and faults; empty when it was not read
+
+    /// Whether the file gave any usable shape.
+    bool own() const { return !parsed.shapes.empty(); }
+    /// The shapes sentences are made from: the file's, or the built-in ones when it gave none.
+    const ShapeBook& book() const { return own() ? parsed : builtinShapes(); }
+
+    /// Every problem of this reading, one line each: the file that cannot be read, each
+    /// faulty line, and that the built-in shapes are used when none is left.
+    QStringList problems() const;
+};
+
+/// Reads `dataDir`/mallar.txt afresh, with the word lists' encodings and size limit.
+/// Without the file, the built-in shapes and no problems.
+ShapeFile readShapeFile(const QString& dataDir);
+
+/// At most `limit` of `problems`, then how many more there are: a message for one box.
+QString problemsMessage(const QStringList& problems, int limit = 10);
+
+} // namespace brumlis
