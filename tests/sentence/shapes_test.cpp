@@ -1,5 +1,6 @@
 #include "brumlis/sentence/composer.h"
 #include "brumlis/sentence/shapes.h"
+#include "brumlis/sentence/swedish.h"
 #include "support/fakes.h"
 #include "support/tempdir.h"
 
@@ -230,6 +231,17 @@ TEST(ShapeGolden, TheExampleFileAndTheBuiltInTemplatesGiveTheSameSentences) {
     ASSERT_TRUE(QFile::copy(QStringLiteral(BRUMLIS_SOURCE_DIR "/examples/mallar.txt"),
                             data.filePath("mallar.txt")));
     EXPECT_EQ(sentences(data.path()), expected) << "examples/mallar.txt";
+}
+
+TEST(Swedish, NumbersAreWrittenWithADecimalCommaAndCountsAgree) {
+    const std::pair<double, const char*> decimals[] = {
+        {-23.0, "-23,0"}, {0.26, "0,3"}, {-0.04, "0,0"}, {1.0 / 0.0, "inf"}, {-1.0 / 0.0, "-inf"}};
+    for (const auto& [value, text] : decimals)
+        EXPECT_EQ(swedishDecimal(value, 1), QString::fromUtf8(text)) << value;
+    EXPECT_EQ(swedishDecimal(1.275, 2), QStringLiteral("1,27")); // as printf rounds binary 1.275
+    EXPECT_EQ(swedishCount(1, "inspelning", "inspelningar"), QStringLiteral("1 inspelning"));
+    EXPECT_EQ(swedishCount(0, "inspelning", "inspelningar"), QStringLiteral("0 inspelningar"));
+    EXPECT_EQ(swedishCount(2, "inspelning", "inspelningar"), QStringLiteral("2 inspelningar"));
 }
 
 } // namespace
