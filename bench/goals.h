@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,6 +45,14 @@ public:
             if (!ran(name))
                 table.goal(name, std::nullopt, CpuMs, Goal::atMost(goal));
         return table;
+    }
+
+    /// The figure of the benchmark `name`, when it ran.
+    std::optional<double> measuredMs(const std::string& name) const {
+        for (const auto& [ranName, ms] : m_measured)
+            if (ranName == name)
+                return ms;
+        return std::nullopt;
     }
 
 private:

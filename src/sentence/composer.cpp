@@ -69,7 +69,8 @@ bool SentenceComposer::compose(SentenceBuffer& buffer, int forcedTemplate) {
     // The folder's own shapes are read afresh, as the lists are; a faulty file is told
     // once, in one message, and the sentence is made from what is left of it.
     bool allGood = true;
-    const ShapeFile file = readShapeFile(m_dataDir);
+    // Every line is checked; only the shape drawn is kept in parts.
+    const ShapeFile file = readShapeFile(m_dataDir, false);
     if (const QStringList problems = file.problems(); !problems.isEmpty()) {
         m_messages.show(problemsMessage(problems));
         allGood = false;
@@ -83,7 +84,7 @@ bool SentenceComposer::compose(SentenceBuffer& buffer, int forcedTemplate) {
     if (!shape)
         shape = &drawShape(book);
     buffer.TemplateNo = shape->number;
-    return fill(buffer, shape->parts) && allGood;
+    return fill(buffer, partsOf(file.text, *shape)) && allGood;
 }
 
 const SentenceShape& SentenceComposer::drawShape(const ShapeBook& book) {

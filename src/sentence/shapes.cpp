@@ -14,38 +14,66 @@ bool isBlank(QChar c) {
     return c == u' ' || c == u'\t' || c == u'\f' || c == u'\v';
 }
 
+bool isControl(QChar c) {
+    return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0);
+}
+
 QString shown(QChar c) {
-    if (c.isPrint())
+    if (!isControl(c))
         return u'"' + QString(c) + u'"';
     return QStringLiteral("U+%1").arg(c.unicode(), 4, 16, QChar(u'0')).toUpper();
 }
 
 /// Reads the parts of one shape line, or says in Swedish what is wrong with it. Choices
 /// are read by recursion, which never goes deeper than MaxShapeDepth.
+/// The names and phrases of one file, each kept once: a file repeats the same few many
+/// times, and a shared string costs no allocation.
+class Names {
+public:
+    QString operator()(QStringView text) {
+        for (const QString& known : m_known)
+            if (known == text)
+                return known;
+        QString fresh = text.toString();
+        if (m_known.size() < 64)
+            m_known.push_back(fresh);
+        return fresh;
+    }
+
+private:
+    std::vector<QString> m_known;
+};
+
+/// Reads one shape line, or says in Swedish what is wrong with it. With `build` it keeps the
+/// parts; without, it only checks them and counts them, which is all a sentence needs of
+/// the shapes it does not draw. Choices are read by recursion, never deeper than
+/// MaxShapeDepth.
 class LineReader {
 public:
-    explicit LineReader(QStringView line)
-        : m_line(line) {}
+    LineReader(QStringView line, Names* build)
+        : m_line(line)
+        , m_names(build) {}
 
-    /// The shape's weight and parts, or nothing with fault() saying why.
-    std::optional<std::pair<int, ShapeRow>> read() {
+    /// The shape's weight, with its parts in `parts` when building; nothing, with fault()
+    /// saying why, when the line is not a shape.
+    std::optional<int> read(ShapeRow& parts) {
         int weight = 1;
         if (!readWeight(weight))
             return std::nullopt;
-        ShapeRow parts;
-        if (!readRow(parts, 0))
+        int most = 0;
+        if (!readRow(parts, 0, most))
             return std::nullopt;
-        if (parts.empty()) {
+        if (most == 0) {
             m_fault = QStringLiteral("mallen har inga delar");
             return std::nullopt;
         }
-        if (const int most = maxPartsOf(parts); most > MaxShapeParts) {
+        if (most > MaxShapeParts) {
             m_fault = QStringLiteral("mallen kan ge %1 delar, men högst %2 sägs")
                           .arg(most > 999 ? QStringLiteral("fler än 999") : QString::number(most))
                           .arg(MaxShapeParts);
             return std::nullopt;
         }
-        return std::make_pair(weight, std::move(parts));
+        return weight;
     }
 
     const QString& fault() const { return m_fault; }
@@ -83,8 +111,9 @@ private:
         return true;
     }
 
-    // Parts up to the end of the line or, inside a choice, up to its "|" or ")".
-    bool readRow(ShapeRow& row, int depth) {
+    // Parts up to the end of the line or, inside a choice, up to its "|" or ")"; `most` is
+    // the largest number of parts they can give (it stops counting past MaxShapeParts).
+    bool readRow(ShapeRow& row, int depth, int& most) {
         for (;;) {
             skipBlanks();
             if (m_pos >= m_line.size())
@@ -93,14 +122,15 @@ private:
             if (depth > 0 && (c == u'|' || c == u')'))
                 return true;
             ShapePart part;
+            int gives = 1;
             if (c == u'[') {
-                if (!readClass(part))
+                if (!readName(part, ShapePart::Kind::Word, u']'))
                     return false;
             } else if (c == u'"') {
-                if (!readPhrase(part))
+                if (!readName(part, ShapePart::Kind::Phrase, u'"'))
                     return false;
             } else if (c == u'(') {
-                if (!readChoice(part, depth + 1))
+                if (!readChoice(part, depth + 1, gives))
                     return false;
             } else if (c == u')') {
                 return fail(QStringLiteral("\")\" stänger en parentes som aldrig öppnades"));
@@ -111,70 +141,77 @@ private:
                                            "( A | B )")
                                 .arg(shown(c)));
             }
-            row.push_back(std::move(part));
+            most = std::min(most + gives, 1000);
+            if (m_names)
+                row.push_back(std::move(part));
         }
     }
 
-    bool readClass(ShapePart& part) {
-        const qsizetype close = m_line.indexOf(u']', m_pos + 1);
+    // A class, "[name]", or a phrase, "\"text\"": both name a file, in text/ or sound/, and
+    // must not lead out of it.
+    bool readName(ShapePart& part, ShapePart::Kind kind, char16_t closing) {
+        const bool isClass = kind == ShapePart::Kind::Word;
+        const qsizetype close = m_line.indexOf(QChar(closing), m_pos + 1);
         if (close < 0)
-            return fail(QStringLiteral("\"[\" stängs aldrig med \"]\""));
-        const QString name = m_line.sliced(m_pos + 1, close - m_pos - 1).trimmed().toString();
-        if (name.isEmpty())
-            return fail(QStringLiteral("ett klassnamn är tomt"));
-        if (name.contains(u'/') || name.contains(u'\\') || name.contains(QStringLiteral("..")))
-            return fail(QStringLiteral("klassnamnet \"%1\" får inte innehålla /, \\ eller ..")
-                            .arg(name.left(40)));
-        if (std::any_of(name.begin(), name.end(), [](QChar c) { return !c.isPrint(); }))
+            return fail(isClass ? QStringLiteral("\"[\" stängs aldrig med \"]\"")
+                                : QStringLiteral("ett citattecken stängs aldrig"));
+        QStringView name = m_line.sliced(m_pos + 1, close - m_pos - 1);
+        if (isClass)
+            name = name.trimmed();
+        if (name.trimmed().isEmpty())
+            return fail(isClass ? QStringLiteral("ett klassnamn är tomt")
+                                : QStringLiteral("en fras är tom"));
+        bool climbs = false;
+        bool control = false;
+        for (qsizetype i = 0; i < name.size(); ++i) {
+            const QChar c = name[i];
+            climbs = climbs || c == u'/' || c == u'\\' ||
+                     (isClass && c == u'.' && i + 1 < name.size() && name[i + 1] == u'.');
+            control = control || isControl(c);
+        }
+        const QString what = isClass ? QStringLiteral("klassnamnet") : QStringLiteral("frasen");
+        if (climbs)
+            return fail(QStringLiteral("%1 \"%2\" får inte innehålla %3")
+                            .arg(what, name.left(40),
+                                 isClass ? QStringLiteral("/, \\ eller ..")
+                                         : QStringLiteral("/ eller \\")));
+        if (control)
             return fail(
-                QStringLiteral("klassnamnet \"%1\" innehåller ett styrtecken").arg(name.left(40)));
-        part.kind = ShapePart::Kind::Word;
-        part.text = name;
+                QStringLiteral("%1 \"%2\" innehåller ett styrtecken").arg(what, name.left(40)));
+        if (m_names) {
+            part.kind = kind;
+            part.text = (*m_names)(name);
+        }
         m_pos = close + 1;
         return true;
     }
 
-    bool readPhrase(ShapePart& part) {
-        const qsizetype close = m_line.indexOf(u'"', m_pos + 1);
-        if (close < 0)
-            return fail(QStringLiteral("ett citattecken stängs aldrig"));
-        const QString phrase = m_line.sliced(m_pos + 1, close - m_pos - 1).toString();
-        if (phrase.trimmed().isEmpty())
-            return fail(QStringLiteral("en fras är tom"));
-        // The phrase names its recording in sound/: it must not lead out of it.
-        if (phrase.contains(u'/') || phrase.contains(u'\\'))
-            return fail(
-                QStringLiteral("frasen \"%1\" får inte innehålla / eller \\").arg(phrase.left(40)));
-        if (std::any_of(phrase.begin(), phrase.end(), [](QChar c) { return !c.isPrint(); }))
-            return fail(
-                QStringLiteral("frasen \"%1\" innehåller ett styrtecken").arg(phrase.left(40)));
-        part.kind = ShapePart::Kind::Phrase;
-        part.text = phrase;
-        m_pos = close + 1;
-        return true;
-    }
-
-    bool readChoice(ShapePart& part, int depth) {
+    bool readChoice(ShapePart& part, int depth, int& most) {
         if (depth > MaxShapeDepth)
             return fail(
                 QStringLiteral("parenteserna ligger i fler än %1 nivåer").arg(MaxShapeDepth));
         part.kind = ShapePart::Kind::Choice;
+        most = 0;
         ++m_pos; // "("
         for (;;) {
             ShapeRow alternative;
-            if (!readRow(alternative, depth))
+            int gives = 0;
+            if (!readRow(alternative, depth, gives))
                 return false;
             if (m_pos >= m_line.size())
                 return fail(QStringLiteral("\"(\" stängs aldrig med \")\""));
-            if (alternative.empty())
+            if (gives == 0)
                 return fail(QStringLiteral("ett alternativ är tomt"));
-            part.alternatives.push_back(std::move(alternative));
+            most = std::max(most, gives);
+            if (m_names)
+                part.alternatives.push_back(std::move(alternative));
             if (m_line[m_pos++] == u')')
                 return true;
         }
     }
 
     QStringView m_line;
+    Names* m_names; ///< null: check and count only
     qsizetype m_pos = 0;
     QString m_fault;
 };
@@ -206,31 +243,17 @@ const SentenceShape* ShapeBook::find(int number) const {
     return found == shapes.end() ? nullptr : &*found;
 }
 
-int maxPartsOf(const ShapeRow& row) {
-    // Saturates: a shape only has to be known to be too long.
-    constexpr int Enough = 1000;
-    int total = 0;
-    for (const ShapePart& part : row) {
-        int most = 1;
-        if (part.kind == ShapePart::Kind::Choice) {
-            most = 0;
-            for (const ShapeRow& alternative : part.alternatives)
-                most = std::max(most, maxPartsOf(alternative));
-        }
-        total = std::min(Enough, total + most);
-    }
-    return total;
-}
-
-ShapeBook parseShapes(QStringView text) {
+ShapeBook parseShapes(QStringView text, bool withParts) {
     ShapeBook book;
+    Names names;
     int lineNo = 0;
     qsizetype pos = 0;
     while (pos < text.size()) {
+        const qsizetype begin = pos;
         qsizetype end = pos;
         while (end < text.size() && text[end] != u'\n' && text[end] != u'\r')
             ++end;
-        const QStringView line = text.sliced(pos, end - pos);
+        const QStringView line = text.sliced(begin, end - begin);
         ++lineNo;
         pos = end;
         if (pos < text.size() && text[pos] == u'\r')
@@ -244,15 +267,26 @@ ShapeBook parseShapes(QStringView text) {
         if (content.isEmpty() || content.front() == u'#')
             continue;
         const int number = ++book.numbered;
-        LineReader reader(line);
-        if (auto shape = reader.read()) {
-            book.totalWeight += std::uint64_t(shape->first);
-            book.shapes.push_back({number, lineNo, shape->first, std::move(shape->second)});
+        ShapeRow parts;
+        LineReader reader(line, withParts ? &names : nullptr);
+        if (const std::optional<int> weight = reader.read(parts)) {
+            book.totalWeight += std::uint64_t(*weight);
+            book.shapes.push_back({number, lineNo, *weight, std::move(parts), begin, line.size()});
         } else {
             book.faults.push_back({lineNo, number, reader.fault()});
         }
     }
     return book;
+}
+
+ShapeRow partsOf(QStringView text, const SentenceShape& shape) {
+    if (!shape.parts.empty())
+        return shape.parts;
+    Names names;
+    ShapeRow parts;
+    LineReader reader(text.sliced(shape.at, shape.length), &names);
+    reader.read(parts);
+    return parts;
 }
 
 const ShapeBook& builtinShapes() {
@@ -316,15 +350,17 @@ QStringList ShapeFile::problems() const {
     return found;
 }
 
-ShapeFile readShapeFile(const QString& dataDir) {
+ShapeFile readShapeFile(const QString& dataDir, bool withParts) {
     const QString name = QString::fromUtf16(ShapeFileName);
     ShapeFile file;
     ListBuffers buffers;
     file.status =
         readListFile(dataDir.isEmpty() ? name : dataDir + u'/' + name, buffers, &file.encoding);
     file.present = file.status != ListStatus::Missing;
-    if (file.status == ListStatus::Ok)
-        file.parsed = parseShapes(buffers.text);
+    if (file.status == ListStatus::Ok) {
+        file.text = std::move(buffers.text);
+        file.parsed = parseShapes(file.text, withParts);
+    }
     return file;
 }
 

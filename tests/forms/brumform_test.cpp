@@ -319,6 +319,29 @@ TEST_F(FormTest, AFailedPickShowsAMessageBoxAndTheSentenceGoesOn) {
     }
 }
 
+// The folder's own shapes are read at every Generera: a faulty line is one box, with every
+// faulty line in it, and the sentence comes from the shapes that are left.
+TEST_F(FormTest, AFaultyShapeFileIsOneMessageBoxPerGenereraAndTheRestIsSpoken) {
+    dir.write("mallar.txt", "[namn] \"är\" (\"här\"\n2: \"hej\" [namn]\n0: [namn]\n");
+    for (int round = 0; round < 2; ++round) {
+        player->spoken.clear();
+        MessageBoxAnswerer answerer;
+        clickAndListen("Command1");
+        ASSERT_EQ(answerer.boxes.size(), 1u);
+        const QStringList lines = answerer.boxes[0].text.split(u'\n');
+        ASSERT_EQ(lines.size(), 2) << answerer.boxes[0].text.toStdString();
+        EXPECT_TRUE(lines[0].startsWith(QStringLiteral("mallar.txt rad 1: ")));
+        EXPECT_TRUE(lines[1].startsWith(QStringLiteral("mallar.txt rad 3: ")));
+        ASSERT_EQ(player->spoken.size(), 1u) << "the sentence must go on";
+        EXPECT_EQ(player->spoken[0].value(0), QStringLiteral("sound/hej.wav"));
+        EXPECT_EQ(form->sentence().TemplateNo, 2);
+    }
+    dir.write("mallar.txt", "\"hej\" [namn]\n");
+    MessageBoxAnswerer answerer;
+    clickAndListen("Command1");
+    EXPECT_TRUE(answerer.boxes.empty()) << "the file is read afresh";
+}
+
 TEST_F(FormTest, EveryControlIsReachableThroughAccessibility) {
     struct Case {
         const char* name;

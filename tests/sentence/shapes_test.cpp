@@ -89,6 +89,7 @@ TEST(Shapes, EachLineGivesItsPartsOrSaysWhyNot) {
         const ShapeBook book = parseShapes(c.line);
         ASSERT_EQ(book.numbered, 1);
         if (c.weight == 0) {
+            ASSERT_EQ(parseShapes(c.line, false).faults.size(), 1u);
             ASSERT_EQ(book.faults.size(), 1u);
             EXPECT_TRUE(book.shapes.empty());
             EXPECT_TRUE(book.faults[0].what.contains(c.expect))
@@ -98,6 +99,11 @@ TEST(Shapes, EachLineGivesItsPartsOrSaysWhyNot) {
         ASSERT_EQ(book.shapes.size(), 1u) << book.faults[0].what.toStdString();
         EXPECT_EQ(book.shapes[0].weight, c.weight);
         EXPECT_EQ(written(book.shapes[0].parts), c.expect);
+        // Read as a sentence reads it: checked only, and the drawn shape's parts read again.
+        const ShapeBook light = parseShapes(c.line, false);
+        ASSERT_EQ(light.shapes.size(), 1u);
+        EXPECT_TRUE(light.shapes[0].parts.empty());
+        EXPECT_EQ(written(partsOf(c.line, light.shapes[0])), c.expect);
     }
 }
 

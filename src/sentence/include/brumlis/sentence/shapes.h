@@ -25,10 +25,12 @@ using ShapeRow = std::vector<ShapePart>;
 
 /// A sentence shape: one line of mallar.txt, or one of the eleven built-in templates.
 struct SentenceShape {
-    int number = 0; ///< 1, 2, ... in the order of the shape lines, faulty ones counted
-    int line = 0;   ///< its line in mallar.txt; 0 for a built-in one
-    int weight = 1; ///< 1..MaxShapeWeight
-    ShapeRow parts;
+    int number = 0;       ///< 1, 2, ... in the order of the shape lines, faulty ones counted
+    int line = 0;         ///< its line in mallar.txt; 0 for a built-in one
+    int weight = 1;       ///< 1..MaxShapeWeight
+    ShapeRow parts;       ///< empty when read without them (see partsOf)
+    qsizetype at = 0;     ///< where its line starts in the file's text
+    qsizetype length = 0; ///< and how long it is
 };
 
 /// A line of mallar.txt that is not used, and why.
@@ -56,17 +58,20 @@ struct ShapeBook {
     const SentenceShape* find(int number) const;
 };
 
-/// The shapes written in `text`, the decoded contents of a mallar.txt.
-ShapeBook parseShapes(QStringView text);
+/// The shapes written in `text`, the decoded contents of a mallar.txt. Without `withParts`
+/// every line is checked and weighed but no shape keeps its parts: partsOf() reads them
+/// for the one a sentence is drawn from.
+ShapeBook parseShapes(QStringView text, bool withParts = true);
+
+/// The parts of `shape`, read again from `text` (the text it was read from) when the shape
+/// was read without them.
+ShapeRow partsOf(QStringView text, const SentenceShape& shape);
 
 /// The eleven built-in templates as shapes, each of weight 1.
 const ShapeBook& builtinShapes();
 
 /// The recording of a fixed phrase: "sound/" + the phrase with each blank made "_" + ".wav".
 QString phraseSoundPath(QStringView phrase);
-
-/// The largest number of parts a row can give.
-int maxPartsOf(const ShapeRow& row);
 
 /// The classes and the phrases a book's shapes use, each once, in the order first met.
 struct ShapeVocabulary {
@@ -84,6 +89,7 @@ struct ShapeFile {
     ListStatus status = ListStatus::Missing;
     ListEncoding encoding = ListEncoding::Utf8;
     ShapeBook parsed; ///< the file's own shapes and faults; empty when it was not read
+    QString text;     ///< the file's decoded text
 
     /// Whether the file gave any usable shape.
     bool own() const { return !parsed.shapes.empty(); }
@@ -95,9 +101,9 @@ struct ShapeFile {
     QStringList problems() const;
 };
 
-/// Reads `dataDir`/mallar.txt afresh, with the word lists' encodings and size limit.
-/// Without the file, the built-in shapes and no problems.
-ShapeFile readShapeFile(const QString& dataDir);
+/// Reads `dataDir`/mallar.txt afresh, with the word lists' encodings and size limit (see
+/// parseShapes for `withParts`). Without the file, the built-in shapes and no problems.
+ShapeFile readShapeFile(const QString& dataDir, bool withParts = true);
 
 /// At most `limit` of `problems`, then how many more there are: a message for one box.
 QString problemsMessage(const QStringList& problems, int limit = 10);
