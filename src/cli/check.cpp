@@ -1,5 +1,6 @@
 #include "check.h"
 
+#include "brumlis/sentence/swedish.h"
 #include "brumlis/voicetools/folderreport.h"
 
 #include <QCommandLineParser>
@@ -136,10 +137,6 @@ private:
     QList<int> m_widths;
 };
 
-QString fixed(double value, int decimals) {
-    return std::isfinite(value) ? QString::number(value, 'f', decimals) : QStringLiteral("-inf");
-}
-
 // Of full scale: "49 %".
 QString percent(float fraction) {
     return QString::number(std::lround(100.0 * fraction)) + QStringLiteral(" %");
@@ -178,8 +175,9 @@ QString toTable(const FolderReport& report) {
         text += words.row({word.text, word.soundPath, found, playable});
     }
 
-    text += QStringLiteral("\nInspelningar (median %1 LUFS)\n")
-                .arg(report.medianLufs ? fixed(*report.medianLufs, 1) : QStringLiteral("-"));
+    text +=
+        QStringLiteral("\nInspelningar (median %1 LUFS)\n")
+            .arg(report.medianLufs ? swedishDecimal(*report.medianLufs, 1) : QStringLiteral("-"));
     const Table recordings{24, 9, 10, 8, 13, 13, 7, 7};
     text += recordings.row(
         {QStringLiteral("fil"), QStringLiteral("längd s"), QStringLiteral("topp dBFS"),
@@ -203,10 +201,11 @@ QString toTable(const FolderReport& report) {
         }
         const ClipMeasure& m = *recording.measure;
         text += recordings.row(
-            {recording.name, fixed(m.seconds(), 3), fixed(m.peakDbfs, 1), fixed(m.loudnessLufs, 1),
-             fixed(m.secondsOf(m.leadingSilence), 3) + QStringLiteral(" s"),
-             fixed(m.secondsOf(m.trailingSilence), 3) + QStringLiteral(" s"), percent(m.firstEdge),
-             percent(m.lastEdge), notes.join(QStringLiteral(", "))});
+            {recording.name, swedishDecimal(m.seconds(), 3), swedishDecimal(m.peakDbfs, 1),
+             swedishDecimal(m.loudnessLufs, 1),
+             swedishDecimal(m.secondsOf(m.leadingSilence), 3) + QStringLiteral(" s"),
+             swedishDecimal(m.secondsOf(m.trailingSilence), 3) + QStringLiteral(" s"),
+             percent(m.firstEdge), percent(m.lastEdge), notes.join(QStringLiteral(", "))});
     }
 
     int errors = 0;
@@ -224,14 +223,14 @@ QString toTable(const FolderReport& report) {
     const auto synthetic =
         std::count_if(report.words.begin(), report.words.end(),
                       [](const WordReport& w) { return wordState(w) == WordState::MadeByVoice; });
-    text += QStringLiteral("\n%1 av %2 ord och fasta fraser kan sägas (%3 gjorda av voice); %4 "
-                           "fel, %5 %6.\n")
-                .arg(spoken)
-                .arg(report.words.size())
-                .arg(synthetic)
-                .arg(errors)
-                .arg(warnings)
-                .arg(warnings == 1 ? QStringLiteral("varning") : QStringLiteral("varningar"));
+    text +=
+        QStringLiteral("\n%1 av %2 ord och fasta fraser kan sägas (%3); %4 fel, %5.\n")
+            .arg(spoken)
+            .arg(report.words.size())
+            .arg(swedishCount(synthetic, QStringLiteral("gjord av voice"),
+                              QStringLiteral("gjorda av voice")))
+            .arg(errors)
+            .arg(swedishCount(warnings, QStringLiteral("varning"), QStringLiteral("varningar")));
     return text;
 }
 

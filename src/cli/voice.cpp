@@ -1,5 +1,6 @@
 #include "voice.h"
 
+#include "brumlis/sentence/swedish.h"
 #include "brumlis/voicetools/voicemaker.h"
 
 #include <QCommandLineParser>
@@ -78,9 +79,10 @@ CliStatus runVoice(const QStringList& args, CliContext& context) {
             err.write(QStringLiteral("voice: kan inte skriva %1: %2\n")
                           .arg(word.soundPath, result.detail));
     }
-    out.write(QStringLiteral("%1 inspelningar gjorda (%2 LUFS), %3 fanns redan.\n")
-                  .arg(made)
-                  .arg(maker.targetLufs(), 0, 'f', 1)
+    out.write(QStringLiteral("%1 (%2 LUFS), %3 fanns redan.\n")
+                  .arg(swedishCount(made, QStringLiteral("inspelning gjord"),
+                                    QStringLiteral("inspelningar gjorda")),
+                       swedishDecimal(maker.targetLufs(), 1))
                   .arg(maker.present()));
     out.flush();
     return complete ? CliOk : CliIncomplete;

@@ -4,6 +4,7 @@
 #include "brumlis/sentence/composer.h"
 #include "brumlis/sentence/enumnames.h"
 #include "brumlis/sentence/shapes.h"
+#include "brumlis/sentence/swedish.h"
 
 #include <QFile>
 #include <QHash>
@@ -31,7 +32,7 @@ bool isBlankItem(const QString& item) {
 }
 
 QString count(qsizetype n, const char* one, const char* many) {
-    return QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(n == 1 ? one : many));
+    return swedishCount(n, QString::fromUtf8(one), QString::fromUtf8(many));
 }
 
 void reportList(const ListReport& list, std::vector<Finding>& findings) {
@@ -112,9 +113,8 @@ void reportRecording(const RecordingReport& recording, std::optional<double> med
             add("loudness", QStringLiteral("%1 är tyst").arg(recording.name));
         else
             add("loudness", QStringLiteral("%1 ligger %2 LU från mappens median (%3 LUFS)")
-                                .arg(recording.name)
-                                .arg(lufs - *median, 0, 'f', 1)
-                                .arg(*median, 0, 'f', 1));
+                                .arg(recording.name, swedishDecimal(lufs - *median, 1),
+                                     swedishDecimal(*median, 1)));
     }
 }
 

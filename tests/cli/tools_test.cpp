@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <QtEndian>
 #include <algorithm>
@@ -162,11 +163,18 @@ TEST(Check, NamesEachProblemExactlyOnce) {
         }
     EXPECT_NEAR(report[QStringLiteral("medianLoudnessLufs")].toDouble(), -23.0, 1.5);
 
-    // The table for people says the same.
+    // The table for people says the same, with its figures as Swedes write them.
     const ToolRun table = run(f.dir.path(), {QStringLiteral("check")});
     EXPECT_EQ(table.code, 1);
-    EXPECT_TRUE(
-        QString::fromUtf8(table.out).contains(QStringLiteral("fel: \"apa\" saknar inspelning")));
+    const QString text = QString::fromUtf8(table.out);
+    EXPECT_TRUE(text.contains(QStringLiteral("fel: \"apa\" saknar inspelning")));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("sound/hemma.wav ligger \\d+,\\d LU från mappens "
+                                                  "median \\(-\\d+,\\d LUFS\\)\n"))
+                    .match(text)
+                    .hasMatch())
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("(0 gjorda av voice); 3 fel, 4 varningar.\n")))
+        << text.toStdString();
 }
 
 TEST(Check, TheBundledFolderCanBeSpokenEntirely) {
@@ -225,6 +233,9 @@ TEST(Voice, MakesTheMissingRecordingsOnly) {
     const ToolRun made = run(f.dir.path(), {QStringLiteral("voice")});
     EXPECT_EQ(made.code, 0) << made.err.toStdString();
     EXPECT_EQ(QString::fromUtf8(made.out).count(QStringLiteral("gjorde sound/")), missing.size());
+    EXPECT_TRUE(made.out.contains(
+        QStringLiteral("\n%1 inspelningar gjorda (").arg(missing.size()).toUtf8()))
+        << made.out.toStdString();
     for (qsizetype i = 0; i < existing.size(); ++i)
         EXPECT_EQ(readFile(f.sound(existing[i])), before[i]) << existing[i].toStdString();
 
