@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -192,6 +193,7 @@ TEST(Tools, UsageErrorsExitWithTwo) {
         {"check", "--csv"},
         {"voice", "--all"},
         {"voice", "extra"},
+        {"voice", "--röst"},
         {"render"},
         {"render", "-o", "x.wav", "--template", "12"},
         {"render", "-o", "x.wav", "--rate", "10"},
@@ -285,6 +287,75 @@ TEST(Check, TellsVoiceFromRecordedAndLeavesRawTakesOut) {
     const ToolRun table = run(f.dir.path(), {QStringLiteral("check")});
     EXPECT_TRUE(QString::fromUtf8(table.out).contains(
         QStringLiteral("kan sägas (%1 gjorda av voice)").arg(synthetic)));
+}
+
+// The phrases of a folder's own shapes are spoken too, and the count agrees with its noun.
+TEST(Voice, MakesTheRecordingsOfTheShapesPhrases) {
+    Folder f;
+    f.dir.mkdir(QStringLiteral("sound"));
+    f.list("namn", "Kalle");
+    writeTone(f.sound(QStringLiteral("Kalle.wav")), 0.1);
+    f.dir.write(QStringLiteral("mallar.txt"), "[namn] \"hoppar högt\"\n");
+
+    const ToolRun made = run(f.dir.path(), {QStringLiteral("voice")});
+    EXPECT_EQ(made.code, 0) << made.err.toStdString();
+    const QString out = QString::fromUtf8(made.out);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^gjorde sound/hoppar_högt.wav\n"
+                                                  "1 inspelning gjord \\(-\\d+,\\d LUFS\\), 1 "
+                                                  "fanns redan\\.\n$"))
+                    .match(out)
+                    .hasMatch())
+        << out.toStdString();
+    const ToolRun check = run(f.dir.path(), {QStringLiteral("check")});
+    EXPECT_EQ(check.code, 0);
+    EXPECT_TRUE(check.out.endsWith(
+        QStringLiteral("2 av 2 ord och fasta fraser kan sägas (1 gjord av voice); 0 fel, 0 "
+                       "varningar.\n")
+            .toUtf8()))
+        << check.out.toStdString();
+}
+
+// A voice espeak-ng does not have stops voice before it writes anything; one it has is the
+// one that speaks.
+TEST(Voice, SpeaksWithTheVoiceAskedForAndNoOther) {
+    Folder f;
+    f.list("namn", "Kalle");
+    f.dir.write(QStringLiteral("mallar.txt"), "[namn]\n");
+    const QStringList unknown[] = {
+        {"voice", "--röst", "zz"},
+        {"voice", "--röst", "../sv"},
+        {"voice", "--röst=", "--dry-run"},
+    };
+    for (const QStringList& args : unknown) {
+        SCOPED_TRACE(args.join(u' ').toStdString());
+        const ToolRun r = run(f.dir.path(), args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_TRUE(
+            r.err.startsWith(QStringLiteral("brumlis-cli: espeak-ng har ingen röst som heter \"")))
+            << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(f.sound({}))) << "sound/ was made";
+    }
+
+    // espeak-ng carries some state from one utterance to the next within a process, so
+    // each recording is made by a program of its own: the same voice then gives the same
+    // bytes, and another voice other bytes.
+    auto made = [&](const QStringList& options) {
+        QProcess cli;
+        cli.start(QStringLiteral(BRUMLIS_CLI),
+                  QStringList{QStringLiteral("--data"), f.dir.path(), QStringLiteral("voice"),
+                              QStringLiteral("--alla")} +
+                      options);
+        EXPECT_TRUE(cli.waitForFinished(60000));
+        EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+        return readFile(f.sound(QStringLiteral("Kalle.wav")));
+    };
+    const QByteArray swedish = made({});
+    ASSERT_FALSE(swedish.isEmpty());
+    EXPECT_EQ(made({QStringLiteral("--röst"), QStringLiteral("sv")}), swedish);
+    const QByteArray english = made({QStringLiteral("--röst"), QStringLiteral("en")});
+    EXPECT_FALSE(english.isEmpty());
+    EXPECT_NE(english, swedish);
 }
 
 TEST(Voice, SkipsWordsThatCannotBeFileNames) {
