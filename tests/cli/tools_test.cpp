@@ -163,6 +163,7 @@ TEST(Check, NamesEachProblemExactlyOnce) {
             EXPECT_EQ(list[QStringLiteral("encoding")].toString(), QStringLiteral("windows-1252"));
         }
     EXPECT_NEAR(report[QStringLiteral("medianLoudnessLufs")].toDouble(), -23.0, 1.5);
+    EXPECT_FALSE(report.contains(QStringLiteral("shapes"))) << "the folder has no mallar.txt";
 
     // The table for people says the same, with its figures as Swedes write them.
     const ToolRun table = run(f.dir.path(), {QStringLiteral("check")});
@@ -176,6 +177,97 @@ TEST(Check, NamesEachProblemExactlyOnce) {
         << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("(0 gjorda av voice); 3 fel, 4 varningar.\n")))
         << text.toStdString();
+}
+
+// What check says of a folder's own shapes: each problem named once by kind and subject,
+// and the status it deserves; a list that no shape uses is only a warning.
+TEST(Check, NamesWhatTheShapesOfMallarLack) {
+    struct Case {
+        const char* name;
+        QByteArray shapes;    // mallar.txt
+        QStringList problems; // "kind: subject"
+        int code;
+    };
+    const Case cases[] = {
+        {"clean", "# a comment\n2: [namn] \"är\" ([plats] | \"på\" [plats])\n", {}, 0},
+        {"a faulty line",
+         "[namn] \"är\" \"på\" [plats]\n[namn \"är\"\n",
+         {"shape-fault: mallar.txt rad 2"},
+         1},
+        {"a class without a list",
+         "[namn] \"är\" (\"på\" [plats] | [djur])\n",
+         {"class-without-list: text/djur.txt"},
+         1},
+        {"a phrase without a recording",
+         "[namn] \"är\" \"på\" [plats]\n[namn] \"sover\" [plats]\n",
+         {"phrase-without-recording: sover"},
+         1},
+        {"a list no shape uses",
+         "[namn] \"är\" \"på\"\n",
+         {"unused-list: text/plats.txt", "orphan: sound/hemma.wav"},
+         0},
+        {"all at once",
+         "# line 1\n[namn] \"är\" [djur]\n[namn] \"sover\"\n(\n",
+         {"shape-fault: mallar.txt rad 4", "class-without-list: text/djur.txt",
+          "phrase-without-recording: sover", "unused-list: text/plats.txt",
+          "orphan: sound/hemma.wav", "orphan: sound/på.wav"},
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Folder f;
+        f.dir.mkdir(QStringLiteral("sound"));
+        f.list("namn", "Kalle\n");
+        f.list("plats", "hemma\n");
+        for (const char* name : {"Kalle", "hemma", "är", "på"})
+            writeTone(f.sound(QString::fromUtf8(name) + QStringLiteral(".wav")), 0.1);
+        f.dir.write(QStringLiteral("mallar.txt"), c.shapes);
+
+        const ToolRun r = run(f.dir.path(), {QStringLiteral("check"), QStringLiteral("--json")});
+        EXPECT_EQ(r.code, c.code) << r.out.toStdString();
+        QStringList named;
+        for (const QJsonValue problem : r.json()[QStringLiteral("problems")].toArray())
+            named << problem[QStringLiteral("kind")].toString() + QStringLiteral(": ") +
+                         problem[QStringLiteral("subject")].toString();
+        QStringList expected = c.problems;
+        named.sort();
+        expected.sort();
+        EXPECT_EQ(named.join(u'\n').toStdString(), expected.join(u'\n').toStdString());
+        EXPECT_TRUE(r.json()[QStringLiteral("shapes")].isObject());
+    }
+
+    // The last case in full: the numbers as numbers, and the table for people.
+    const Case& all = cases[std::size(cases) - 1];
+    Folder f;
+    f.list("namn", "Kalle\n");
+    f.list("plats", "hemma\n");
+    f.dir.write(QStringLiteral("mallar.txt"), all.shapes);
+    const QJsonObject shapes =
+        run(f.dir.path(), {QStringLiteral("check"), QStringLiteral("--json")})
+            .json()[QStringLiteral("shapes")]
+            .toObject();
+    EXPECT_EQ(shapes[QStringLiteral("shapes")], QJsonValue(2));
+    const QJsonArray faults = shapes[QStringLiteral("faults")].toArray();
+    ASSERT_EQ(faults.size(), 1);
+    EXPECT_EQ(faults[0][QStringLiteral("line")], QJsonValue(4));
+    EXPECT_TRUE(faults[0][QStringLiteral("message")].toString().startsWith(u"mallar.txt rad 4: "));
+    EXPECT_EQ(shapes[QStringLiteral("classesWithoutList")].toArray(), QJsonArray{"djur"});
+    EXPECT_EQ(shapes[QStringLiteral("unusedLists")].toArray(), QJsonArray{"text/plats.txt"});
+    const QString table = QString::fromUtf8(run(f.dir.path(), {QStringLiteral("check")}).out);
+    EXPECT_TRUE(table.contains(QStringLiteral("\nfel: mallar.txt rad 4: "))) << table.toStdString();
+    EXPECT_TRUE(
+        table.contains(QStringLiteral("\nvarning: text/plats.txt används inte av någon mall\n")))
+        << table.toStdString();
+
+    // A mallar.txt that cannot be read is an error, even though the built-in shapes stand in.
+    Folder unreadable;
+    unreadable.dir.mkdir(QStringLiteral("mallar.txt"));
+    const ToolRun r =
+        run(unreadable.dir.path(), {QStringLiteral("check"), QStringLiteral("--json")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.json()[QStringLiteral("shapes")][QStringLiteral("status")].toString(),
+              QStringLiteral("unreadable"));
+    EXPECT_TRUE(r.out.contains("\"kind\": \"shapes-unreadable\"")) << r.out.toStdString();
 }
 
 TEST(Check, TheBundledFolderCanBeSpokenEntirely) {
