@@ -279,6 +279,41 @@ TEST(Check, TheBundledFolderCanBeSpokenEntirely) {
     EXPECT_GT(report[QStringLiteral("words")].toArray().size(), 8 + 11 * 10);
 }
 
+// The English example folder: every shape can be read and every word said, and its
+// sentences are made of its own words and phrases only.
+TEST(Examples, TheEnglishFolderIsCompleteAndSpeaksItsShapes) {
+    const QString data = QStringLiteral(BRUMLIS_EXAMPLES "/english");
+    const ToolRun check = run(data, {QStringLiteral("check"), QStringLiteral("--json")});
+    EXPECT_EQ(check.code, 0) << check.out.toStdString();
+    const QJsonObject report = check.json();
+    EXPECT_EQ(report[QStringLiteral("problems")].toArray(), QJsonArray());
+    const int shapes = report[QStringLiteral("shapes")][QStringLiteral("shapes")].toInt();
+    EXPECT_GE(shapes, 4);
+    QMap<QString, QString> sounds; // word or phrase -> its recording
+    for (const QJsonValue word : report[QStringLiteral("words")].toArray())
+        sounds.insert(word[QStringLiteral("text")].toString(),
+                      word[QStringLiteral("sound")].toString());
+
+    const ToolRun generated =
+        run(data, {QStringLiteral("generate"), QStringLiteral("--seed"), QStringLiteral("1"),
+                   QStringLiteral("--count"), QStringLiteral("5"), QStringLiteral("--json")});
+    EXPECT_EQ(generated.code, 0) << generated.err.toStdString();
+    const QList<QByteArray> lines = generated.out.trimmed().split('\n');
+    EXPECT_EQ(lines.size(), 5);
+    for (const QByteArray& line : lines) {
+        const QJsonObject sentence = QJsonDocument::fromJson(line).object();
+        const int shape = sentence[QStringLiteral("template")].toInt();
+        EXPECT_TRUE(shape >= 1 && shape <= shapes) << line.toStdString();
+        const QJsonArray slots = sentence[QStringLiteral("slots")].toArray();
+        EXPECT_FALSE(slots.isEmpty());
+        for (const QJsonValue slot : slots) {
+            const QString text = slot[QStringLiteral("text")].toString();
+            EXPECT_TRUE(sounds.contains(text)) << line.toStdString();
+            EXPECT_EQ(slot[QStringLiteral("sound")].toString(), sounds.value(text));
+        }
+    }
+}
+
 TEST(Tools, UsageErrorsExitWithTwo) {
     const test::TempDir dir;
     const QStringList cases[] = {
