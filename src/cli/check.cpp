@@ -1,5 +1,6 @@
 #include "check.h"
 
+#include "brumlis/sentence/swedish.h"
 #include "brumlis/voicetools/folderreport.h"
 
 #include <QCommandLineParser>
@@ -16,12 +17,14 @@ namespace {
 constexpr char kUsage[] =
     "Användning: brumlis-cli [--data MAPP] check [--json]\n"
     "\n"
-    "Går igenom ordlistorna i text/ och inspelningarna i sound/ så som programmet läser dem:\n"
-    "listornas kodning, radslut, tomma poster och dubbletter; vilken inspelning varje ord och\n"
-    "fast fras spelar, hur den hittas och om voice gjorde den; varje inspelnings längd,\n"
-    "toppnivå, ljudstyrka (EBU R128) och tystnad före och efter; inspelningar som inget ord\n"
-    "använder. Råa tagningar i tagningar/ räknas inte.\n"
-    "Slutstatus 0 när varje ord kan sägas, 1 när något saknas eller är trasigt.\n"
+    "Går igenom mallar.txt, ordlistorna i text/ och inspelningarna i sound/ så som programmet\n"
+    "läser dem: mallarnas rader som inte kan läsas, klasser utan lista, fraser utan inspelning\n"
+    "och listor som ingen mall använder; listornas kodning, radslut, tomma poster och\n"
+    "dubbletter; vilken inspelning varje ord och fast fras spelar, hur den hittas och om voice\n"
+    "gjorde den; varje inspelnings längd, toppnivå, ljudstyrka (EBU R128) och tystnad före\n"
+    "och efter; inspelningar som inget ord använder. Råa tagningar i tagningar/ räknas inte.\n"
+    "Slutstatus 0 när varje mall kan läsas och varje ord kan sägas, 1 när något saknas eller\n"
+    "är trasigt.\n"
     "\n"
     "  --json   ett JSON-dokument i stället för tabeller\n"
     "  --help   visa den här hjälpen\n";
@@ -33,6 +36,29 @@ QJsonValue number(double value) {
 
 QJsonValue seconds(double value) {
     return QJsonValue(std::round(value * 1000.0) / 1000.0);
+}
+
+QJsonObject shapesJson(const ShapeFileReport& shapes) {
+    QJsonObject object{{QStringLiteral("file"), shapes.path},
+                       {QStringLiteral("status"), listStatusKey(shapes.status)},
+                       {QStringLiteral("shapes"), shapes.shapes}};
+    if (shapes.status == ListStatus::Ok)
+        object.insert(QStringLiteral("encoding"), encodingKey(shapes.encoding));
+    else
+        object.insert(QStringLiteral("message"), shapes.path + u' ' + problemText(shapes.status));
+    QJsonArray faults;
+    for (const ShapeFault& fault : shapes.faults)
+        faults.append(QJsonObject{
+            {QStringLiteral("line"), fault.line},
+            {QStringLiteral("message"),
+             QStringLiteral("%1 rad %2: %3").arg(shapes.path).arg(fault.line).arg(fault.what)}});
+    object.insert(QStringLiteral("faults"), faults);
+    object.insert(QStringLiteral("classesWithoutList"),
+                  QJsonArray::fromStringList(shapes.classesWithoutList));
+    object.insert(QStringLiteral("phrasesWithoutRecording"),
+                  QJsonArray::fromStringList(shapes.phrasesWithoutRecording));
+    object.insert(QStringLiteral("unusedLists"), QJsonArray::fromStringList(shapes.unusedLists));
+    return object;
 }
 
 QByteArray toJson(const FolderReport& report) {
@@ -113,6 +139,8 @@ QByteArray toJson(const FolderReport& report) {
                       report.medianLufs ? number(*report.medianLufs) : QJsonValue()},
                      {QStringLiteral("orphans"), orphans},
                      {QStringLiteral("problems"), problems}};
+    if (report.shapes)
+        root.insert(QStringLiteral("shapes"), shapesJson(*report.shapes));
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
@@ -136,13 +164,41 @@ private:
     QList<int> m_widths;
 };
 
-QString fixed(double value, int decimals) {
-    return std::isfinite(value) ? QString::number(value, 'f', decimals) : QStringLiteral("-inf");
-}
-
 // Of full scale: "49 %".
 QString percent(float fraction) {
     return QString::number(std::lround(100.0 * fraction)) + QStringLiteral(" %");
+}
+
+// What mallar.txt gives, one fact a row; the problems themselves are told at the end.
+QString shapesTable(const ShapeFileReport& shapes) {
+    auto listed = [](const QStringList& items, const char* before, const char* after) {
+        QStringList shown;
+        for (const QString& item : items)
+            shown << QString::fromUtf8(before) + item + QString::fromUtf8(after);
+        return shown.isEmpty() ? QStringLiteral("-") : shown.join(QStringLiteral(", "));
+    };
+    QStringList faultLines;
+    for (const ShapeFault& fault : shapes.faults)
+        faultLines << QString::number(fault.line);
+    const Table rows{31};
+    QString text = QStringLiteral("\nMallar (%1)\n").arg(shapes.path);
+    text += rows.row(
+        {QStringLiteral("läst"), shapes.status == ListStatus::Ok
+                                     ? QStringLiteral("ja, ") + encodingName(shapes.encoding)
+                                     : problemText(shapes.status)});
+    text += rows.row({QStringLiteral("mallar"),
+                      shapes.shapes > 0 ? QString::number(shapes.shapes)
+                                        : QStringLiteral("0, de elva inbyggda används")});
+    text += rows.row(
+        {QStringLiteral("rader som inte kan läsas"),
+         faultLines.isEmpty() ? QStringLiteral("-") : faultLines.join(QStringLiteral(", "))});
+    text += rows.row(
+        {QStringLiteral("klasser utan lista"), listed(shapes.classesWithoutList, "[", "]")});
+    text += rows.row({QStringLiteral("fraser utan inspelning"),
+                      listed(shapes.phrasesWithoutRecording, "\"", "\"")});
+    text += rows.row(
+        {QStringLiteral("listor som ingen mall använder"), listed(shapes.unusedLists, "", "")});
+    return text;
 }
 
 QString toTable(const FolderReport& report) {
@@ -162,6 +218,9 @@ QString toTable(const FolderReport& report) {
                            QString::number(list.tooLong)});
     }
 
+    if (report.shapes)
+        text += shapesTable(*report.shapes);
+
     text += QStringLiteral("\nOrd och fasta fraser\n");
     const Table words{18, 28, 50};
     text += words.row({QStringLiteral("ord"), QStringLiteral("inspelning"),
@@ -178,8 +237,9 @@ QString toTable(const FolderReport& report) {
         text += words.row({word.text, word.soundPath, found, playable});
     }
 
-    text += QStringLiteral("\nInspelningar (median %1 LUFS)\n")
-                .arg(report.medianLufs ? fixed(*report.medianLufs, 1) : QStringLiteral("-"));
+    text +=
+        QStringLiteral("\nInspelningar (median %1 LUFS)\n")
+            .arg(report.medianLufs ? swedishDecimal(*report.medianLufs, 1) : QStringLiteral("-"));
     const Table recordings{24, 9, 10, 8, 13, 13, 7, 7};
     text += recordings.row(
         {QStringLiteral("fil"), QStringLiteral("längd s"), QStringLiteral("topp dBFS"),
@@ -203,10 +263,11 @@ QString toTable(const FolderReport& report) {
         }
         const ClipMeasure& m = *recording.measure;
         text += recordings.row(
-            {recording.name, fixed(m.seconds(), 3), fixed(m.peakDbfs, 1), fixed(m.loudnessLufs, 1),
-             fixed(m.secondsOf(m.leadingSilence), 3) + QStringLiteral(" s"),
-             fixed(m.secondsOf(m.trailingSilence), 3) + QStringLiteral(" s"), percent(m.firstEdge),
-             percent(m.lastEdge), notes.join(QStringLiteral(", "))});
+            {recording.name, swedishDecimal(m.seconds(), 3), swedishDecimal(m.peakDbfs, 1),
+             swedishDecimal(m.loudnessLufs, 1),
+             swedishDecimal(m.secondsOf(m.leadingSilence), 3) + QStringLiteral(" s"),
+             swedishDecimal(m.secondsOf(m.trailingSilence), 3) + QStringLiteral(" s"),
+             percent(m.firstEdge), percent(m.lastEdge), notes.join(QStringLiteral(", "))});
     }
 
     int errors = 0;
@@ -224,14 +285,14 @@ QString toTable(const FolderReport& report) {
     const auto synthetic =
         std::count_if(report.words.begin(), report.words.end(),
                       [](const WordReport& w) { return wordState(w) == WordState::MadeByVoice; });
-    text += QStringLiteral("\n%1 av %2 ord och fasta fraser kan sägas (%3 gjorda av voice); %4 "
-                           "fel, %5 %6.\n")
-                .arg(spoken)
-                .arg(report.words.size())
-                .arg(synthetic)
-                .arg(errors)
-                .arg(warnings)
-                .arg(warnings == 1 ? QStringLiteral("varning") : QStringLiteral("varningar"));
+    text +=
+        QStringLiteral("\n%1 av %2 ord och fasta fraser kan sägas (%3); %4 fel, %5.\n")
+            .arg(spoken)
+            .arg(report.words.size())
+            .arg(swedishCount(synthetic, QStringLiteral("gjord av voice"),
+                              QStringLiteral("gjorda av voice")))
+            .arg(errors)
+            .arg(swedishCount(warnings, QStringLiteral("varning"), QStringLiteral("varningar")));
     return text;
 }
 

@@ -30,7 +30,7 @@ constexpr CliCommand Commands[] = {
     {"generate", "skriv ut meningar, en per rad", runGenerate},
     {"speak", "läs upp meningar och skriv ut varje ord när det sägs", runSpeak},
     {"check", "gå igenom ordlistor och inspelningar: vad saknas, vad är trasigt", runCheck},
-    {"voice", "gör de inspelningar som saknas med espeak-ng:s svenska röst", runVoice},
+    {"voice", "gör de inspelningar som saknas med en röst från espeak-ng", runVoice},
     {"render", "skriv en mening som en WAV-fil", runRender},
 };
 

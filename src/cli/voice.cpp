@@ -1,5 +1,6 @@
 #include "voice.h"
 
+#include "brumlis/sentence/swedish.h"
 #include "brumlis/voicetools/voicemaker.h"
 
 #include <QCommandLineParser>
@@ -9,17 +10,19 @@ namespace brumlis {
 namespace {
 
 constexpr char kUsage[] =
-    "Användning: brumlis-cli [--data MAPP] voice [--alla] [--dry-run]\n"
+    "Användning: brumlis-cli [--data MAPP] voice [--röst NAMN] [--alla] [--dry-run]\n"
     "\n"
-    "Gör de inspelningar som saknas i sound/ med espeak-ng:s svenska röst: varje ord och fast\n"
-    "fras talas in, tystnaden före och efter tas bort och ljudstyrkan läggs på mappens median\n"
-    "(-23 LUFS när mappen inte har några inspelningar). Filerna får de namn programmet letar\n"
-    "efter och skrivs som 16-bitars PCM WAV, märkta som gjorda av voice. En inspelning som\n"
-    "finns skrivs aldrig över utan --alla.\n"
+    "Gör de inspelningar som saknas i sound/ med en röst från espeak-ng, den svenska (sv) om\n"
+    "inget annat sägs: varje ord och fast fras talas in, tystnaden före och efter tas bort och\n"
+    "ljudstyrkan läggs på mappens median (-23 LUFS när mappen inte har några inspelningar).\n"
+    "Filerna får de namn programmet letar efter och skrivs som 16-bitars PCM WAV, märkta som\n"
+    "gjorda av voice. En inspelning som finns skrivs aldrig över utan --alla.\n"
     "\n"
-    "  --alla      gör om alla inspelningar, också de som finns\n"
-    "  --dry-run   skriv bara ut de ord som saknar inspelning\n"
-    "  --help      visa den här hjälpen\n";
+    "  --röst NAMN  espeak-ng:s röst, som för espeak-ng -v: ett språk som sv, en eller\n"
+    "               en-us, med en variant efter + om man vill (en+f3)\n"
+    "  --alla       gör om alla inspelningar, också de som finns\n"
+    "  --dry-run    skriv bara ut de ord som saknar inspelning\n"
+    "  --help       visa den här hjälpen\n";
 
 } // namespace
 
@@ -27,13 +30,26 @@ CliStatus runVoice(const QStringList& args, CliContext& context) {
     QCommandLineParser parser;
     const QCommandLineOption all(QStringLiteral("alla"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
+    const QCommandLineOption voiceOption(QStringLiteral("röst"), {}, QStringLiteral("NAMN"));
+    const QString usage = QString::fromUtf8(kUsage);
     if (const auto done =
-            parseCommandLine(parser, {all, dryRun}, args, context, QString::fromUtf8(kUsage)))
+            parseCommandLine(parser, {all, dryRun, voiceOption}, args, context, usage))
         return *done;
     Output& out = context.out;
     Output& err = context.err;
 
-    VoiceMaker maker(context.dataDir, parser.isSet(all));
+    // Asked before the folder is read, so that a misspelt voice makes nothing at all. An
+    // espeak-ng that does not start is told when the recordings are made, as without --röst.
+    const QString voice =
+        parser.isSet(voiceOption) ? parser.value(voiceOption) : QString::fromLatin1(DefaultVoice);
+    auto unknownVoice = [&] {
+        return reportUsageError(
+            context, QStringLiteral("espeak-ng har ingen röst som heter \"%1\"").arg(voice), usage);
+    };
+    if (parser.isSet(voiceOption) && VoiceMaker::hasVoice(voice) == false)
+        return unknownVoice();
+
+    VoiceMaker maker(context.dataDir, parser.isSet(all), voice);
     for (const ListReport& list : maker.lists())
         if (list.status != ListStatus::Ok)
             err.write(QStringLiteral("voice: %1 %2\n").arg(list.path, problemText(list.status)));
@@ -55,10 +71,16 @@ CliStatus runVoice(const QStringList& args, CliContext& context) {
 
     using Problem = VoiceMaker::Result::Problem;
     if (const VoiceMaker::Result started = maker.start(); !started.ok()) {
-        if (started.problem == Problem::NoSynth)
-            err.write(QStringLiteral("voice: %1\n").arg(started.detail));
-        else
+        switch (started.problem) {
+        case Problem::UnknownVoice:
+            return unknownVoice();
+        case Problem::NoSoundFolder:
             err.write(QStringLiteral("voice: kan inte skapa %1\n").arg(started.detail));
+            break;
+        default:
+            err.write(QStringLiteral("voice: %1\n").arg(started.detail));
+            break;
+        }
         return CliIncomplete;
     }
     int made = 0;
@@ -78,9 +100,10 @@ CliStatus runVoice(const QStringList& args, CliContext& context) {
             err.write(QStringLiteral("voice: kan inte skriva %1: %2\n")
                           .arg(word.soundPath, result.detail));
     }
-    out.write(QStringLiteral("%1 inspelningar gjorda (%2 LUFS), %3 fanns redan.\n")
-                  .arg(made)
-                  .arg(maker.targetLufs(), 0, 'f', 1)
+    out.write(QStringLiteral("%1 (%2 LUFS), %3 fanns redan.\n")
+                  .arg(swedishCount(made, QStringLiteral("inspelning gjord"),
+                                    QStringLiteral("inspelningar gjorda")),
+                       swedishDecimal(maker.targetLufs(), 1))
                   .arg(maker.present()));
     out.flush();
     return complete ? CliOk : CliIncomplete;

@@ -8,9 +8,10 @@
 
 namespace brumlis {
 
-/// `brumlis-cli [--data MAPP] voice [--alla] [--dry-run]`: makes the missing recordings of
-/// the data folder with espeak-ng's Swedish voice. CliOk when every word has a recording
-/// afterwards.
+/// `brumlis-cli [--data MAPP] voice [--röst NAMN] [--alla] [--dry-run]`: makes the missing
+/// recordings of the data folder with an espeak-ng voice, the Swedish one unless --röst
+/// names another. CliOk when every word has a recording afterwards; CliUsageError, with
+/// nothing written, for a voice espeak-ng does not have.
 CliStatus runVoice(const QStringList& args, CliContext& context);
 
 } // namespace brumlis

@@ -4,6 +4,7 @@
 #include "brumlis/sentence/composer.h"
 #include "brumlis/sentence/enumnames.h"
 #include "brumlis/sentence/shapes.h"
+#include "brumlis/sentence/swedish.h"
 
 #include <QFile>
 #include <QHash>
@@ -31,13 +32,20 @@ bool isBlankItem(const QString& item) {
 }
 
 QString count(qsizetype n, const char* one, const char* many) {
-    return QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(n == 1 ? one : many));
+    return swedishCount(n, QString::fromUtf8(one), QString::fromUtf8(many));
 }
 
-void reportList(const ListReport& list, std::vector<Finding>& findings) {
+// `shaped`: the folder has a mallar.txt, so a list that is not there is one its shapes ask for.
+void reportList(const ListReport& list, bool shaped, std::vector<Finding>& findings) {
     auto add = [&](Severity severity, const char* kind, const QString& message) {
         findings.push_back({severity, QString::fromLatin1(kind), list.path, message});
     };
+    if (shaped && list.status == ListStatus::Missing) {
+        add(Severity::Error, "class-without-list",
+            QStringLiteral("mallarna använder [%1], men %2 %3")
+                .arg(list.wordClass, list.path, problemText(list.status)));
+        return;
+    }
     if (list.status != ListStatus::Ok) {
         add(Severity::Error, "list-unreadable", list.path + u' ' + problemText(list.status));
         return;
@@ -65,13 +73,20 @@ void reportList(const ListReport& list, std::vector<Finding>& findings) {
                 .arg(MaxItemLength));
 }
 
-void reportWord(const WordReport& word, std::vector<Finding>& findings) {
+// `shaped` as for reportList: a phrase is then one the shapes of mallar.txt say.
+void reportWord(const WordReport& word, bool shaped, std::vector<Finding>& findings) {
     auto add = [&](Severity severity, const char* kind, const QString& message) {
         findings.push_back({severity, QString::fromLatin1(kind), word.text, message});
     };
     const QString& found = word.foundName;
     switch (word.match) {
     case SoundResolver::Match::None:
+        if (shaped && word.isPhrase()) {
+            add(Severity::Error, "phrase-without-recording",
+                QStringLiteral("mallarnas fras \"%1\" saknar inspelning (%2)")
+                    .arg(word.text, word.soundPath));
+            return;
+        }
         add(Severity::Error, "missing-recording",
             QStringLiteral("\"%1\" saknar inspelning (%2)").arg(word.text, word.soundPath));
         return;
@@ -112,9 +127,8 @@ void reportRecording(const RecordingReport& recording, std::optional<double> med
             add("loudness", QStringLiteral("%1 är tyst").arg(recording.name));
         else
             add("loudness", QStringLiteral("%1 ligger %2 LU från mappens median (%3 LUFS)")
-                                .arg(recording.name)
-                                .arg(lufs - *median, 0, 'f', 1)
-                                .arg(*median, 0, 'f', 1));
+                                .arg(recording.name, swedishDecimal(lufs - *median, 1),
+                                     swedishDecimal(*median, 1)));
     }
 }
 
@@ -161,11 +175,77 @@ QByteArray folderBytes(const QString& dataDir) {
     return dataDir.isEmpty() ? QByteArray(".") : QFile::encodeName(dataDir);
 }
 
-std::vector<WordReport> collectWords(const QString& dataDir, std::vector<ListReport>* lists) {
+namespace {
+
+// The classes of the lists in text/: names ending in .txt that are not hidden and not a
+// folder, in byte order.
+QStringList listClasses(const QString& dataDir) {
+    QList<QByteArray> names;
+    if (DIR* dir = ::opendir((folderBytes(dataDir) + "/text").constData())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            if (!name.startsWith('.') && name.endsWith(".txt") && name.size() > 4 &&
+                entry->d_type != DT_DIR)
+                names << name.chopped(4);
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    QStringList classes;
+    for (const QByteArray& name : names)
+        classes << QFile::decodeName(name);
+    return classes;
+}
+
+// What mallar.txt gave and what its shapes lack, with a finding for each fault of the file
+// and each list no shape uses. A class without a list and a phrase without a recording are
+// told with the lists and the words, so that each problem is named once.
+ShapeFileReport reportShapes(const QString& dataDir, const ShapeFile& file,
+                             const ShapeVocabulary& vocabulary, const FolderReport& report,
+                             std::vector<Finding>& findings) {
+    ShapeFileReport shapes;
+    shapes.status = file.status;
+    shapes.encoding = file.encoding;
+    shapes.shapes = file.own() ? int(file.parsed.shapes.size()) : 0;
+    shapes.faults = file.parsed.faults;
+    auto add = [&](Severity severity, const char* kind, const QString& subject,
+                   const QString& message) {
+        findings.push_back({severity, QString::fromLatin1(kind), subject, message});
+    };
+    if (file.status != ListStatus::Ok)
+        add(Severity::Error, "shapes-unreadable", shapes.path,
+            QStringLiteral("%1 %2; de elva inbyggda mallarna används")
+                .arg(shapes.path, problemText(file.status)));
+    for (const ShapeFault& fault : shapes.faults) {
+        const QString where = QStringLiteral("%1 rad %2").arg(shapes.path).arg(fault.line);
+        add(Severity::Error, "shape-fault", where, where + QStringLiteral(": ") + fault.what);
+    }
+    if (file.status == ListStatus::Ok && !file.own())
+        add(Severity::Warning, "no-shapes", shapes.path,
+            QStringLiteral("%1 har ingen mall som kan användas; de elva inbyggda mallarna används")
+                .arg(shapes.path));
+
+    for (const ListReport& list : report.lists)
+        if (list.status == ListStatus::Missing)
+            shapes.classesWithoutList << list.wordClass;
+    for (const WordReport& word : report.words)
+        if (word.isPhrase() && word.match == SoundResolver::Match::None)
+            shapes.phrasesWithoutRecording << word.text;
+    for (const QString& wordClass : listClasses(dataDir)) {
+        if (vocabulary.classes.contains(wordClass))
+            continue;
+        const QString path = QStringLiteral("text/%1.txt").arg(wordClass);
+        shapes.unusedLists << path;
+        add(Severity::Warning, "unused-list", path,
+            QStringLiteral("%1 används inte av någon mall").arg(path));
+    }
+    return shapes;
+}
+
+std::vector<WordReport> wordsOf(const QString& dataDir, const ShapeVocabulary& vocabulary,
+                                std::vector<ListReport>* lists) {
     std::vector<WordReport> words;
     QHash<QString, std::size_t> index;
-    // What the folder's shapes use: its own mallar.txt's, or the eleven built-in ones'.
-    const ShapeVocabulary vocabulary = vocabularyOf(readShapeFile(dataDir).book());
     for (const QString& phrase : vocabulary.phrases) {
         index.insert(phrase, words.size());
         words.push_back({phrase, phraseSoundPath(phrase), {}, {}, {}, {}, {}, {}});
@@ -212,6 +292,13 @@ std::vector<WordReport> collectWords(const QString& dataDir, std::vector<ListRep
     return words;
 }
 
+} // namespace
+
+std::vector<WordReport> collectWords(const QString& dataDir, std::vector<ListReport>* lists) {
+    // What the folder's shapes use: its own mallar.txt's, or the eleven built-in ones'.
+    return wordsOf(dataDir, vocabularyOf(readShapeFile(dataDir).book()), lists);
+}
+
 QList<QByteArray> recordingFiles(const QString& dataDir) {
     const QByteArray soundDir = folderBytes(dataDir) + "/sound";
     QList<QByteArray> files = recordingNames(soundDir);
@@ -222,7 +309,9 @@ QList<QByteArray> recordingFiles(const QString& dataDir) {
 
 FolderReport inspectFolder(const QString& dataDir) {
     FolderReport report;
-    report.words = collectWords(dataDir, &report.lists);
+    const ShapeFile shapeFile = readShapeFile(dataDir);
+    const ShapeVocabulary vocabulary = vocabularyOf(shapeFile.book());
+    report.words = wordsOf(dataDir, vocabulary, &report.lists);
 
     const SoundResolver resolver(dataDir);
     QSet<QByteArray> used;
@@ -262,10 +351,13 @@ FolderReport inspectFolder(const QString& dataDir) {
             recording.measure && report.medianLufs &&
             !(std::fabs(recording.measure->loudnessLufs - *report.medianLufs) <= LoudnessTolerance);
 
+    const bool shaped = shapeFile.present;
+    if (shaped)
+        report.shapes = reportShapes(dataDir, shapeFile, vocabulary, report, report.findings);
     for (const ListReport& list : report.lists)
-        reportList(list, report.findings);
+        reportList(list, shaped, report.findings);
     for (const WordReport& word : report.words)
-        reportWord(word, report.findings);
+        reportWord(word, shaped, report.findings);
     for (const RecordingReport& recording : report.recordings)
         reportRecording(recording, report.medianLufs, report.findings);
     return report;

@@ -1,5 +1,6 @@
 #include "speechsynth.h"
 
+#include <algorithm>
 #include <espeak-ng/speak_lib.h>
 
 namespace brumlis {
@@ -14,46 +15,75 @@ int collect(short* samples, int count, espeak_EVENT* events) {
     return 0;
 }
 
-struct Engine {
-    int rate = 0;
-    QString error;
-};
-
 // espeak-ng hangs when it is started again after espeak_Terminate, so it is started once
-// per process and left running until the process ends.
-const Engine& engine() {
-    static const Engine started = [] {
-        Engine e;
+// per process and left running until the process ends. Its sample rate, or 0.
+int engineRate() {
+    static const int rate = [] {
         // DONT_EXIT: without its data espeak-ng would end the whole program.
-        const int rate =
+        const int r =
             espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);
-        if (rate <= 0) {
-            e.error = QStringLiteral("espeak-ng kunde inte startas");
-            return e;
-        }
-        if (espeak_SetVoiceByName("sv") != EE_OK) {
-            e.error = QStringLiteral("espeak-ng har ingen svensk röst (sv)");
-            return e;
-        }
-        espeak_SetParameter(espeakRATE, SpeechSynth::WordsPerMinute, 0);
+        if (r <= 0)
+            return 0;
         espeak_SetSynthCallback(collect);
-        e.rate = rate;
-        return e;
+        return r;
     }();
-    return started;
+    return rate;
+}
+
+// The voice espeak-ng speaks with now, as last set through selectVoice.
+QString& currentVoice() {
+    static QString voice;
+    return voice;
+}
+
+// A name is handed to espeak-ng only when it can be nothing but a voice's name: espeak-ng
+// also takes paths below its voices folder, and a name that climbs out of it would have
+// any file read as a voice.
+bool isVoiceName(const QString& voice) {
+    return !voice.isEmpty() && voice.size() <= 64 &&
+           std::all_of(voice.begin(), voice.end(), [](QChar c) {
+               return (c.unicode() < 128 && c.isLetterOrNumber()) || c == u'-' || c == u'_' ||
+                      c == u'+';
+           });
+}
+
+bool selectVoice(const QString& voice) {
+    if (!isVoiceName(voice))
+        return false;
+    if (currentVoice() == voice)
+        return true;
+    if (espeak_SetVoiceByName(voice.toUtf8().constData()) != EE_OK)
+        return false;
+    // The rate stays with a change of voice, but is set again should a voice bring its own.
+    espeak_SetParameter(espeakRATE, SpeechSynth::WordsPerMinute, 0);
+    currentVoice() = voice;
+    return true;
 }
 
 } // namespace
 
-SpeechSynth::SpeechSynth()
-    : m_rate(engine().rate)
-    , m_error(engine().error) {}
+SpeechSynth::SpeechSynth(const QString& voice)
+    : m_voice(voice) {
+    const int rate = engineRate();
+    if (rate <= 0)
+        m_error = QStringLiteral("espeak-ng kunde inte startas");
+    else if (!selectVoice(voice))
+        m_error = QStringLiteral("espeak-ng har ingen röst som heter \"%1\"").arg(voice);
+    else
+        m_rate = rate;
+}
 
 SpeechSynth::~SpeechSynth() = default;
 
+std::optional<bool> SpeechSynth::hasVoice(const QString& voice) {
+    if (engineRate() <= 0)
+        return std::nullopt;
+    return selectVoice(voice);
+}
+
 std::vector<float> SpeechSynth::speak(const QString& text) {
     std::vector<float> samples;
-    if (!isReady())
+    if (!isReady() || !selectVoice(m_voice))
         return samples;
     const QByteArray utf8 = text.toUtf8();
     if (espeak_Synth(utf8.constData(), std::size_t(utf8.size()) + 1, 0, POS_CHARACTER, 0,

@@ -2,6 +2,7 @@
 
 #include "brumlis/audio/decibels.h"
 #include "brumlis/audio/fade.h"
+#include "brumlis/sentence/swedish.h"
 #include "brumlis/voicetools/takedetector.h"
 
 #include <algorithm>
@@ -103,8 +104,8 @@ QStringList takeWarnings(const TakeFigures& figures, std::optional<double> media
     if (!std::isfinite(lufs))
         warnings << QStringLiteral("tyst");
     else if (medianLufs && lufs < *medianLufs - TooQuietLu)
-        warnings
-            << QStringLiteral("för svag: %1 LU under rösten").arg(*medianLufs - lufs, 0, 'f', 1);
+        warnings << QStringLiteral("för svag: %1 LU under rösten")
+                        .arg(swedishDecimal(*medianLufs - lufs, 1));
     if (figures.noiseFloorDbfs >= NoisyFloorDbfs)
         warnings << QStringLiteral("brusig");
     return warnings;

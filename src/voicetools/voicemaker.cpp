@@ -58,8 +58,9 @@ QByteArray makeRecording(std::vector<float> samples, int rate, double targetLufs
     return encodeWav(toPcm16(samples), rate, 1, software);
 }
 
-VoiceMaker::VoiceMaker(const QString& dataDir, bool remake)
-    : m_root(dataDir.isEmpty() ? QStringLiteral(".") : dataDir) {
+VoiceMaker::VoiceMaker(const QString& dataDir, bool remake, const QString& voice)
+    : m_root(dataDir.isEmpty() ? QStringLiteral(".") : dataDir)
+    , m_voice(voice) {
     const std::vector<WordReport> words = collectWords(dataDir, &m_lists);
     const SoundResolver resolver(dataDir);
     for (const WordReport& word : words) {
@@ -79,7 +80,14 @@ VoiceMaker::VoiceMaker(const QString& dataDir, bool remake)
 
 VoiceMaker::~VoiceMaker() = default;
 
+std::optional<bool> VoiceMaker::hasVoice(const QString& voice) {
+    return SpeechSynth::hasVoice(voice);
+}
+
 VoiceMaker::Result VoiceMaker::start() {
+    // Before anything is measured or created: a voice that is not there makes nothing.
+    if (hasVoice(m_voice) == false)
+        return {Result::Problem::UnknownVoice, m_voice};
     // Matched to the recordings this run keeps, so that a remade voice does not drift
     // towards its own last run.
     QSet<QString> targets;
@@ -91,7 +99,7 @@ VoiceMaker::Result VoiceMaker::start() {
             kept << file;
     m_targetLufs = targetLoudness(kept);
 
-    m_synth = std::make_unique<SpeechSynth>();
+    m_synth = std::make_unique<SpeechSynth>(m_voice);
     if (!m_synth->isReady())
         return {Result::Problem::NoSynth, m_synth->error()};
     const QString soundFolder = m_root + QStringLiteral("/sound");

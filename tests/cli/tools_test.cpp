@@ -4,10 +4,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <QtEndian>
 #include <algorithm>
@@ -161,12 +163,111 @@ TEST(Check, NamesEachProblemExactlyOnce) {
             EXPECT_EQ(list[QStringLiteral("encoding")].toString(), QStringLiteral("windows-1252"));
         }
     EXPECT_NEAR(report[QStringLiteral("medianLoudnessLufs")].toDouble(), -23.0, 1.5);
+    EXPECT_FALSE(report.contains(QStringLiteral("shapes"))) << "the folder has no mallar.txt";
 
-    // The table for people says the same.
+    // The table for people says the same, with its figures as Swedes write them.
     const ToolRun table = run(f.dir.path(), {QStringLiteral("check")});
     EXPECT_EQ(table.code, 1);
+    const QString text = QString::fromUtf8(table.out);
+    EXPECT_TRUE(text.contains(QStringLiteral("fel: \"apa\" saknar inspelning")));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("sound/hemma.wav ligger \\d+,\\d LU från mappens "
+                                                  "median \\(-\\d+,\\d LUFS\\)\n"))
+                    .match(text)
+                    .hasMatch())
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("(0 gjorda av voice); 3 fel, 4 varningar.\n")))
+        << text.toStdString();
+}
+
+// What check says of a folder's own shapes: each problem named once by kind and subject,
+// and the status it deserves; a list that no shape uses is only a warning.
+TEST(Check, NamesWhatTheShapesOfMallarLack) {
+    struct Case {
+        const char* name;
+        QByteArray shapes;    // mallar.txt
+        QStringList problems; // "kind: subject"
+        int code;
+    };
+    const Case cases[] = {
+        {"clean", "# a comment\n2: [namn] \"är\" ([plats] | \"på\" [plats])\n", {}, 0},
+        {"a faulty line",
+         "[namn] \"är\" \"på\" [plats]\n[namn \"är\"\n",
+         {"shape-fault: mallar.txt rad 2"},
+         1},
+        {"a class without a list",
+         "[namn] \"är\" (\"på\" [plats] | [djur])\n",
+         {"class-without-list: text/djur.txt"},
+         1},
+        {"a phrase without a recording",
+         "[namn] \"är\" \"på\" [plats]\n[namn] \"sover\" [plats]\n",
+         {"phrase-without-recording: sover"},
+         1},
+        {"a list no shape uses",
+         "[namn] \"är\" \"på\"\n",
+         {"unused-list: text/plats.txt", "orphan: sound/hemma.wav"},
+         0},
+        {"all at once",
+         "# line 1\n[namn] \"är\" [djur]\n[namn] \"sover\"\n(\n",
+         {"shape-fault: mallar.txt rad 4", "class-without-list: text/djur.txt",
+          "phrase-without-recording: sover", "unused-list: text/plats.txt",
+          "orphan: sound/hemma.wav", "orphan: sound/på.wav"},
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Folder f;
+        f.dir.mkdir(QStringLiteral("sound"));
+        f.list("namn", "Kalle\n");
+        f.list("plats", "hemma\n");
+        for (const char* name : {"Kalle", "hemma", "är", "på"})
+            writeTone(f.sound(QString::fromUtf8(name) + QStringLiteral(".wav")), 0.1);
+        f.dir.write(QStringLiteral("mallar.txt"), c.shapes);
+
+        const ToolRun r = run(f.dir.path(), {QStringLiteral("check"), QStringLiteral("--json")});
+        EXPECT_EQ(r.code, c.code) << r.out.toStdString();
+        QStringList named;
+        for (const QJsonValue problem : r.json()[QStringLiteral("problems")].toArray())
+            named << problem[QStringLiteral("kind")].toString() + QStringLiteral(": ") +
+                         problem[QStringLiteral("subject")].toString();
+        QStringList expected = c.problems;
+        named.sort();
+        expected.sort();
+        EXPECT_EQ(named.join(u'\n').toStdString(), expected.join(u'\n').toStdString());
+        EXPECT_TRUE(r.json()[QStringLiteral("shapes")].isObject());
+    }
+
+    // The last case in full: the numbers as numbers, and the table for people.
+    const Case& all = cases[std::size(cases) - 1];
+    Folder f;
+    f.list("namn", "Kalle\n");
+    f.list("plats", "hemma\n");
+    f.dir.write(QStringLiteral("mallar.txt"), all.shapes);
+    const QJsonObject shapes =
+        run(f.dir.path(), {QStringLiteral("check"), QStringLiteral("--json")})
+            .json()[QStringLiteral("shapes")]
+            .toObject();
+    EXPECT_EQ(shapes[QStringLiteral("shapes")], QJsonValue(2));
+    const QJsonArray faults = shapes[QStringLiteral("faults")].toArray();
+    ASSERT_EQ(faults.size(), 1);
+    EXPECT_EQ(faults[0][QStringLiteral("line")], QJsonValue(4));
+    EXPECT_TRUE(faults[0][QStringLiteral("message")].toString().startsWith(u"mallar.txt rad 4: "));
+    EXPECT_EQ(shapes[QStringLiteral("classesWithoutList")].toArray(), QJsonArray{"djur"});
+    EXPECT_EQ(shapes[QStringLiteral("unusedLists")].toArray(), QJsonArray{"text/plats.txt"});
+    const QString table = QString::fromUtf8(run(f.dir.path(), {QStringLiteral("check")}).out);
+    EXPECT_TRUE(table.contains(QStringLiteral("\nfel: mallar.txt rad 4: "))) << table.toStdString();
     EXPECT_TRUE(
-        QString::fromUtf8(table.out).contains(QStringLiteral("fel: \"apa\" saknar inspelning")));
+        table.contains(QStringLiteral("\nvarning: text/plats.txt används inte av någon mall\n")))
+        << table.toStdString();
+
+    // A mallar.txt that cannot be read is an error, even though the built-in shapes stand in.
+    Folder unreadable;
+    unreadable.dir.mkdir(QStringLiteral("mallar.txt"));
+    const ToolRun r =
+        run(unreadable.dir.path(), {QStringLiteral("check"), QStringLiteral("--json")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.json()[QStringLiteral("shapes")][QStringLiteral("status")].toString(),
+              QStringLiteral("unreadable"));
+    EXPECT_TRUE(r.out.contains("\"kind\": \"shapes-unreadable\"")) << r.out.toStdString();
 }
 
 TEST(Check, TheBundledFolderCanBeSpokenEntirely) {
@@ -178,12 +279,48 @@ TEST(Check, TheBundledFolderCanBeSpokenEntirely) {
     EXPECT_GT(report[QStringLiteral("words")].toArray().size(), 8 + 11 * 10);
 }
 
+// The English example folder: every shape can be read and every word said, and its
+// sentences are made of its own words and phrases only.
+TEST(Examples, TheEnglishFolderIsCompleteAndSpeaksItsShapes) {
+    const QString data = QStringLiteral(BRUMLIS_EXAMPLES "/english");
+    const ToolRun check = run(data, {QStringLiteral("check"), QStringLiteral("--json")});
+    EXPECT_EQ(check.code, 0) << check.out.toStdString();
+    const QJsonObject report = check.json();
+    EXPECT_EQ(report[QStringLiteral("problems")].toArray(), QJsonArray());
+    const int shapes = report[QStringLiteral("shapes")][QStringLiteral("shapes")].toInt();
+    EXPECT_GE(shapes, 4);
+    QMap<QString, QString> sounds; // word or phrase -> its recording
+    for (const QJsonValue word : report[QStringLiteral("words")].toArray())
+        sounds.insert(word[QStringLiteral("text")].toString(),
+                      word[QStringLiteral("sound")].toString());
+
+    const ToolRun generated =
+        run(data, {QStringLiteral("generate"), QStringLiteral("--seed"), QStringLiteral("1"),
+                   QStringLiteral("--count"), QStringLiteral("5"), QStringLiteral("--json")});
+    EXPECT_EQ(generated.code, 0) << generated.err.toStdString();
+    const QList<QByteArray> lines = generated.out.trimmed().split('\n');
+    EXPECT_EQ(lines.size(), 5);
+    for (const QByteArray& line : lines) {
+        const QJsonObject sentence = QJsonDocument::fromJson(line).object();
+        const int shape = sentence[QStringLiteral("template")].toInt();
+        EXPECT_TRUE(shape >= 1 && shape <= shapes) << line.toStdString();
+        const QJsonArray slots = sentence[QStringLiteral("slots")].toArray();
+        EXPECT_FALSE(slots.isEmpty());
+        for (const QJsonValue slot : slots) {
+            const QString text = slot[QStringLiteral("text")].toString();
+            EXPECT_TRUE(sounds.contains(text)) << line.toStdString();
+            EXPECT_EQ(slot[QStringLiteral("sound")].toString(), sounds.value(text));
+        }
+    }
+}
+
 TEST(Tools, UsageErrorsExitWithTwo) {
     const test::TempDir dir;
     const QStringList cases[] = {
         {"check", "--csv"},
         {"voice", "--all"},
         {"voice", "extra"},
+        {"voice", "--röst"},
         {"render"},
         {"render", "-o", "x.wav", "--template", "12"},
         {"render", "-o", "x.wav", "--rate", "10"},
@@ -225,6 +362,9 @@ TEST(Voice, MakesTheMissingRecordingsOnly) {
     const ToolRun made = run(f.dir.path(), {QStringLiteral("voice")});
     EXPECT_EQ(made.code, 0) << made.err.toStdString();
     EXPECT_EQ(QString::fromUtf8(made.out).count(QStringLiteral("gjorde sound/")), missing.size());
+    EXPECT_TRUE(made.out.contains(
+        QStringLiteral("\n%1 inspelningar gjorda (").arg(missing.size()).toUtf8()))
+        << made.out.toStdString();
     for (qsizetype i = 0; i < existing.size(); ++i)
         EXPECT_EQ(readFile(f.sound(existing[i])), before[i]) << existing[i].toStdString();
 
@@ -274,6 +414,75 @@ TEST(Check, TellsVoiceFromRecordedAndLeavesRawTakesOut) {
     const ToolRun table = run(f.dir.path(), {QStringLiteral("check")});
     EXPECT_TRUE(QString::fromUtf8(table.out).contains(
         QStringLiteral("kan sägas (%1 gjorda av voice)").arg(synthetic)));
+}
+
+// The phrases of a folder's own shapes are spoken too, and the count agrees with its noun.
+TEST(Voice, MakesTheRecordingsOfTheShapesPhrases) {
+    Folder f;
+    f.dir.mkdir(QStringLiteral("sound"));
+    f.list("namn", "Kalle");
+    writeTone(f.sound(QStringLiteral("Kalle.wav")), 0.1);
+    f.dir.write(QStringLiteral("mallar.txt"), "[namn] \"hoppar högt\"\n");
+
+    const ToolRun made = run(f.dir.path(), {QStringLiteral("voice")});
+    EXPECT_EQ(made.code, 0) << made.err.toStdString();
+    const QString out = QString::fromUtf8(made.out);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^gjorde sound/hoppar_högt.wav\n"
+                                                  "1 inspelning gjord \\(-\\d+,\\d LUFS\\), 1 "
+                                                  "fanns redan\\.\n$"))
+                    .match(out)
+                    .hasMatch())
+        << out.toStdString();
+    const ToolRun check = run(f.dir.path(), {QStringLiteral("check")});
+    EXPECT_EQ(check.code, 0);
+    EXPECT_TRUE(check.out.endsWith(
+        QStringLiteral("2 av 2 ord och fasta fraser kan sägas (1 gjord av voice); 0 fel, 0 "
+                       "varningar.\n")
+            .toUtf8()))
+        << check.out.toStdString();
+}
+
+// A voice espeak-ng does not have stops voice before it writes anything; one it has is the
+// one that speaks.
+TEST(Voice, SpeaksWithTheVoiceAskedForAndNoOther) {
+    Folder f;
+    f.list("namn", "Kalle");
+    f.dir.write(QStringLiteral("mallar.txt"), "[namn]\n");
+    const QStringList unknown[] = {
+        {"voice", "--röst", "zz"},
+        {"voice", "--röst", "../sv"},
+        {"voice", "--röst=", "--dry-run"},
+    };
+    for (const QStringList& args : unknown) {
+        SCOPED_TRACE(args.join(u' ').toStdString());
+        const ToolRun r = run(f.dir.path(), args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_TRUE(
+            r.err.startsWith(QStringLiteral("brumlis-cli: espeak-ng har ingen röst som heter \"")))
+            << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(f.sound({}))) << "sound/ was made";
+    }
+
+    // espeak-ng carries some state from one utterance to the next within a process, so
+    // each recording is made by a program of its own: the same voice then gives the same
+    // bytes, and another voice other bytes.
+    auto made = [&](const QStringList& options) {
+        QProcess cli;
+        cli.start(QStringLiteral(BRUMLIS_CLI),
+                  QStringList{QStringLiteral("--data"), f.dir.path(), QStringLiteral("voice"),
+                              QStringLiteral("--alla")} +
+                      options);
+        EXPECT_TRUE(cli.waitForFinished(60000));
+        EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+        return readFile(f.sound(QStringLiteral("Kalle.wav")));
+    };
+    const QByteArray swedish = made({});
+    ASSERT_FALSE(swedish.isEmpty());
+    EXPECT_EQ(made({QStringLiteral("--röst"), QStringLiteral("sv")}), swedish);
+    const QByteArray english = made({QStringLiteral("--röst"), QStringLiteral("en")});
+    EXPECT_FALSE(english.isEmpty());
+    EXPECT_NE(english, swedish);
 }
 
 TEST(Voice, SkipsWordsThatCannotBeFileNames) {

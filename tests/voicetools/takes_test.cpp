@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 namespace brumlis {
@@ -197,8 +198,15 @@ TEST(TakeTrim, FiguresAndWarnings) {
         }
         // Each warning by its first words; the figures after a colon are the take's own.
         QStringList kinds;
-        for (const QString& warning : takeWarnings(figures, c.median))
+        for (const QString& warning : takeWarnings(figures, c.median)) {
             kinds << warning.section(u':', 0, 0);
+            // Figures as Swedes write them: "för svag: 20,3 LU under rösten".
+            if (warning.contains(u':')) {
+                EXPECT_TRUE(
+                    QRegularExpression(QStringLiteral(": \\d+,\\d LU ")).match(warning).hasMatch())
+                    << warning.toStdString();
+            }
+        }
         EXPECT_EQ(kinds.join(u'|').toStdString(), c.warnings.join(u'|').toStdString());
     }
 }

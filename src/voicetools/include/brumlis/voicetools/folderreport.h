@@ -3,6 +3,7 @@
 #include "brumlis/audio/clipdecoder.h"
 #include "brumlis/audio/loudness.h"
 #include "brumlis/audio/soundresolver.h"
+#include "brumlis/sentence/shapes.h"
 #include "brumlis/sentence/wordlist.h"
 
 #include <QByteArray>
@@ -94,11 +95,24 @@ struct Finding {
     QString message; ///< in Swedish, for people
 };
 
+/// What a data folder's mallar.txt gives, when it has one.
+struct ShapeFileReport {
+    QString path = QString::fromUtf16(ShapeFileName); ///< relative to the data folder
+    ListStatus status = ListStatus::Missing;
+    ListEncoding encoding = ListEncoding::Utf8;
+    int shapes = 0; ///< the file's own usable shapes; 0 when the built-in ones are used
+    std::vector<ShapeFault> faults;
+    QStringList classesWithoutList;      ///< classes the shapes use whose list does not exist
+    QStringList phrasesWithoutRecording; ///< fixed phrases with no recording found
+    QStringList unusedLists;             ///< lists in text/ that no shape uses: "text/x.txt"
+};
+
 struct FolderReport {
     std::vector<ListReport> lists;
     std::vector<WordReport> words; ///< fixed phrases first, then words in list order
     std::vector<RecordingReport> recordings;
     std::optional<double> medianLufs;
+    std::optional<ShapeFileReport> shapes; ///< only when the folder has a mallar.txt
     std::vector<Finding> findings;
 
     /// True when no finding is an error: every list is read and every word can be spoken.

@@ -5,9 +5,13 @@
 #include <QByteArray>
 #include <QString>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace brumlis {
+
+/// The espeak-ng voice that `voice` speaks with unless it is given another.
+inline constexpr char DefaultVoice[] = "sv";
 
 /// Loudness a new recording gets when the folder has none to match.
 inline constexpr double DefaultLufs = -23.0;
@@ -39,11 +43,11 @@ QByteArray makeRecording(std::vector<float> samples, int rate, double targetLufs
 
 class SpeechSynth;
 
-/// Makes the recordings a data folder lacks with espeak-ng's Swedish voice: each word and
-/// fixed phrase is spoken, the silence before and after it cut off, its loudness set to the
-/// median of the recordings that stay, and it is written under the name the program looks
-/// for, marked as made by voice. Nothing is printed: the caller walks wanted() and says
-/// what came of each.
+/// Makes the recordings a data folder lacks with an espeak-ng voice (the Swedish one unless
+/// told otherwise): each word and fixed phrase is spoken, the silence before and after it cut off,
+/// its loudness set to the median of the recordings that stay, and it is written under the name the
+/// program looks for, marked as made by voice. Nothing is printed: the caller walks wanted() and
+/// says what came of each.
 class VoiceMaker {
 public:
     /// A word that gets no recording because its text cannot be a file name.
@@ -56,14 +60,16 @@ public:
     struct Result {
         enum class Problem {
             None,
-            NoSynth,       ///< espeak-ng or its Swedish voice could not be loaded
+            NoSynth,       ///< espeak-ng could not be started
+            UnknownVoice,  ///< espeak-ng has no voice by the name given
             NoSoundFolder, ///< sound/ could not be created
             NoSound,       ///< espeak-ng gave nothing but silence for the word
             NotWritten,    ///< the file could not be encoded or written
         };
         Problem problem = Problem::None;
-        /// NoSynth: espeak-ng's reason; NoSoundFolder: the folder; NotWritten: why, when
-        /// the file system said (empty when libsndfile could not encode the sound).
+        /// NoSynth: espeak-ng's reason; UnknownVoice: the name; NoSoundFolder: the folder;
+        /// NotWritten: why, when the file system said (empty when libsndfile could not encode the
+        /// sound).
         QString detail;
 
         bool ok() const { return problem == Problem::None; }
@@ -71,8 +77,9 @@ public:
 
     /// Reads the data folder at `dataDir` (empty: the working directory) as the program
     /// reads it and picks the words to make: those without a recording found by any of the
-    /// program's rules or, with `remake`, all of them.
-    VoiceMaker(const QString& dataDir, bool remake);
+    /// program's rules or, with `remake`, all of them. They are spoken by espeak-ng's voice
+    /// `voice`.
+    VoiceMaker(const QString& dataDir, bool remake, const QString& voice = DefaultVoice);
     ~VoiceMaker();
     VoiceMaker(const VoiceMaker&) = delete;
     VoiceMaker& operator=(const VoiceMaker&) = delete;
@@ -85,8 +92,12 @@ public:
     /// The words that have a recording and keep it.
     int present() const { return m_present; }
 
-    /// Gets ready to make wanted(): measures the recordings that stay for the loudness to
-    /// match, loads espeak-ng and creates sound/.
+    /// Whether espeak-ng has the voice `voice` ("sv", "en-us", "en+f3"); nothing when
+    /// espeak-ng cannot be started. Asks nothing of a data folder and writes nothing.
+    static std::optional<bool> hasVoice(const QString& voice);
+
+    /// Gets ready to make wanted(): checks the voice, measures the recordings that stay for the
+    /// loudness to match, loads espeak-ng and creates sound/.
     Result start();
     /// The loudness the new recordings get, once started.
     double targetLufs() const { return m_targetLufs; }
@@ -97,6 +108,7 @@ public:
 
 private:
     QString m_root; ///< the data folder, "." for the working directory
+    QString m_voice;
     std::vector<ListReport> m_lists;
     std::vector<WordReport> m_wanted;
     std::vector<Skipped> m_skipped;
