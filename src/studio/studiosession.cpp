@@ -256,6 +256,10 @@ void StudioSession::watchFolder() {
     for (const ListReport& list : m_queue.report().lists)
         if (QFileInfo::exists(root + u'/' + list.path))
             paths << root + u'/' + list.path;
+    // The folder's watch sees the shapes come and go, but not an edit in place.
+    if (const QString shapes = root + u'/' + QString::fromUtf16(ShapeFileName);
+        QFileInfo::exists(shapes))
+        paths << shapes;
     if (QFileInfo(root).isDir())
         paths << root;
     if (!paths.isEmpty())

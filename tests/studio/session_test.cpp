@@ -166,6 +166,43 @@ TEST_F(StudioSessionTest, AnEditedListShowsUpWithoutARestart) {
     EXPECT_EQ(text(Text::CurrentWord), current) << "the word on screen stays";
 }
 
+// The words to record are those of the classes and the phrases the folder's mallar.txt uses,
+// and an edit of it shows up without a restart, in the words and in the example sentence.
+TEST_F(StudioSessionTest, TheWordsAndExamplesFollowTheFoldersShapes) {
+    folder.lists();
+    folder.list("djur", "katten\nhunden\n");
+    folder.list("ljud", "mjau");
+    folder.list("sak", "bollen");
+    folder.dir.write(QStringLiteral("mallar.txt"),
+                     "[djur] \"säger\" [ljud]\n[djur] (\"leker med\" [sak] | \"sover\")\n");
+    open();
+    const auto words = [&] {
+        QStringList texts;
+        for (const WordQueue::Entry& entry : session->queue().entries())
+            texts << entry.word.text;
+        texts.sort();
+        return texts;
+    };
+    EXPECT_EQ(words(),
+              (QStringList{"bollen", "hunden", "katten", "leker med", "mjau", "sover", "säger"}));
+
+    // Written over in place, as most editors save.
+    folder.dir.write(QStringLiteral("mallar.txt"), "[djur] \"säger\" [ljud]\n");
+    const QStringList fewer = {"hunden", "katten", "mjau", "säger"};
+    ASSERT_TRUE(waitUntil(session.get(), &StudioSession::folderRead, [&] {
+        return words() == fewer;
+    })) << words().join(u'|').toStdString();
+    ASSERT_EQ(text(Text::CurrentWord), QStringLiteral("säger"));
+    EXPECT_TRUE(text(Text::Example).endsWith(QStringLiteral(" säger mjau”")));
+
+    folder.dir.write(QStringLiteral("mallar.txt"), "[ljud] \"säger\" [djur]\n");
+    EXPECT_TRUE(waitUntil(session.get(), &StudioSession::folderRead, [&] {
+        return text(Text::Example).startsWith(QStringLiteral("”mjau säger "));
+    })) << text(Text::Example).toStdString();
+    EXPECT_EQ(words(), fewer);
+    EXPECT_EQ(text(Text::CurrentWord), QStringLiteral("säger")) << "the word on screen stays";
+}
+
 // Everything is heard through the player. A take being listened to leaves the example as it
 // is and gives way to a new take; Prova speaks the take, as it would be saved, among the
 // voice's recordings, and a saved recording is heard on its own; while either is spoken
