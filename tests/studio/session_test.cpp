@@ -6,6 +6,7 @@
 #include "support/fakes.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 namespace brumlis {
@@ -321,6 +322,19 @@ TEST_F(StudioSessionTest, TheCutMovesByStepsWithinTheTake) {
     const auto frames = std::int64_t(chosen().raw.size());
     ASSERT_GT(found.start, 20 * Step);
     ASSERT_LT(found.end, frames - 20 * Step);
+    // Figures as Swedes write them: a decimal comma.
+    const std::pair<QString, const char*> shown[] = {
+        {session->takeRow(0), R"(Tagning 1: -\d+,\d LUFS, topp -\d+,\d dBFS, \d,\d\d s)"},
+        {text(Text::Figures), R"(Ljudstyrka -\d+,\d LUFS \(rösten: - LUFS\), topp -\d+,\d dBFS, )"
+                              R"(brusgolv (-\d+|-inf) dBFS, inte överstyrd\.)"},
+        {text(Text::Cut), R"(Klipp \d,\d\d–\d,\d\d s av \d,\d\d s, automatiskt)"},
+    };
+    for (const auto& [said, pattern] : shown)
+        EXPECT_TRUE(
+            QRegularExpression(QRegularExpression::anchoredPattern(QString::fromUtf8(pattern)))
+                .match(said)
+                .hasMatch())
+            << said.toStdString();
     struct Case {
         const char* name;
         void (StudioSession::*move)();
