@@ -2,9 +2,9 @@
 // one, taking the keeping back, and trying one in a sentence.
 #include "brumlis/audio/wavfile.h"
 #include "brumlis/playback/speechcontroller.h"
+#include "brumlis/studio/examplesentence.h"
 #include "brumlis/studio/studiosession.h"
 #include "brumlis/voicetools/voicemaker.h"
-#include "examplesentence.h"
 #include "take.h"
 
 #include <QDir>
@@ -254,8 +254,8 @@ void StudioSession::prova() {
     const WordQueue::Entry* entry = m_queue.currentEntry();
     if (!entry || m_recorder->isRecording())
         return;
-    auto example =
-        std::make_shared<ExampleSentence>(sentenceWith(entry->word, m_dataDir, m_random));
+    auto example = std::make_shared<ExampleSentence>(
+        sentenceWith(entry->word, *m_shapes, m_dataDir, m_random));
     if (example->wordSlot < 0 || !beginSentence())
         return;
     m_exampleBefore = QString();

@@ -2,7 +2,8 @@
 
 #include "brumlis/playback/speechcontroller.h"
 #include "brumlis/sentence/sentencebuffer.h"
-#include "examplesentence.h"
+#include "brumlis/sentence/shapes.h"
+#include "brumlis/studio/examplesentence.h"
 #include "take.h"
 
 #include <QDir>
@@ -53,7 +54,8 @@ StudioSession::StudioSession(std::unique_ptr<SoundInput> server, QString dataDir
     , m_speech(std::make_unique<SpeechController>(*m_exampleView, std::move(player)))
     , m_store(m_dataDir)
     , m_saver(m_dataDir)
-    , m_random(std::uint64_t(std::chrono::system_clock::now().time_since_epoch().count())) {
+    , m_random(std::uint64_t(std::chrono::system_clock::now().time_since_epoch().count()))
+    , m_shapes(std::make_shared<const ShapeBook>(builtinShapes())) {
     Q_ASSERT(m_questions);
     m_disk.setMaxThreadCount(1);
     m_disk.setExpiryTimeout(-1);
@@ -223,13 +225,15 @@ void StudioSession::requestScan() {
     // behind it.
     m_scanner.start([this, dataDir = m_dataDir, saves = m_savesDone] {
         auto report = std::make_shared<FolderReport>(inspectFolder(dataDir));
-        inSession([this, report, saves] {
+        // The example sentences are made from these until the folder is read again.
+        auto shapes = std::make_shared<const ShapeBook>(readShapeFile(dataDir).book());
+        inSession([this, report, shapes, saves] {
             m_scanning = false;
             // A save or an undo that ended meanwhile may be missing from this reading: it is
             // read again rather than shown a word as it was before.
             const bool stale = saves != m_savesDone;
             if (!stale)
-                showFolder(std::move(*report));
+                showFolder(std::move(*report), shapes);
             if (stale || m_rescanAfter) {
                 m_rescanAfter = false;
                 requestScan();
@@ -252,24 +256,34 @@ void StudioSession::watchFolder() {
     for (const ListReport& list : m_queue.report().lists)
         if (QFileInfo::exists(root + u'/' + list.path))
             paths << root + u'/' + list.path;
+    // The folder's watch sees the shapes come and go, but not an edit in place.
+    if (const QString shapes = root + u'/' + QString::fromUtf16(ShapeFileName);
+        QFileInfo::exists(shapes))
+        paths << shapes;
     if (QFileInfo(root).isDir())
         paths << root;
     if (!paths.isEmpty())
         m_watcher.addPaths(paths);
 }
 
-void StudioSession::showFolder(FolderReport report) {
+void StudioSession::showFolder(FolderReport report, std::shared_ptr<const ShapeBook> shapes) {
     const QString before =
         m_queue.currentEntry() ? m_queue.currentEntry()->word.soundPath : QString();
+    const bool reshaped = !sameShapes(*m_shapes, *shapes);
+    m_shapes = std::move(shapes);
     m_queue.update(std::move(report));
     watchFolder();
     showWords();
     const QString after =
         m_queue.currentEntry() ? m_queue.currentEntry()->word.soundPath : QString();
-    if (before != after || m_takesOf != after)
+    if (before != after || m_takesOf != after) {
         showCurrentWord();
-    else
+    } else {
+        // The word's sentence follows edited shapes; otherwise it stays as it was.
+        if (reshaped)
+            showExample();
         updateControls();
+    }
     QStringList unread;
     for (const ListReport& list : m_queue.report().lists)
         if (list.status != ListStatus::Ok)
@@ -310,19 +324,24 @@ void StudioSession::showCurrentWord() {
             !why.isEmpty())
             state += QStringLiteral(" (kan inte spelas in: ordet %1)").arg(why);
         setText(Text::WordState, state.left(1).toUpper() + state.mid(1));
-        const ExampleSentence example = sentenceWith(entry->word, m_dataDir, m_random);
-        setText(Text::Example,
-                example.wordSlot >= 0 ? QStringLiteral("”%1”").arg(example.text()) : QString());
     } else {
         setText(Text::WordState, {});
-        setText(Text::Example, {});
     }
+    showExample();
     Q_EMIT wordChanged();
     m_takes.clear();
     m_takesOf = entry ? entry->word.soundPath : QString();
     showTakes(-1);
     loadTakes();
     updateControls();
+}
+
+void StudioSession::showExample() {
+    const WordQueue::Entry* entry = m_queue.currentEntry();
+    const ExampleSentence example =
+        entry ? sentenceWith(entry->word, *m_shapes, m_dataDir, m_random) : ExampleSentence();
+    setText(Text::Example,
+            example.wordSlot >= 0 ? QStringLiteral("”%1”").arg(example.text()) : QString());
 }
 
 void StudioSession::chooseWord(int index) {

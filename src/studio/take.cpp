@@ -1,5 +1,7 @@
 #include "take.h"
 
+#include "brumlis/sentence/swedish.h"
+
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
@@ -8,13 +10,9 @@ namespace brumlis {
 
 namespace {
 
-QString figure(double value, int decimals = 1) {
-    return std::isfinite(value) ? QString::number(value, 'f', decimals) : QStringLiteral("-inf");
-}
-
 // Seconds as the cut is shown: to the hundredth, which is the step it moves by.
 QString cutSeconds(std::int64_t frames, int rate) {
-    return QString::number(double(frames) / rate, 'f', 2).replace(u'.', u',');
+    return swedishDecimal(double(frames) / rate, 2);
 }
 
 } // namespace
@@ -62,23 +60,23 @@ std::vector<float> cutClip(const StudioSession::Take& take) {
 QString takeRowText(const StudioSession::Take& take, int index) {
     QString text = QStringLiteral("Tagning %1: %2 LUFS, topp %3 dBFS, %4 s")
                        .arg(take.number > 0 ? take.number : index + 1)
-                       .arg(figure(take.figures.clip.loudnessLufs))
-                       .arg(figure(take.figures.clip.peakDbfs))
-                       .arg(figure(take.figures.clip.seconds(), 2));
+                       .arg(swedishDecimal(take.figures.clip.loudnessLufs, 1))
+                       .arg(swedishDecimal(take.figures.clip.peakDbfs, 1))
+                       .arg(swedishDecimal(take.figures.clip.seconds(), 2));
     if (!take.warnings.isEmpty())
         text += QStringLiteral(" – ") + take.warnings.join(QStringLiteral(", "));
     return text;
 }
 
 QString takeFiguresText(const StudioSession::Take& take, std::optional<double> median) {
-    QString text =
-        QStringLiteral("Ljudstyrka %1 LUFS (rösten: %2 LUFS), topp %3 dBFS, brusgolv "
-                       "%4 dBFS, %5.")
-            .arg(figure(take.figures.clip.loudnessLufs),
-                 median ? figure(*median) : QStringLiteral("-"), figure(take.figures.clip.peakDbfs),
-                 figure(take.figures.noiseFloorDbfs, 0),
-                 take.figures.clipped ? QStringLiteral("överstyrd")
-                                      : QStringLiteral("inte överstyrd"));
+    QString text = QStringLiteral("Ljudstyrka %1 LUFS (rösten: %2 LUFS), topp %3 dBFS, brusgolv "
+                                  "%4 dBFS, %5.")
+                       .arg(swedishDecimal(take.figures.clip.loudnessLufs, 1),
+                            median ? swedishDecimal(*median, 1) : QStringLiteral("-"),
+                            swedishDecimal(take.figures.clip.peakDbfs, 1),
+                            swedishDecimal(take.figures.noiseFloorDbfs, 0),
+                            take.figures.clipped ? QStringLiteral("överstyrd")
+                                                 : QStringLiteral("inte överstyrd"));
     if (!take.warnings.isEmpty())
         text += QStringLiteral(" Obs: ") + take.warnings.join(QStringLiteral(", ")) + u'.';
     return text;

@@ -6,6 +6,7 @@
 #include "support/fakes.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 namespace brumlis {
@@ -166,6 +167,43 @@ TEST_F(StudioSessionTest, AnEditedListShowsUpWithoutARestart) {
     EXPECT_EQ(text(Text::CurrentWord), current) << "the word on screen stays";
 }
 
+// The words to record are those of the classes and the phrases the folder's mallar.txt uses,
+// and an edit of it shows up without a restart, in the words and in the example sentence.
+TEST_F(StudioSessionTest, TheWordsAndExamplesFollowTheFoldersShapes) {
+    folder.lists();
+    folder.list("djur", "katten\nhunden\n");
+    folder.list("ljud", "mjau");
+    folder.list("sak", "bollen");
+    folder.dir.write(QStringLiteral("mallar.txt"),
+                     "[djur] \"säger\" [ljud]\n[djur] (\"leker med\" [sak] | \"sover\")\n");
+    open();
+    const auto words = [&] {
+        QStringList texts;
+        for (const WordQueue::Entry& entry : session->queue().entries())
+            texts << entry.word.text;
+        texts.sort();
+        return texts;
+    };
+    EXPECT_EQ(words(),
+              (QStringList{"bollen", "hunden", "katten", "leker med", "mjau", "sover", "säger"}));
+
+    // Written over in place, as most editors save.
+    folder.dir.write(QStringLiteral("mallar.txt"), "[djur] \"säger\" [ljud]\n");
+    const QStringList fewer = {"hunden", "katten", "mjau", "säger"};
+    ASSERT_TRUE(waitUntil(session.get(), &StudioSession::folderRead, [&] {
+        return words() == fewer;
+    })) << words().join(u'|').toStdString();
+    ASSERT_EQ(text(Text::CurrentWord), QStringLiteral("säger"));
+    EXPECT_TRUE(text(Text::Example).endsWith(QStringLiteral(" säger mjau”")));
+
+    folder.dir.write(QStringLiteral("mallar.txt"), "[ljud] \"säger\" [djur]\n");
+    EXPECT_TRUE(waitUntil(session.get(), &StudioSession::folderRead, [&] {
+        return text(Text::Example).startsWith(QStringLiteral("”mjau säger "));
+    })) << text(Text::Example).toStdString();
+    EXPECT_EQ(words(), fewer);
+    EXPECT_EQ(text(Text::CurrentWord), QStringLiteral("säger")) << "the word on screen stays";
+}
+
 // Everything is heard through the player. A take being listened to leaves the example as it
 // is and gives way to a new take; Prova speaks the take, as it would be saved, among the
 // voice's recordings, and a saved recording is heard on its own; while either is spoken
@@ -284,6 +322,19 @@ TEST_F(StudioSessionTest, TheCutMovesByStepsWithinTheTake) {
     const auto frames = std::int64_t(chosen().raw.size());
     ASSERT_GT(found.start, 20 * Step);
     ASSERT_LT(found.end, frames - 20 * Step);
+    // Figures as Swedes write them: a decimal comma.
+    const std::pair<QString, const char*> shown[] = {
+        {session->takeRow(0), R"(Tagning 1: -\d+,\d LUFS, topp -\d+,\d dBFS, \d,\d\d s)"},
+        {text(Text::Figures), R"(Ljudstyrka -\d+,\d LUFS \(rösten: - LUFS\), topp -\d+,\d dBFS, )"
+                              R"(brusgolv (-\d+|-inf) dBFS, inte överstyrd\.)"},
+        {text(Text::Cut), R"(Klipp \d,\d\d–\d,\d\d s av \d,\d\d s, automatiskt)"},
+    };
+    for (const auto& [said, pattern] : shown)
+        EXPECT_TRUE(
+            QRegularExpression(QRegularExpression::anchoredPattern(QString::fromUtf8(pattern)))
+                .match(said)
+                .hasMatch())
+            << said.toStdString();
     struct Case {
         const char* name;
         void (StudioSession::*move)();

@@ -21,6 +21,7 @@
 namespace brumlis {
 
 class SpeechController;
+struct ShapeBook;
 
 /// The questions the studio asks before it does something that cannot be taken back
 /// silently. A seam, so that tests answer them.
@@ -205,9 +206,11 @@ private:
     void fillInputs();
     void requestScan();
     void watchFolder();
-    void showFolder(FolderReport report);
+    void showFolder(FolderReport report, std::shared_ptr<const ShapeBook> shapes);
     void showWords();
     void showCurrentWord();
+    /// A fresh example sentence for the current word, from the folder's shapes.
+    void showExample();
     void loadTakes();
     void leaveWord();
     void setText(Text which, const QString& text);
@@ -255,6 +258,7 @@ private:
 
     std::array<QString, TextCount> m_texts;
     WordQueue m_queue;
+    std::shared_ptr<const ShapeBook> m_shapes; ///< as the last reading of the folder gave them
     std::vector<Take> m_takes;
     int m_chosen = -1;
     QString m_takesOf;  ///< sound path of the word m_takes belong to
