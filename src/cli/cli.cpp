@@ -223,14 +223,16 @@ private:
 };
 
 QString sentenceUsage(const char* command, bool json, const CliContext& context) {
-    QString text = QStringLiteral("Användning: brumlis-cli [--data MAPP] %1 [--count N] [--seed S] "
-                                  "[--template K]%2\n"
-                                  "\n"
-                                  "  --count N      antal meningar (standard: 1)\n"
-                                  "  --seed S       startvärde för slumpen: samma värde ger "
-                                  "samma meningar\n"
-                                  "  --template K   använd alltid mall K (1 till 11)\n")
-                       .arg(QString::fromUtf8(command), json ? u" [--json]" : u"");
+    QString text =
+        QStringLiteral(
+            "Användning: brumlis-cli [--data MAPP] %1 [--count N] [--seed S] "
+            "[--template K]%2\n"
+            "\n"
+            "  --count N      antal meningar (standard: 1)\n"
+            "  --seed S       startvärde för slumpen: samma värde ger "
+            "samma meningar\n"
+            "  --template K   använd alltid mall K (1 till 11, eller form K i mallar.txt)\n")
+            .arg(QString::fromUtf8(command), json ? u" [--json]" : u"");
     if (json)
         text += QStringLiteral("  --json         ett JSON-objekt per mening\n");
     text += QStringLiteral("  --help         visa den här hjälpen\n\n");

@@ -24,7 +24,7 @@ constexpr char kUsage[] =
     "  -o FIL         filen att skriva; - skriver till standard ut (meningen då till standard "
     "fel)\n"
     "  --seed S       startvärde för slumpen: samma mening som generate --seed S\n"
-    "  --template K   använd mall K (1 till 11)\n"
+    "  --template K   använd mall K (1 till 11, eller form K i mallar.txt)\n"
     "  --rate R       samplingsfrekvens i Hz (standard: 48000)\n"
     "  --mono         en kanal i stället för två\n"
     "  --help         visa den här hjälpen\n";

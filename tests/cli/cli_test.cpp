@@ -156,6 +156,29 @@ TEST_F(Cli, ForcedTemplateAndJsonShape) {
         << r.out.toStdString();
 }
 
+// With a mallar.txt, --template counts its shape lines, a faulty one too, and a faulty
+// file is told on stderr with exit 1 while the sentence is still made.
+TEST_F(Cli, TheFoldersOwnShapesAreNumberedByTheirLines) {
+    data.write("mallar.txt", "# tre former\n[namn] \"och\" [namn]\n[adj\n\"hej\" [plats]\n");
+    const CliRun third = run(withData({"generate", "--template", "3", "--json", "--seed", "1"}));
+    EXPECT_EQ(third.code, 1) << "the faulty line is told";
+    EXPECT_TRUE(
+        third.out.startsWith(R"({"template":3,"slots":[{"text":"hej","sound":"sound/hej.wav"})"))
+        << third.out.toStdString();
+    EXPECT_EQ(third.err, "mallar.txt rad 3: \"[\" stängs aldrig med \"]\"\n");
+
+    const struct {
+        const char* number;
+        const char* reason;
+    } refused[] = {{"2", "mall 2 kan inte användas: mallar.txt rad 3: "},
+                   {"4", "mallen måste vara 1 till 3: 4"}};
+    for (const auto& c : refused) {
+        const CliRun r = run(withData({"generate", "--template", c.number}));
+        EXPECT_EQ(r.code, 2) << c.number;
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.reason))) << r.err.toStdString();
+    }
+}
+
 TEST_F(Cli, JsonEscapesWhatWordListsMayHold) {
     data.write("text/namn.txt", QByteArray("a\\b\t\x01\n"));
     const CliRun r = run(withData({"generate", "--template", "5", "--json"}));
