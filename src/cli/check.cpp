@@ -1,6 +1,7 @@
 #include "check.h"
 
 #include "brumlis/voicetools/folderreport.h"
+#include "packs.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -14,7 +15,7 @@ namespace brumlis {
 namespace {
 
 constexpr char kUsage[] =
-    "Användning: brumlis-cli [--data MAPP] check [--json]\n"
+    "Användning: brumlis-cli [--data MAPP] check [--json] [FIL.brumlis]\n"
     "\n"
     "Går igenom ordlistorna i text/ och inspelningarna i sound/ så som programmet läser dem:\n"
     "listornas kodning, radslut, tomma poster och dubbletter; vilken inspelning varje ord och\n"
@@ -22,6 +23,7 @@ constexpr char kUsage[] =
     "toppnivå, ljudstyrka (EBU R128) och tystnad före och efter; inspelningar som inget ord\n"
     "använder. Råa tagningar i tagningar/ räknas inte.\n"
     "Slutstatus 0 när varje ord kan sägas, 1 när något saknas eller är trasigt.\n"
+    "Med FIL.brumlis granskas paketet i stället, utan att installeras.\n"
     "\n"
     "  --json   ett JSON-dokument i stället för tabeller\n"
     "  --help   visa den här hjälpen\n";
@@ -238,6 +240,9 @@ QString toTable(const FolderReport& report) {
 } // namespace
 
 CliStatus runCheck(const QStringList& args, CliContext& context) {
+    // A pack is checked as the folder it unpacks to.
+    if (const auto packed = checkPackFile(args, context, runCheck))
+        return *packed;
     QCommandLineParser parser;
     const QCommandLineOption json(QStringLiteral("json"));
     if (const auto done =
