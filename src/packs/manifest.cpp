@@ -63,7 +63,8 @@ std::optional<PackManifest> parseManifest(const QByteArray& json, QString* probl
         QString* value;
         bool mayBeEmpty;
     };
-    const Text texts[] = {{"name", &manifest.name, false},
+    // An empty name is told as such below, with the name's other faults.
+    const Text texts[] = {{"name", &manifest.name, true},
                           {"language", &manifest.language, false},
                           {"speaker", &manifest.speaker, true},
                           {"licence", &manifest.licence, true}};

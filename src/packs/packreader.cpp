@@ -140,11 +140,18 @@ private:
                 QStringLiteral("paketet har fler än %1 poster").arg(grouped(m_limits.entries)));
         QSet<QString> seen;
         for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i) {
+            // libzip reads a name that is not UTF-8 as the old DOS code page, where control
+            // bytes are drawings: they are looked for in the bytes themselves.
+            const char* rawBytes = zip_get_name(m_zip.get(), i, ZIP_FL_ENC_RAW);
             const char* rawName = zip_get_name(m_zip.get(), i, ZIP_FL_ENC_GUESS);
-            if (!rawName)
+            if (!rawBytes || !rawName)
                 return refuse(QStringLiteral("paketet är trasigt: %1")
                                   .arg(zipProblem(zip_get_error(m_zip.get()))));
             const QString raw = QString::fromUtf8(rawName);
+            for (const char* c = rawBytes; *c; ++c)
+                if (quint8(*c) < 0x20 || *c == 0x7f)
+                    return refuse(
+                        QStringLiteral("%1 i paketet har styrtecken i namnet").arg(quoted(raw)));
             Entry entry;
             entry.index = i;
             if (!checkEntry(raw, entry))
