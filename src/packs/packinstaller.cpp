@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QScopeGuard>
 #include <QStandardPaths>
@@ -198,6 +199,11 @@ PackInstall installPack(const QString& packFile, const PackPlaces& places, bool 
     result.manifest = reading.manifest;
     result.folder = places.folderOf(reading.manifest.name);
 
+    // A link in a pack's place is not followed: what it points to is not ours to replace.
+    if (QFileInfo(result.folder).isSymLink()) {
+        result.error = QStringLiteral("%1 är en länk").arg(result.folder);
+        return result;
+    }
     if (QFileInfo::exists(result.folder)) {
         if (!replace) {
             result.refusedAsInstalled = true;
@@ -243,7 +249,7 @@ QString uninstallPack(const QString& name, const PackPlaces& places) {
     if (const QString wrong = packNameProblem(name); !wrong.isEmpty())
         return QStringLiteral("namnet %1").arg(wrong);
     const QString folder = places.folderOf(name);
-    if (!installedManifest(folder))
+    if (QFileInfo(folder).isSymLink() || !installedManifest(folder))
         return QStringLiteral("ingen röst som heter \"%1\" är installerad").arg(name);
     const PacksLock lock(places.packs);
     if (!lock.held())

@@ -222,5 +222,23 @@ TEST(Pack, UnpacksAVoiceAndSkipsTheRest) {
         reading.warnings[0].startsWith(QStringLiteral("\"tagningar/Kalle/1.wav\" hoppas över")));
 }
 
+// A link in a pack's place is neither replaced nor removed through: what it points to stays.
+TEST(Pack, ALinkInAPacksPlaceIsNotFollowed) {
+    const test::TempDir dir;
+    dir.write(QStringLiteral("precious/text/namn.txt"), "Kalle\n");
+    dir.write(QStringLiteral("precious/brumlis.json"), Manifest.data);
+    const PackPlaces places{dir.filePath(QStringLiteral("packs")),
+                            dir.filePath(QStringLiteral("applications"))};
+    dir.mkdir(QStringLiteral("packs"));
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("precious")), places.folderOf("Mormor")));
+    const QString pack = dir.filePath(QStringLiteral("p.brumlis"));
+    test::writeZip(pack, {Manifest, List});
+
+    EXPECT_FALSE(installPack(pack, places, true).ok());
+    EXPECT_FALSE(uninstallPack(QStringLiteral("Mormor"), places).isEmpty());
+    EXPECT_EQ(readAll(dir.filePath(QStringLiteral("precious/text/namn.txt"))), "Kalle\n");
+    EXPECT_TRUE(QFileInfo(places.folderOf("Mormor")).isSymLink());
+}
+
 } // namespace
 } // namespace brumlis
