@@ -73,6 +73,9 @@ protected:
     }
 
     QString home() const { return m_dir.filePath(QStringLiteral("home")); }
+    void writeFile(const QString& relative, const QByteArray& bytes) const {
+        m_dir.write(relative, bytes);
+    }
     QString path(const QString& relative) const { return m_dir.filePath(relative); }
     PackPlaces places() const {
         return {home() + QStringLiteral("/brumlis/packs"),
@@ -298,6 +301,28 @@ TEST_F(PackCommands, AnInstallKilledMidWayLeavesTheOldPackWhole) {
                     .entryList({QStringLiteral(".install-*"), QStringLiteral(".old-*")},
                                QDir::Dirs | QDir::Hidden)
                     .isEmpty());
+}
+
+// A pack stopped while it is written (its file size limit stops it) leaves the file it was
+// to replace as it was: the new one has its name only once it is whole.
+TEST_F(PackCommands, AnInterruptedPackLeavesTheOldFileWhole) {
+    const QString folder = voiceFolder();
+    const QString pack = path(QStringLiteral("Farmor.brumlis"));
+    writeFile(QStringLiteral("Farmor.brumlis"), "the pack before");
+
+    constexpr rlim_t Cut = 64 * 1024; // below the bundled voice's pack
+    QProcess cli;
+    cli.setChildProcessModifier([] {
+        const rlimit size{Cut, Cut};
+        ::setrlimit(RLIMIT_FSIZE, &size);
+        const rlimit noCore{0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
+    });
+    cli.start(QStringLiteral(BRUMLIS_CLI), {QStringLiteral("--data"), folder,
+                                            QStringLiteral("pack"), QStringLiteral("-o"), pack});
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    ASSERT_EQ(cli.exitStatus(), QProcess::CrashExit) << "finished without being stopped";
+    EXPECT_EQ(readAll(pack), "the pack before");
 }
 
 } // namespace
