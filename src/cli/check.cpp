@@ -2,6 +2,7 @@
 
 #include "brumlis/sentence/swedish.h"
 #include "brumlis/voicetools/folderreport.h"
+#include "packs.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -15,7 +16,7 @@ namespace brumlis {
 namespace {
 
 constexpr char kUsage[] =
-    "Användning: brumlis-cli [--data MAPP] check [--json]\n"
+    "Användning: brumlis-cli [--data MAPP] check [--json] [FIL.brumlis]\n"
     "\n"
     "Går igenom mallar.txt, ordlistorna i text/ och inspelningarna i sound/ så som programmet\n"
     "läser dem: mallarnas rader som inte kan läsas, klasser utan lista, fraser utan inspelning\n"
@@ -25,6 +26,7 @@ constexpr char kUsage[] =
     "och efter; inspelningar som inget ord använder. Råa tagningar i tagningar/ räknas inte.\n"
     "Slutstatus 0 när varje mall kan läsas och varje ord kan sägas, 1 när något saknas eller\n"
     "är trasigt.\n"
+    "Med FIL.brumlis granskas paketet i stället, utan att installeras.\n"
     "\n"
     "  --json   ett JSON-dokument i stället för tabeller\n"
     "  --help   visa den här hjälpen\n";
@@ -299,6 +301,9 @@ QString toTable(const FolderReport& report) {
 } // namespace
 
 CliStatus runCheck(const QStringList& args, CliContext& context) {
+    // A pack is checked as the folder it unpacks to.
+    if (const auto packed = checkPackFile(args, context, runCheck))
+        return *packed;
     QCommandLineParser parser;
     const QCommandLineOption json(QStringLiteral("json"));
     if (const auto done =

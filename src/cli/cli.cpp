@@ -5,6 +5,7 @@
 #include "brumlis/sentence/datadir.h"
 #include "check.h"
 #include "output.h"
+#include "packs.h"
 #include "render.h"
 #include "sentences.h"
 #include "version.h"
@@ -32,6 +33,10 @@ constexpr CliCommand Commands[] = {
     {"check", "gå igenom ordlistor och inspelningar: vad saknas, vad är trasigt", runCheck},
     {"voice", "gör de inspelningar som saknas med en röst från espeak-ng", runVoice},
     {"render", "skriv en mening som en WAV-fil", runRender},
+    {"pack", "packa datamappen som en röst i en .brumlis-fil", runPack},
+    {"install", "installera en röst från en .brumlis-fil", runInstall},
+    {"packs", "visa de installerade rösterna", runPacks},
+    {"uninstall", "ta bort en installerad röst", runUninstall},
 };
 
 const CliCommand* findCommand(const QString& name) {

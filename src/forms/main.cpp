@@ -3,6 +3,7 @@
 #include "brumlis/playback/soundplayer.h"
 #include "brumlis/sentence/datadir.h"
 #include "looks.h"
+#include "packopen.h"
 #include "version.h"
 
 #include <QApplication>
@@ -47,7 +48,9 @@ void watchSignals(QWidget& window) {
 int main(int argc, char* argv[]) {
     const brumlis::WindowCommandLine commandLine(
         QStringLiteral("brumlis"),
-        QStringLiteral("Slumpar fram svenska meningar och läser upp dem."));
+        QStringLiteral("Slumpar fram svenska meningar och läser upp dem.\n"
+                       "Med en röst i en .brumlis-fil som argument: installerar den och läser\n"
+                       "upp med den."));
     if (const std::optional<int> answered = commandLine.answerEarly(argc, argv))
         return *answered;
 
@@ -57,10 +60,21 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("se.brumlis.brumlis"));
     QApplication::setWindowIcon(brumlis::brumlisIcon());
 
-    const std::optional<QString> given = commandLine.givenDataDir(QCoreApplication::arguments());
+    // A pack file (a double click on one) is offered for installing, and spoken with.
+    QStringList arguments = QCoreApplication::arguments();
+    const std::optional<QString> pack = brumlis::takePackFile(arguments);
+    const std::optional<QString> given = commandLine.givenDataDir(arguments);
     if (!given)
         return 2;
-    const QString dataDir = brumlis::findDataDir(*given);
+    QString dataDir;
+    if (pack) {
+        const brumlis::PackOffer offer = brumlis::offerPack(*pack);
+        if (!offer.folder)
+            return offer.status;
+        dataDir = *offer.folder;
+    } else {
+        dataDir = brumlis::findDataDir(*given);
+    }
 
     int code = 0;
     {

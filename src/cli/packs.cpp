@@ -1,0 +1,277 @@
+#include "packs.h"
+
+#include "brumlis/packs/packinstaller.h"
+#include "brumlis/packs/packreader.h"
+#include "brumlis/packs/packwriter.h"
+#include "brumlis/sentence/swedish.h"
+#include "brumlis/voicetools/folderreport.h"
+#include "output.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <algorithm>
+
+namespace brumlis {
+
+namespace {
+
+constexpr char kPackUsage[] =
+    "Användning: brumlis-cli [--data MAPP] pack -o FIL.brumlis [--name NAMN] [--speaker NAMN]\n"
+    "                        [--licence TEXT] [--ändå]\n"
+    "\n"
+    "Packar datamappens ordlistor (text/*.txt), inspelningar (sound/*.wav) och mallar.txt i en\n"
+    "fil som kan skickas till andra och installeras med brumlis-cli install. Råa tagningar i\n"
+    "tagningar/ stannar hemma. Samma mapp ger samma fil, byte för byte: paketets datum är den\n"
+    "dag då den senast ändrade av filerna ändrades. En mapp där check hittar fel packas inte\n"
+    "utan --ändå.\n"
+    "\n"
+    "  -o FIL          paketet som skrivs\n"
+    "  --name NAMN     röstens namn (standard: mappens namn)\n"
+    "  --speaker NAMN  den som talar\n"
+    "  --licence TEXT  på vilka villkor rösten får användas\n"
+    "  --ändå          packa också när ord inte kan sägas\n"
+    "  --help          visa den här hjälpen\n";
+
+constexpr char kInstallUsage[] =
+    "Användning: brumlis-cli install FIL.brumlis [--replace]\n"
+    "\n"
+    "Installerar rösten i FIL.brumlis för dig, i ~/.local/share/brumlis/packs/<namn>/, med en\n"
+    "menypost \"Brumlis – <namn>\". Hela paketet granskas innan det installeras; ett paket\n"
+    "som pekar ut ur sin mapp, innehåller länkar eller är för stort avvisas helt. Skriver ut\n"
+    "mappen.\n"
+    "\n"
+    "  --replace   ersätt en röst med samma namn\n"
+    "  --help      visa den här hjälpen\n";
+
+constexpr char kPacksUsage[] =
+    "Användning: brumlis-cli packs [--json]\n"
+    "\n"
+    "Visar de installerade rösterna: namn, talare, språk, antal ord och inspelningar, mapp.\n"
+    "\n"
+    "  --json   ett JSON-dokument i stället för en tabell\n"
+    "  --help   visa den här hjälpen\n";
+
+constexpr char kUninstallUsage[] = "Användning: brumlis-cli uninstall NAMN\n"
+                                   "\n"
+                                   "Tar bort den installerade rösten NAMN och dess menypost.\n"
+                                   "\n"
+                                   "  --help   visa den här hjälpen\n";
+
+// The one positional argument a command takes, or the usage error's status.
+std::optional<CliStatus> onePositional(const QCommandLineParser& parser, CliContext& context,
+                                       const QString& what, const char* usage, QString* value) {
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return reportUsageError(context, QStringLiteral("%1 saknas").arg(what),
+                                QString::fromUtf8(usage));
+    if (positional.size() > 1)
+        return reportUsageError(context, QStringLiteral("oväntat argument: %1").arg(positional[1]),
+                                QString::fromUtf8(usage));
+    *value = positional.first();
+    return std::nullopt;
+}
+
+void warn(CliContext& context, const char* command, const QStringList& warnings) {
+    for (const QString& warning : warnings)
+        context.err.write(QStringLiteral("%1: %2\n").arg(QLatin1String(command), warning));
+}
+
+QString summary(const PackManifest& manifest) {
+    return QStringLiteral("%1, %2 (%3 gjorda av voice)")
+        .arg(swedishCount(manifest.words, QStringLiteral("ord"), QStringLiteral("ord")),
+             swedishCount(manifest.recordings, QStringLiteral("inspelning"),
+                          QStringLiteral("inspelningar")))
+        .arg(manifest.madeByVoice);
+}
+
+} // namespace
+
+CliStatus runPack(const QStringList& args, CliContext& context) {
+    const QString usage = QString::fromUtf8(kPackUsage);
+    QCommandLineParser parser;
+    const QCommandLineOption output(QStringLiteral("o"), {}, QStringLiteral("FIL"));
+    const QCommandLineOption name(QStringLiteral("name"), {}, QStringLiteral("NAMN"));
+    const QCommandLineOption speaker(QStringLiteral("speaker"), {}, QStringLiteral("NAMN"));
+    const QCommandLineOption licence(QStringLiteral("licence"), {}, QStringLiteral("TEXT"));
+    const QCommandLineOption anyway(QStringLiteral("ändå"));
+    if (const auto done = parseCommandLine(parser, {output, name, speaker, licence, anyway}, args,
+                                           context, usage))
+        return *done;
+    const QString packFile = parser.value(output);
+    if (packFile.isEmpty())
+        return reportUsageError(context, QStringLiteral("-o FIL saknas"), usage);
+    if (!isPackFileName(packFile))
+        return reportUsageError(context, QStringLiteral("%1 slutar inte på .brumlis").arg(packFile),
+                                usage);
+
+    PackManifest manifest;
+    manifest.name = parser.isSet(name) ? parser.value(name) : QFileInfo(context.dataDir).fileName();
+    if (const QString wrong = packNameProblem(manifest.name); !wrong.isEmpty())
+        return reportUsageError(
+            context, QStringLiteral("röstens namn \"%1\" %2").arg(manifest.name, wrong), usage);
+    manifest.speaker = parser.value(speaker);
+    manifest.licence = parser.value(licence);
+
+    const FolderReport report = inspectFolder(context.dataDir);
+    if (!report.speakable() && !parser.isSet(anyway)) {
+        const auto silent = std::count_if(report.words.begin(), report.words.end(),
+                                          [](const WordReport& w) { return !w.speakable(); });
+        context.err.write(
+            QStringLiteral("pack: check hittar fel i mappen (%1 kan inte sägas); brumlis-cli "
+                           "check visar dem. Ge --ändå för att packa ändå.\n")
+                .arg(swedishCount(silent, QStringLiteral("ord"), QStringLiteral("ord"))));
+        return CliIncomplete;
+    }
+    const PackContents contents = packContents(context.dataDir);
+    warn(context, "pack", contents.skipped);
+    if (!contents.problem.isEmpty()) {
+        context.err.write(QStringLiteral("pack: %1\n").arg(contents.problem));
+        return CliIncomplete;
+    }
+    manifest.created = contents.newest;
+    manifest.words = std::count_if(report.words.begin(), report.words.end(),
+                                   [](const WordReport& w) { return !w.isPhrase(); });
+    manifest.recordings =
+        std::count_if(contents.entries.begin(), contents.entries.end(), [](const PackEntry& e) {
+            return e.name.startsWith(QStringLiteral("sound/"));
+        });
+    manifest.madeByVoice = std::count_if(report.recordings.begin(), report.recordings.end(),
+                                         [](const RecordingReport& r) { return r.madeByVoice; });
+
+    if (const QString failed = writePack(packFile, manifest, contents.entries); !failed.isEmpty()) {
+        context.err.write(QStringLiteral("pack: %1\n").arg(failed));
+        return CliIncomplete;
+    }
+    context.out.write(QStringLiteral("Packade rösten \"%1\": %2, i %3\n")
+                          .arg(manifest.name, summary(manifest), packFile));
+    return CliOk;
+}
+
+CliStatus runInstall(const QStringList& args, CliContext& context) {
+    QCommandLineParser parser;
+    const QCommandLineOption replace(QStringLiteral("replace"));
+    if (const auto done = parseCommandLine(parser, {replace}, args, context,
+                                           QString::fromUtf8(kInstallUsage), true))
+        return *done;
+    QString packFile;
+    if (const auto done =
+            onePositional(parser, context, QStringLiteral("FIL.brumlis"), kInstallUsage, &packFile))
+        return *done;
+
+    const PackInstall installed =
+        installPack(packFile, PackPlaces::forUser(), parser.isSet(replace));
+    warn(context, "install", installed.warnings);
+    if (!installed.ok()) {
+        context.err.write(
+            QStringLiteral("install: %1 installeras inte: %2\n").arg(packFile, installed.error));
+        if (installed.refusedAsInstalled)
+            context.err.write(QStringLiteral("install: ge --replace för att ersätta den\n"));
+        return CliIncomplete;
+    }
+    context.out.write(installed.folder + u'\n');
+    return CliOk;
+}
+
+CliStatus runPacks(const QStringList& args, CliContext& context) {
+    QCommandLineParser parser;
+    const QCommandLineOption json(QStringLiteral("json"));
+    if (const auto done =
+            parseCommandLine(parser, {json}, args, context, QString::fromUtf8(kPacksUsage)))
+        return *done;
+    const std::vector<InstalledPack> packs = installedPacks(PackPlaces::forUser());
+    if (parser.isSet(json)) {
+        QJsonArray list;
+        for (const InstalledPack& pack : packs)
+            list.append(QJsonObject{{QStringLiteral("name"), pack.manifest.name},
+                                    {QStringLiteral("speaker"), pack.manifest.speaker},
+                                    {QStringLiteral("language"), pack.manifest.language},
+                                    {QStringLiteral("licence"), pack.manifest.licence},
+                                    {QStringLiteral("words"), pack.manifest.words},
+                                    {QStringLiteral("recordings"), pack.manifest.recordings},
+                                    {QStringLiteral("madeByVoice"), pack.manifest.madeByVoice},
+                                    {QStringLiteral("folder"), pack.folder}});
+        context.out.write(QByteArrayView(QJsonDocument(list).toJson(QJsonDocument::Indented)));
+        return CliOk;
+    }
+    if (packs.empty()) {
+        context.out.write(QStringLiteral("Inga röster är installerade.\n"));
+        return CliOk;
+    }
+    const QStringList heading{QStringLiteral("namn"),         QStringLiteral("talare"),
+                              QStringLiteral("språk"),        QStringLiteral("ord"),
+                              QStringLiteral("inspelningar"), QStringLiteral("mapp")};
+    std::vector<QStringList> rows{heading};
+    for (const InstalledPack& pack : packs)
+        rows.push_back({pack.manifest.name, pack.manifest.speaker, pack.manifest.language,
+                        QString::number(pack.manifest.words),
+                        QString::number(pack.manifest.recordings), pack.folder});
+    QList<qsizetype> widths(heading.size() - 1, 0);
+    for (const QStringList& row : rows)
+        for (qsizetype i = 0; i < widths.size(); ++i)
+            widths[i] = std::max(widths[i], row[i].size());
+    for (const QStringList& row : rows) {
+        QString line;
+        for (qsizetype i = 0; i < widths.size(); ++i)
+            line += row[i].leftJustified(widths[i] + 2);
+        context.out.write(line + row.last() + u'\n');
+    }
+    return CliOk;
+}
+
+CliStatus runUninstall(const QStringList& args, CliContext& context) {
+    QCommandLineParser parser;
+    if (const auto done =
+            parseCommandLine(parser, {}, args, context, QString::fromUtf8(kUninstallUsage), true))
+        return *done;
+    QString name;
+    if (const auto done =
+            onePositional(parser, context, QStringLiteral("NAMN"), kUninstallUsage, &name))
+        return *done;
+    if (const QString failed = uninstallPack(name, PackPlaces::forUser()); !failed.isEmpty()) {
+        context.err.write(QStringLiteral("uninstall: %1\n").arg(failed));
+        return CliIncomplete;
+    }
+    context.out.write(QStringLiteral("Tog bort rösten \"%1\".\n").arg(name));
+    return CliOk;
+}
+
+std::optional<CliStatus> checkPackFile(const QStringList& args, CliContext& context,
+                                       CliCommandFunction check) {
+    const auto named = std::find_if(args.begin(), args.end(), [](const QString& arg) {
+        return !arg.startsWith(u'-') && isPackFileName(arg);
+    });
+    if (named == args.end())
+        return std::nullopt;
+    const QString packFile = *named;
+    QStringList rest = args;
+    rest.removeAt(named - args.begin());
+
+    const QTemporaryDir folder;
+    if (!folder.isValid()) {
+        context.err.write(QStringLiteral("check: kan inte skapa en tillfällig mapp\n"));
+        return CliIncomplete;
+    }
+    const PackReading reading = unpackPack(packFile, folder.path());
+    warn(context, "check", reading.warnings);
+    if (!reading.ok()) {
+        context.err.write(QStringLiteral("check: %1 avvisas: %2\n").arg(packFile, reading.error));
+        return CliIncomplete;
+    }
+    const PackManifest& m = reading.manifest;
+    if (!rest.contains(QStringLiteral("--json")))
+        context.out.write(QStringLiteral("Rösten \"%1\" i %2: talare %3, licens %4, språk %5, "
+                                         "gjord %6; %7\n\n")
+                              .arg(m.name, packFile,
+                                   m.speaker.isEmpty() ? QStringLiteral("okänd") : m.speaker,
+                                   m.licence.isEmpty() ? QStringLiteral("okänd") : m.licence,
+                                   m.language, m.created.toString(Qt::ISODate), summary(m)));
+    CliContext unpacked{context.out, context.err, folder.path(), context.players};
+    return check(rest, unpacked);
+}
+
+} // namespace brumlis
