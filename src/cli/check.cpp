@@ -15,7 +15,7 @@ namespace brumlis {
 
 namespace {
 
-constexpr char kUsage[] =
+constexpr char kCheckUsage[] =
     "Användning: brumlis-cli [--data MAPP] check [--json] [FIL.brumlis]\n"
     "\n"
     "Går igenom mallar.txt, ordlistorna i text/ och inspelningarna i sound/ så som programmet\n"
@@ -307,7 +307,7 @@ CliStatus runCheck(const QStringList& args, CliContext& context) {
     QCommandLineParser parser;
     const QCommandLineOption json(QStringLiteral("json"));
     if (const auto done =
-            parseCommandLine(parser, {json}, args, context, QString::fromUtf8(kUsage)))
+            parseCommandLine(parser, {json}, args, context, QString::fromUtf8(kCheckUsage)))
         return *done;
 
     Output& out = context.out;

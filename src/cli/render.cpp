@@ -14,7 +14,7 @@ namespace brumlis {
 
 namespace {
 
-constexpr char kUsage[] =
+constexpr char kRenderUsage[] =
     "Användning: brumlis-cli [--data MAPP] render [--seed S] [--template K] -o FIL.wav\n"
     "                        [--rate R] [--mono]\n"
     "\n"
@@ -38,7 +38,7 @@ CliStatus runRender(const QStringList& args, CliContext& context) {
         QStringList{QStringLiteral("o"), QStringLiteral("output")}, {}, QStringLiteral("FIL"));
     const QCommandLineOption rateOption(QStringLiteral("rate"), {}, QStringLiteral("R"));
     const QCommandLineOption monoOption(QStringLiteral("mono"));
-    const QString usage = QString::fromUtf8(kUsage);
+    const QString usage = QString::fromUtf8(kRenderUsage);
     if (const auto done =
             parseCommandLine(parser, sentence.options() << outputOption << rateOption << monoOption,
                              args, context, usage))

@@ -9,7 +9,7 @@ namespace brumlis {
 
 namespace {
 
-constexpr char kUsage[] =
+constexpr char kVoiceUsage[] =
     "Användning: brumlis-cli [--data MAPP] voice [--röst NAMN] [--alla] [--dry-run]\n"
     "\n"
     "Gör de inspelningar som saknas i sound/ med en röst från espeak-ng, den svenska (sv) om\n"
@@ -31,7 +31,7 @@ CliStatus runVoice(const QStringList& args, CliContext& context) {
     const QCommandLineOption all(QStringLiteral("alla"));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"));
     const QCommandLineOption voiceOption(QStringLiteral("röst"), {}, QStringLiteral("NAMN"));
-    const QString usage = QString::fromUtf8(kUsage);
+    const QString usage = QString::fromUtf8(kVoiceUsage);
     if (const auto done =
             parseCommandLine(parser, {all, dryRun, voiceOption}, args, context, usage))
         return *done;

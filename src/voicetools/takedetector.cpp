@@ -9,7 +9,7 @@ namespace brumlis {
 
 namespace {
 
-constexpr int WindowMs = 10;
+constexpr int LevelWindowMs = 10;
 
 std::size_t samplesOf(double seconds, int rate) {
     return std::size_t(std::llround(seconds * rate));
@@ -19,7 +19,7 @@ std::size_t samplesOf(double seconds, int rate) {
 
 TakeDetector::TakeDetector(TakeSettings settings)
     : m_settings(settings)
-    , m_window(std::max<std::size_t>(1, std::size_t(settings.rate) * WindowMs / 1000))
+    , m_window(std::max<std::size_t>(1, std::size_t(settings.rate) * LevelWindowMs / 1000))
     , m_preRoll(samplesOf(settings.preRollSeconds, settings.rate))
     , m_historyKeep(m_preRoll + std::size_t(std::max(1, settings.startWindows)) * m_window)
     , m_endSilenceWindows(

@@ -11,10 +11,10 @@ namespace brumlis {
 
 namespace {
 
-constexpr int WindowMs = 5;
+constexpr int TrimWindowMs = 5;
 
 std::size_t windowOf(int rate) {
-    return std::max<std::size_t>(1, std::size_t(rate) * WindowMs / 1000);
+    return std::max<std::size_t>(1, std::size_t(rate) * TrimWindowMs / 1000);
 }
 
 // Mean square of each whole window (the last, partial one included).

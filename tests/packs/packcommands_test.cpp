@@ -18,6 +18,8 @@
 namespace brumlis {
 namespace {
 
+using test::readAll;
+
 struct CliRun {
     int code = -1;
     QString out;
@@ -29,11 +31,6 @@ QByteArray drain(std::FILE* stream, char*& buffer, std::size_t& size) {
     QByteArray bytes(buffer, qsizetype(size));
     std::free(buffer);
     return bytes;
-}
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Every file under `root` with its bytes: what a folder holds, to compare.

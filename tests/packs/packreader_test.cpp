@@ -12,15 +12,11 @@
 namespace brumlis {
 namespace {
 
+using test::readAll;
 using test::ZipItem;
 
 const ZipItem Manifest{"brumlis.json", test::manifestJson("Mormor")};
 const ZipItem List{"text/namn.txt", "Kalle\n"};
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 void writeAll(const QString& path, const QByteArray& bytes) {
     QFile file(path);

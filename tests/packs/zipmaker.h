@@ -19,6 +19,12 @@ struct ZipItem {
 };
 
 /// Writes `items`, in order, as a zip archive at `path`.
+/// The bytes of the file at `path`; none when it cannot be read.
+inline QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 inline void writeZip(const QString& path, const std::vector<ZipItem>& items) {
     int code = 0;
     zip_t* zip = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);

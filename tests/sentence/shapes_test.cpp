@@ -45,14 +45,14 @@ QString words(int n) {
     return parts.join(u' ');
 }
 
-struct LineCase {
+struct ShapeCase {
     QString line;
     int weight;     // 0: refused
     QString expect; // what it gives, written back; or a piece of the fault
 };
 
 TEST(Shapes, EachLineGivesItsPartsOrSaysWhyNot) {
-    const LineCase cases[] = {
+    const ShapeCase cases[] = {
         {R"([namn] "tycker att" [namn])", 1, R"([namn] "tycker att" [namn])"},
         {R"(3: [namn] "har" ("en" [adj] [sub_reale] | "ett" [adj_neu] [sub_neu]))", 3,
          R"([namn] "har" ("en" [adj] [sub_reale] | "ett" [adj_neu] [sub_neu]))"},
@@ -84,7 +84,7 @@ TEST(Shapes, EachLineGivesItsPartsOrSaysWhyNot) {
         {words(14) + " ([b] [c] | [d])", 0, "16 delar"},
         {words(14) + " ([b] | [d])", 1, words(14) + " ([b] | [d])"},
     };
-    for (const LineCase& c : cases) {
+    for (const ShapeCase& c : cases) {
         SCOPED_TRACE(c.line.toStdString());
         const ShapeBook book = parseShapes(c.line);
         ASSERT_EQ(book.numbered, 1);
