@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
 
@@ -22,7 +23,7 @@ namespace {
 
 constexpr char kPackUsage[] =
     "Användning: brumlis-cli [--data MAPP] pack -o FIL.brumlis [--name NAMN] [--speaker NAMN]\n"
-    "                        [--licence TEXT] [--ändå]\n"
+    "                        [--licence TEXT] [--language KOD] [--ändå]\n"
     "\n"
     "Packar datamappens ordlistor (text/*.txt), inspelningar (sound/*.wav) och mallar.txt i en\n"
     "fil som kan skickas till andra och installeras med brumlis-cli install. Råa tagningar i\n"
@@ -34,6 +35,7 @@ constexpr char kPackUsage[] =
     "  --name NAMN     röstens namn (standard: mappens namn)\n"
     "  --speaker NAMN  den som talar\n"
     "  --licence TEXT  på vilka villkor rösten får användas\n"
+    "  --language KOD  ordens språk, som sv eller en-GB (standard: sv)\n"
     "  --ändå          packa också när ord inte kan sägas\n"
     "  --help          visa den här hjälpen\n";
 
@@ -98,9 +100,10 @@ CliStatus runPack(const QStringList& args, CliContext& context) {
     const QCommandLineOption name(QStringLiteral("name"), {}, QStringLiteral("NAMN"));
     const QCommandLineOption speaker(QStringLiteral("speaker"), {}, QStringLiteral("NAMN"));
     const QCommandLineOption licence(QStringLiteral("licence"), {}, QStringLiteral("TEXT"));
+    const QCommandLineOption language(QStringLiteral("language"), {}, QStringLiteral("KOD"));
     const QCommandLineOption anyway(QStringLiteral("ändå"));
-    if (const auto done = parseCommandLine(parser, {output, name, speaker, licence, anyway}, args,
-                                           context, usage))
+    if (const auto done = parseCommandLine(
+            parser, {output, name, speaker, licence, language, anyway}, args, context, usage))
         return *done;
     const QString packFile = parser.value(output);
     if (packFile.isEmpty())
@@ -116,6 +119,14 @@ CliStatus runPack(const QStringList& args, CliContext& context) {
             context, QStringLiteral("röstens namn \"%1\" %2").arg(manifest.name, wrong), usage);
     manifest.speaker = parser.value(speaker);
     manifest.licence = parser.value(licence);
+    if (parser.isSet(language)) {
+        // A language tag: letters, digits and hyphens ("sv", "en-GB", "nds").
+        static const QRegularExpression tag(QStringLiteral("^[A-Za-z]{2,8}(-[A-Za-z0-9]{1,8})*$"));
+        if (!tag.match(parser.value(language)).hasMatch())
+            return reportUsageError(
+                context, QStringLiteral("ogiltig språkkod: %1").arg(parser.value(language)), usage);
+        manifest.language = parser.value(language);
+    }
 
     const FolderReport report = inspectFolder(context.dataDir);
     if (!report.speakable() && !parser.isSet(anyway)) {

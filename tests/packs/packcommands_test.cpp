@@ -116,16 +116,17 @@ TEST_F(PackCommands, RoundTrip) {
     const QString folder = voiceFolder();
     const QString a = path(QStringLiteral("a.brumlis"));
     const QString b = path(QStringLiteral("b.brumlis"));
-    const CliRun packed =
-        cli({QStringLiteral("--data"), folder, QStringLiteral("pack"), QStringLiteral("-o"), a,
-             QStringLiteral("--speaker"), QStringLiteral("Farmor Elsa"),
-             QStringLiteral("--licence"), QStringLiteral("CC BY 4.0")});
+    const CliRun packed = cli(
+        {QStringLiteral("--data"), folder, QStringLiteral("pack"), QStringLiteral("-o"), a,
+         QStringLiteral("--speaker"), QStringLiteral("Farmor Elsa"), QStringLiteral("--licence"),
+         QStringLiteral("CC BY 4.0"), QStringLiteral("--language"), QStringLiteral("sv-FI")});
     ASSERT_EQ(packed.code, 0) << packed.err.toStdString();
     EXPECT_TRUE(packed.out.startsWith(QStringLiteral("Packade rösten \"Farmor\": ")))
         << packed.out.toStdString();
     ASSERT_EQ(cli({QStringLiteral("--data"), folder, QStringLiteral("pack"), QStringLiteral("-o"),
                    b, QStringLiteral("--speaker"), QStringLiteral("Farmor Elsa"),
-                   QStringLiteral("--licence"), QStringLiteral("CC BY 4.0")})
+                   QStringLiteral("--licence"), QStringLiteral("CC BY 4.0"),
+                   QStringLiteral("--language"), QStringLiteral("sv-FI")})
                   .code,
               0);
     EXPECT_EQ(readAll(a), readAll(b));
@@ -162,6 +163,7 @@ TEST_F(PackCommands, RoundTrip) {
     ASSERT_EQ(packs.size(), 1) << listed.out.toStdString();
     EXPECT_EQ(packs[0][QStringLiteral("name")].toString(), QStringLiteral("Farmor"));
     EXPECT_EQ(packs[0][QStringLiteral("speaker")].toString(), QStringLiteral("Farmor Elsa"));
+    EXPECT_EQ(packs[0][QStringLiteral("language")].toString(), QStringLiteral("sv-FI"));
     EXPECT_EQ(packs[0][QStringLiteral("folder")].toString(), target);
     EXPECT_EQ(packs[0][QStringLiteral("recordings")].toInt(),
               QDir(folder + QStringLiteral("/sound")).entryList(QDir::Files).size());
@@ -203,6 +205,10 @@ TEST_F(PackCommands, AFolderThatCannotBeSpokenIsPackedOnlyWithAnyway) {
         QStringLiteral("pack: check hittar fel i mappen (1 ord kan inte sägas)")))
         << refused.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("x.brumlis"))));
+    EXPECT_EQ(cli(pack + QStringList{QStringLiteral("--ändå"), QStringLiteral("--language"),
+                                     QStringLiteral("../sv")})
+                  .code,
+              2);
     EXPECT_EQ(cli(pack + QStringList{QStringLiteral("--ändå")}).code, 0);
     EXPECT_EQ(cli({QStringLiteral("check"), path(QStringLiteral("x.brumlis"))}).code, 1);
 }
