@@ -2,6 +2,7 @@
 // it, and refusing a pack whose one recording unpacks to 1 GiB. What a refused install wrote
 // is read from the kernel's count of the bytes the process handed to write() (wchar in
 // /proc/<pid>/io), taken once it has ended and before it is reaped.
+#include "clirun.h"
 #include "goaltable.h"
 
 #include <QByteArray>
@@ -12,13 +13,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <optional>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 #include <zip.h>
@@ -31,58 +28,16 @@ constexpr double BombWrittenGoalMiB = 65.0;
 constexpr zip_uint64_t BombBytes = zip_uint64_t(1) << 30;
 constexpr int Runs = 3;
 
-struct Measured {
-    double wallMs = 0;
-    double cpuMs = 0;
-    double writtenBytes = 0; // handed to write() by the process
-    int status = -1;
-};
+using brumlis::bench::ProgramRun;
 
-// Runs brumlis-cli with `args` and `home` as XDG_DATA_HOME, its output thrown away.
-Measured runCli(const QStringList& args, const QString& home) {
-    std::vector<QByteArray> storage{QByteArray(BRUMLIS_CLI)};
-    for (const QString& arg : args)
-        storage.push_back(QFile::encodeName(arg));
-    std::vector<char*> argv;
-    for (QByteArray& a : storage)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const QByteArray homeBytes = QFile::encodeName(home);
-
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setenv("XDG_DATA_HOME", homeBytes.constData(), 1);
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDOUT_FILENO);
-        ::dup2(null, STDERR_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    Measured m;
-    siginfo_t info{};
-    if (pid < 0 || ::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) != 0)
-        return m;
-    m.wallMs =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    QFile io(QStringLiteral("/proc/%1/io").arg(pid));
-    if (io.open(QIODevice::ReadOnly))
-        for (const QByteArray& line : io.readAll().split('\n'))
-            if (line.startsWith("wchar: "))
-                m.writtenBytes = line.mid(7).toDouble();
-    rusage usage{};
-    int status = 0;
-    ::wait4(pid, &status, 0, &usage);
-    m.cpuMs = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-              double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-    m.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return m;
+// Runs brumlis-cli with `args` and `home` as XDG_DATA_HOME.
+ProgramRun runCli(const QStringList& args, const QString& home) {
+    return brumlis::bench::runProgram(QByteArray(BRUMLIS_CLI), args,
+                                      {{"XDG_DATA_HOME", QFile::encodeName(home)}});
 }
 
-Measured medianOf(std::vector<Measured> runs) {
-    std::sort(runs.begin(), runs.end(),
-              [](const Measured& a, const Measured& b) { return a.wallMs < b.wallMs; });
-    return runs[runs.size() / 2];
+ProgramRun medianOf(const std::vector<ProgramRun>& runs) {
+    return brumlis::bench::medianOf(runs, &ProgramRun::wallMs);
 }
 
 // A recording of zeros, made as it is read, so that the bomb needs no gigabyte of memory.
@@ -158,8 +113,8 @@ int main() {
                                      .entryList({QStringLiteral("*.wav")}, QDir::Files)
                                      .size();
 
-    std::vector<Measured> packs;
-    std::vector<Measured> installs;
+    std::vector<ProgramRun> packs;
+    std::vector<ProgramRun> installs;
     for (int i = 0; i < Runs; ++i) {
         packs.push_back(runCli(
             {QStringLiteral("--data"), data, QStringLiteral("pack"), QStringLiteral("-o"), pack},
@@ -167,8 +122,8 @@ int main() {
         installs.push_back(
             runCli({QStringLiteral("install"), pack, QStringLiteral("--replace")}, home));
     }
-    const Measured packed = medianOf(packs);
-    const Measured installed = medianOf(installs);
+    const ProgramRun packed = medianOf(packs);
+    const ProgramRun installed = medianOf(installs);
     if (packed.status != 0 || installed.status != 0) {
         std::fprintf(stderr, "pack or install failed (status %d, %d)\n", packed.status,
                      installed.status);
@@ -177,8 +132,8 @@ int main() {
 
     const QString bomb = scratch.filePath(QStringLiteral("bomb.brumlis"));
     const bool bombMade = writeBomb(bomb);
-    const Measured refused =
-        bombMade ? runCli({QStringLiteral("install"), bomb}, home) : Measured{};
+    const ProgramRun refused =
+        bombMade ? runCli({QStringLiteral("install"), bomb}, home) : ProgramRun{};
     const bool bombRefused = bombMade && refused.status == 1 &&
                              !QFileInfo::exists(home + QStringLiteral("/brumlis/packs/Bomb"));
 

@@ -3,6 +3,7 @@
 // busy with other work, which stretches the wall-clock time but not the CPU time). And how
 // clips cut at half of full scale join in a rendered sentence: every clip is faded in and
 // out as it is converted, for render as for speaking.
+#include "clirun.h"
 #include "goaltable.h"
 #include "support/levelclip.h"
 
@@ -13,15 +14,11 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <optional>
 #include <sndfile.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -31,49 +28,15 @@ constexpr double CheckGoalMs = 1000.0;
 constexpr double StepGoalPercent = 2.0; // of full scale
 constexpr int Runs = 5;
 
-struct Measured {
-    double cpuMs = 0;
-    double wallMs = 0;
-    int status = -1;
-};
+using brumlis::bench::ProgramRun;
 
-// Runs brumlis-cli with `args`, its output thrown away, and returns its CPU and wall time.
-Measured runCli(const QStringList& args) {
-    std::vector<QByteArray> storage;
-    storage.push_back(QByteArray(BRUMLIS_CLI));
-    for (const QString& arg : args)
-        storage.push_back(QFile::encodeName(arg));
-    std::vector<char*> argv;
-    for (QByteArray& a : storage)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDOUT_FILENO);
-        ::dup2(null, STDERR_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    Measured m;
-    rusage usage{};
-    int status = 0;
-    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid)
-        return m;
-    m.wallMs =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    m.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-              (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-    m.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return m;
+// Runs brumlis-cli with `args`.
+ProgramRun runCli(const QStringList& args) {
+    return brumlis::bench::runProgram(QByteArray(BRUMLIS_CLI), args);
 }
 
-Measured medianOf(std::vector<Measured> runs) {
-    std::sort(runs.begin(), runs.end(),
-              [](const Measured& a, const Measured& b) { return a.cpuMs < b.cpuMs; });
-    return runs[runs.size() / 2];
+ProgramRun medianOf(const std::vector<ProgramRun>& runs) {
+    return brumlis::bench::medianOf(runs, &ProgramRun::cpuMs);
 }
 
 struct Joins {
@@ -131,10 +94,10 @@ std::optional<Joins> renderedJoins(const QString& folder) {
 int main() {
     const QString data = QStringLiteral(BRUMLIS_DATA_DIR);
 
-    std::vector<Measured> checks;
+    std::vector<ProgramRun> checks;
     for (int i = 0; i < Runs; ++i)
         checks.push_back(runCli({QStringLiteral("--data"), data, QStringLiteral("check")}));
-    const Measured check = medianOf(checks);
+    const ProgramRun check = medianOf(checks);
     if (check.status != 0) {
         std::fprintf(stderr, "brumlis-cli check failed on the bundled folder (status %d)\n",
                      check.status);
@@ -147,7 +110,7 @@ int main() {
     for (const QString& name : QDir(data + QStringLiteral("/text")).entryList(QDir::Files))
         QFile::copy(data + QStringLiteral("/text/") + name,
                     scratch.filePath(QStringLiteral("text/") + name));
-    const Measured voice =
+    const ProgramRun voice =
         runCli({QStringLiteral("--data"), scratch.path(), QStringLiteral("voice")});
     const qsizetype words = QDir(scratch.filePath(QStringLiteral("sound")))
                                 .entryList({QStringLiteral("*.wav")}, QDir::Files)
@@ -158,13 +121,13 @@ int main() {
         return 1;
     }
 
-    std::vector<Measured> renders;
+    std::vector<ProgramRun> renders;
     for (int i = 0; i < Runs; ++i)
         renders.push_back(runCli(
             {QStringLiteral("--data"), data, QStringLiteral("render"), QStringLiteral("--seed"),
              QString::number(i), QStringLiteral("--template"), QStringLiteral("10"),
              QStringLiteral("-o"), scratch.filePath(QStringLiteral("sentence.wav"))}));
-    const Measured render = medianOf(renders);
+    const ProgramRun render = medianOf(renders);
 
     using namespace brumlis::bench;
     constexpr Unit Ms{"ms", 2};

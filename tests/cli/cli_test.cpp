@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "cli/capture.h"
 #include "support/fakes.h"
 #include "support/tempdir.h"
 
@@ -20,30 +21,8 @@ struct CliRun {
     QString err;
 };
 
-// Captures what runCli writes, through real FILE streams.
-class Capture {
-public:
-    Capture()
-        : m_stream(open_memstream(&m_buffer, &m_size)) {}
-    ~Capture() {
-        if (m_stream)
-            std::fclose(m_stream);
-        std::free(m_buffer);
-    }
-    std::FILE* stream() const { return m_stream; }
-    QString text() {
-        std::fflush(m_stream);
-        return QString::fromUtf8(m_buffer, qsizetype(m_size));
-    }
-
-private:
-    char* m_buffer = nullptr;
-    std::size_t m_size = 0;
-    std::FILE* m_stream;
-};
-
 CliRun run(const QStringList& args, const PlayerFactory& players = {}) {
-    Capture out, err;
+    test::Capture out, err;
     CliRun result;
     result.code = runCli(args, out.stream(), err.stream(), players);
     result.out = out.text();
@@ -215,7 +194,7 @@ private:
 };
 
 TEST_F(Cli, SpeakPrintsEachWordWhenItsClipIsHeard) {
-    Capture out, err;
+    test::Capture out, err;
     test::FakePlayer player;
     player.hearAtOnce = false;
     std::vector<QString> printedBeforeClip;

@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "cli/capture.h"
 #include "support/levelclip.h"
 #include "support/tempdir.h"
 
@@ -31,23 +32,13 @@ struct ToolRun {
     QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
 };
 
-QByteArray drain(std::FILE* stream, char*& buffer, std::size_t& size) {
-    std::fclose(stream);
-    QByteArray bytes(buffer, qsizetype(size));
-    std::free(buffer);
-    return bytes;
-}
-
 ToolRun run(const QString& data, const QStringList& args) {
-    char* outBuffer = nullptr;
-    char* errBuffer = nullptr;
-    std::size_t outSize = 0, errSize = 0;
-    std::FILE* out = open_memstream(&outBuffer, &outSize);
-    std::FILE* err = open_memstream(&errBuffer, &errSize);
+    test::Capture out, err;
     ToolRun result;
-    result.code = runCli(QStringList{QStringLiteral("--data"), data} + args, out, err, {});
-    result.out = drain(out, outBuffer, outSize);
-    result.err = QString::fromUtf8(drain(err, errBuffer, errSize));
+    result.code =
+        runCli(QStringList{QStringLiteral("--data"), data} + args, out.stream(), err.stream(), {});
+    result.out = out.bytes();
+    result.err = err.text();
     return result;
 }
 

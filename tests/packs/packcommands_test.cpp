@@ -2,6 +2,7 @@
 // for what they print, and as the real program for an install stopped mid-way.
 #include "brumlis/packs/packinstaller.h"
 #include "cli.h"
+#include "cli/capture.h"
 #include "support/tempdir.h"
 #include "zipmaker.h"
 
@@ -25,13 +26,6 @@ struct CliRun {
     QString out;
     QString err;
 };
-
-QByteArray drain(std::FILE* stream, char*& buffer, std::size_t& size) {
-    std::fclose(stream);
-    QByteArray bytes(buffer, qsizetype(size));
-    std::free(buffer);
-    return bytes;
-}
 
 // Every file under `root` with its bytes: what a folder holds, to compare.
 QMap<QString, QByteArray> contentsOf(const QString& root) {
@@ -80,15 +74,11 @@ protected:
     }
 
     CliRun cli(const QStringList& args) const {
-        char* outBuffer = nullptr;
-        char* errBuffer = nullptr;
-        std::size_t outSize = 0, errSize = 0;
-        std::FILE* out = open_memstream(&outBuffer, &outSize);
-        std::FILE* err = open_memstream(&errBuffer, &errSize);
+        test::Capture out, err;
         CliRun result;
-        result.code = runCli(args, out, err, {});
-        result.out = QString::fromUtf8(drain(out, outBuffer, outSize));
-        result.err = QString::fromUtf8(drain(err, errBuffer, errSize));
+        result.code = runCli(args, out.stream(), err.stream(), {});
+        result.out = out.text();
+        result.err = err.text();
         return result;
     }
 
