@@ -176,17 +176,13 @@ void speakPhase(SpeechController& speech, TimingView& view, int count, bool busy
 // Puts each spoken sentence against what left the server while it was spoken.
 void judge(const test::PulseCapture& capture, const std::vector<Spoken>& spoken, ServerFigures& f) {
     const std::vector<float> left = capture.left();
-    const Clock::time_point start = capture.timeOf(0);
-    auto indexAt = [&](Clock::time_point t) {
-        const double frames = ms(t - start) * Rate / 1000.0;
-        return std::size_t(std::clamp(frames, 0.0, double(left.size())));
-    };
     for (std::size_t n = 0; n < spoken.size(); ++n) {
         const Spoken& s = spoken[n];
         Phase& phase = s.reference ? f.paplay : s.busy ? f.busy : f.idle;
         // Everything from the call to the next call (or the end) belongs to this sentence.
-        const std::size_t from = indexAt(s.called);
-        const std::size_t to = n + 1 < spoken.size() ? indexAt(spoken[n + 1].called) : left.size();
+        const std::size_t from = capture.indexAt(s.called);
+        const std::size_t to =
+            n + 1 < spoken.size() ? capture.indexAt(spoken[n + 1].called) : left.size();
         const std::vector<float> part(left.begin() + std::ptrdiff_t(from),
                                       left.begin() + std::ptrdiff_t(to));
         const test::Heard heard = test::analyse(part, wordLevels());

@@ -225,15 +225,12 @@ TEST_P(RealServer, EveryWordIsShownBeforeItIsHeard) {
     ASSERT_TRUE(capture.waitUntil(endsInSilence, 10000)) << "the last sentence never ended";
     capture.stop();
     const std::vector<float> left = capture.left();
-    const auto indexOf = [&](SoundClock::time_point t) {
-        const double ms = std::chrono::duration<double, std::milli>(t - capture.timeOf(0)).count();
-        return std::size_t(std::clamp(ms * 48, 0.0, double(left.size())));
-    };
     // The first sentence waited for the device to open; it is not judged.
     for (std::size_t n = 1; n < spoken.size(); ++n) {
         SCOPED_TRACE("sentence " + std::to_string(n));
-        const std::size_t from = indexOf(spoken[n].called);
-        const std::size_t to = n + 1 < spoken.size() ? indexOf(spoken[n + 1].called) : left.size();
+        const std::size_t from = capture.indexAt(spoken[n].called);
+        const std::size_t to =
+            n + 1 < spoken.size() ? capture.indexAt(spoken[n + 1].called) : left.size();
         const test::Heard heard =
             test::analyse(std::vector<float>(left.begin() + std::ptrdiff_t(from),
                                              left.begin() + std::ptrdiff_t(to)),

@@ -120,17 +120,51 @@ public:
     }
 
     /// When frame `index` passed the monitor. The server's word for it at every read is
-    /// noted; the median of what they say about the start holds off any stale one.
+    /// noted; the median of what the reads around it say holds off any stale one. Only the
+    /// reads around it: a sink's graph on an idle virtual machine runs behind the clock (a
+    /// null sink is driven by a timer that wakes late), so over a minute its frames and the
+    /// clock part by a tenth of a second, and one start for the whole capture would put
+    /// a word heard now where it would have been heard then.
     Clock::time_point timeOf(std::size_t index) const {
         std::lock_guard lock(m_mutex);
         return timeOfLocked(index);
     }
 
+    /// The first frame that passed the monitor at `moment` or later (the end if none did).
+    std::size_t indexAt(Clock::time_point moment) const {
+        std::lock_guard lock(m_mutex);
+        std::size_t low = 0, high = m_left.size();
+        while (low < high) {
+            const std::size_t middle = low + (high - low) / 2;
+            if (timeOfLocked(middle) < moment)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        return low;
+    }
+
 private:
+    struct Read {
+        std::size_t first;    ///< the first frame it brought
+        std::int64_t startNs; ///< when frame 0 passed, by the server's timing at this read
+    };
+
     Clock::time_point timeOfLocked(std::size_t index) const {
-        std::vector<std::int64_t> starts = m_startsNs;
-        if (starts.empty())
+        constexpr std::size_t Around = 48000 / 2; // frames either side
+        const auto byFirst = [](const Read& r, std::size_t frame) { return r.first < frame; };
+        auto from = std::lower_bound(m_reads.begin(), m_reads.end(),
+                                     index > Around ? index - Around : 0, byFirst);
+        auto to = std::lower_bound(from, m_reads.end(), index + Around + 1, byFirst);
+        if (to - from < 5) { // too few to outvote a stale figure
+            from = m_reads.begin();
+            to = m_reads.end();
+        }
+        if (from == to)
             return {};
+        std::vector<std::int64_t> starts;
+        for (auto r = from; r != to; ++r)
+            starts.push_back(r->startNs);
         std::nth_element(starts.begin(), starts.begin() + std::ptrdiff_t(starts.size() / 2),
                          starts.end());
         const std::int64_t start = starts[starts.size() / 2];
@@ -189,7 +223,7 @@ private:
                     std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch())
                         .count() -
                     age;
-                c.m_startsNs.push_back(passed - std::int64_t(first) * 1'000'000'000 / 48000);
+                c.m_reads.push_back({first, passed - std::int64_t(first) * 1'000'000'000 / 48000});
             }
             c.m_read.notify_all();
             pa_stream_drop(stream);
@@ -202,7 +236,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_read; ///< after every read
     std::vector<float> m_left;
-    std::vector<std::int64_t> m_startsNs; ///< the capture's start, as each read put it
+    std::vector<Read> m_reads; ///< in the order they came, so by their first frame
 };
 
 } // namespace brumlis::test
