@@ -2,6 +2,7 @@
 #include "soundserverconnection.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -24,10 +25,11 @@ constexpr int TargetLatencyMs = 50;
 // never late, however busy the machine is.
 constexpr std::chrono::milliseconds AheadLimit = 1000ms;
 // Silence a sentence starts with once the stream runs again. A PulseAudio sink rewinds
-// what it has rendered ahead when a stream starts, to mix it in sooner, and the start of
-// the stream's sound then goes missing from what the sink puts out, as far as the sink's
-// latency (12 ms here); the silence goes instead.
-constexpr int LeadInMs = 20;
+// what it has rendered ahead when a stream starts, and the start of the stream's sound
+// goes missing, as far as the sink's latency (12 ms here): the silence goes instead. And
+// pipewire-pulse's first figure, sent just before the stream is heard, is in before the
+// first word is due.
+constexpr int LeadInMs = 25;
 // Silence after a sentence's last sound, so that all of it is played out: pipewire-pulse
 // keeps the last part of a quantum until more comes.
 constexpr int LeadOutMs = 50;
@@ -53,9 +55,9 @@ void unref(pa_operation* operation) {
 /// what it writes is heard is worked out from the server's timing, asked for only while
 /// the stream plays: between sentences the stream is corked, which costs neither side
 /// anything and starts again at once. Right after the stream starts, the server's figures
-/// are stale: a frame written then is handed over with the soonest the stream was ever
-/// heard after an uncork, and the server's first fresh figure, asked for at once, moves it
-/// (the Anchor) before the first word is due.
+/// are stale: a frame written then is handed over with how soon the last sentences were
+/// heard after their uncork, and the server's first fresh figure, asked for at once, moves
+/// it (the Anchor), mostly before the first word is due.
 class PulseDevice final : public AudioDevice {
 public:
     PulseDevice(const DeviceFormat& format, Source source, Anchor anchor,
@@ -93,8 +95,10 @@ private:
     void cork();
     void askTiming();
     void scheduleTiming(std::chrono::milliseconds after);
+    void stopTiming();
     /// When the frame the next write starts with is heard.
     Clock::time_point heardAtWriteEnd() const;
+    Clock::duration typicalStart() const;
     std::int64_t writtenFrames() const { return m_written / m_format.bytesPerFrame; }
     std::chrono::nanoseconds frameTime(std::int64_t frames) const {
         return std::chrono::nanoseconds(frames * 1'000'000'000 / m_format.rate);
@@ -123,9 +127,12 @@ private:
     /// When the first frame written since the uncork is heard, by the server's word on
     /// this play; none yet right after the stream started.
     std::optional<Clock::time_point> m_startHeard;
-    /// The least time seen from an uncork to the stream's first frame heard: what the
-    /// first frames of a sentence are handed over with, before the server has said.
-    Clock::duration m_startLatency{};
+    std::array<Clock::time_point, 8> m_figures{}; ///< this play's last figures for it
+    std::size_t m_figureCount = 0;
+    /// Uncork to first frame heard, of the last sentences or the warm-up: typicalStart().
+    std::array<Clock::duration, 9> m_starts{};
+    std::size_t m_startCount = 0;
+    Clock::duration m_warmUpStart{};
     pa_time_event* m_timingTimer = nullptr;
     pa_operation* m_timingAsked = nullptr;
     std::atomic<bool> m_settled{false}; ///< the sink's latency is down to what was asked
@@ -166,6 +173,15 @@ void PulseDevice::askTiming() {
     m_timingAsked = pa_stream_update_timing_info(m_stream, &PulseDevice::timingCame, this);
 }
 
+void PulseDevice::stopTiming() {
+    if (m_timingTimer)
+        m_connection->api()->time_free(std::exchange(m_timingTimer, nullptr));
+    if (pa_operation* asked = std::exchange(m_timingAsked, nullptr)) {
+        pa_operation_cancel(asked);
+        unref(asked);
+    }
+}
+
 void PulseDevice::scheduleTiming(std::chrono::milliseconds after) {
     if (m_timingTimer || m_corked)
         return;
@@ -198,29 +214,41 @@ void PulseDevice::timingCame(pa_stream* stream, int success, void* self) {
         d.m_settled = true;
         d.m_connection->signal();
     }
-    // Each figure can only be late: pipewire-pulse says where its read index was at its
-    // last cycle but dates it when it answers, and a reply held up on a busy machine puts
-    // the stream a few milliseconds late (once by a tenth of a second). The earliest of
-    // this play's figures stands.
-    const Clock::time_point startHeard = heard - d.frameTime(frame);
+    // A figure may be late (pipewire-pulse dates where its read index was at its last cycle
+    // when it answers; a reply held up on a busy machine), but a sink's clock may also fall
+    // behind this machine's (a null sink on an idle virtual machine, by milliseconds a
+    // second). The earliest of the last few figures stands: a lasting move is followed.
+    d.m_figures[d.m_figureCount++ % d.m_figures.size()] = heard - d.frameTime(frame);
+    const Clock::time_point startHeard = *std::min_element(
+        d.m_figures.begin(), d.m_figures.begin() + std::min(d.m_figureCount, d.m_figures.size()));
     const bool first = !d.m_startHeard;
-    if (!first && startHeard + Same >= *d.m_startHeard)
+    if (!first && startHeard + Same > *d.m_startHeard && *d.m_startHeard + Same > startHeard)
         return d.write();
     d.m_startHeard = startHeard;
-    const Clock::duration fromUncork = startHeard - d.m_uncorkedAt;
     if (first)
-        d.m_startLatency = d.m_startLatency == Clock::duration{}
-                               ? fromUncork
-                               : std::min(d.m_startLatency, fromUncork);
+        (d.m_warming ? d.m_warmUpStart : d.m_starts[d.m_startCount++ % d.m_starts.size()]) =
+            startHeard - d.m_uncorkedAt;
     if (!d.m_warming)
         d.m_anchor(0, startHeard);
     d.write();
 }
 
 PulseDevice::Clock::time_point PulseDevice::heardAtWriteEnd() const {
-    const Clock::time_point start =
-        m_startHeard ? *m_startHeard : m_uncorkedAt + std::max(m_startLatency, Clock::duration{});
-    return start + frameTime(writtenFrames());
+    return (m_startHeard ? *m_startHeard : m_uncorkedAt + typicalStart()) +
+           frameTime(writtenFrames());
+}
+
+PulseDevice::Clock::duration PulseDevice::typicalStart() const {
+    // Late rather than soon (the upper quartile): a PipeWire graph starts a stream at its
+    // next cycle, and its first figure comes just before the stream is heard, in time to
+    // move a first word guessed late earlier; one guessed soon would be on screen already.
+    const std::size_t n = std::min(m_startCount, m_starts.size());
+    if (n == 0)
+        return std::max(m_warmUpStart, Clock::duration{});
+    std::array<Clock::duration, 9> starts = m_starts;
+    const auto quartile = starts.begin() + std::ptrdiff_t(n * 3 / 4);
+    std::nth_element(starts.begin(), quartile, starts.begin() + std::ptrdiff_t(n));
+    return std::max(*quartile, Clock::duration{});
 }
 
 bool PulseDevice::open(QString* error) {
@@ -238,10 +266,8 @@ bool PulseDevice::open(QString* error) {
     {
         SoundServerConnection::Lock locked(*m_connection);
         pa_context* context = m_connection->context();
-        pa_sample_spec sampleFormat{};
-        sampleFormat.format = PA_SAMPLE_FLOAT32NE;
-        sampleFormat.rate = std::uint32_t(m_format.rate);
-        sampleFormat.channels = std::uint8_t(m_format.channels);
+        const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, std::uint32_t(m_format.rate),
+                                          std::uint8_t(m_format.channels)};
         pa_channel_map map;
         pa_channel_map_init_auto(&map, sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT);
         m_stream = context ? pa_stream_new(context, "Brumlis", &sampleFormat, &map) : nullptr;
@@ -310,6 +336,7 @@ void PulseDevice::uncork() {
     m_corked = false;
     m_written = 0;
     m_startHeard.reset();
+    m_figureCount = 0;
     m_uncorkedAt = Clock::now();
     unref(pa_stream_cork(m_stream, 0, nullptr, nullptr));
     m_leadIn = std::size_t(LeadInMs * m_format.rate / 1000 * m_format.bytesPerFrame);
@@ -323,14 +350,7 @@ void PulseDevice::cork() {
     if (m_corked)
         return;
     m_corked = true;
-    if (m_timingTimer) {
-        m_connection->api()->time_free(m_timingTimer);
-        m_timingTimer = nullptr;
-    }
-    if (m_timingAsked) {
-        pa_operation_cancel(m_timingAsked);
-        unref(std::exchange(m_timingAsked, nullptr));
-    }
+    stopTiming();
     unref(pa_stream_cork(m_stream, 1, nullptr, nullptr));
     // Whatever the server still holds would be heard at the next sentence's start.
     unref(pa_stream_flush(m_stream, nullptr, nullptr));
@@ -339,12 +359,7 @@ void PulseDevice::cork() {
 void PulseDevice::dropStream() {
     if (!m_stream)
         return;
-    if (m_timingTimer)
-        m_connection->api()->time_free(std::exchange(m_timingTimer, nullptr));
-    if (m_timingAsked) {
-        pa_operation_cancel(m_timingAsked);
-        unref(std::exchange(m_timingAsked, nullptr));
-    }
+    stopTiming();
     pa_stream_set_state_callback(m_stream, nullptr, nullptr);
     pa_stream_set_write_callback(m_stream, nullptr, nullptr);
     pa_stream_set_started_callback(m_stream, nullptr, nullptr);
@@ -407,16 +422,13 @@ void PulseDevice::write() {
         const std::size_t asked = pa_stream_writable_size(m_stream);
         if (asked == std::size_t(-1))
             return;
-        const auto ahead = heardAtWriteEnd() - Clock::now();
-        const std::size_t room =
-            ahead < AheadLimit
-                ? std::size_t(pa_usec_to_bytes(
-                      pa_usec_t(
-                          std::chrono::duration_cast<std::chrono::microseconds>(AheadLimit - ahead)
-                              .count()),
-                      pa_stream_get_sample_spec(m_stream)))
-                : 0;
-        std::size_t bytes = std::max(asked, m_warming ? 0 : room);
+        const auto room = std::chrono::duration_cast<std::chrono::microseconds>(
+            AheadLimit - (heardAtWriteEnd() - Clock::now()));
+        std::size_t bytes =
+            m_warming || room.count() <= 0
+                ? asked
+                : std::max(asked, pa_usec_to_bytes(pa_usec_t(room.count()),
+                                                   pa_stream_get_sample_spec(m_stream)));
         bytes -= bytes % frameBytes;
         if (bytes < frameBytes)
             return;

@@ -44,8 +44,10 @@ class SpeechController final : public QObject {
 public:
     enum class State { Idle, Composing, Speaking, Closed };
     enum class Press { Generate, Repeat, About };
-    /// How long before its clip is heard a word goes on screen.
-    static constexpr std::chrono::milliseconds Lead{15};
+    /// How long before its clip is heard a word goes on screen: by the servers' own figures,
+    /// which put a PulseAudio null sink's sound a render block after its monitor has it and
+    /// a PipeWire one a little before, and with room for a timer that wakes late.
+    static constexpr std::chrono::milliseconds Lead{18};
     /// A word due within this is shown at once rather than by a timer.
     static constexpr std::chrono::milliseconds Soon{5};
 
