@@ -245,7 +245,7 @@ PulseDevice::Clock::duration PulseDevice::typicalStart() const {
     const std::size_t n = std::min(m_startCount, m_starts.size());
     if (n == 0)
         return std::max(m_warmUpStart, Clock::duration{});
-    std::array<Clock::duration, 9> starts = m_starts;
+    auto starts = m_starts;
     const auto quartile = starts.begin() + std::ptrdiff_t(n * 3 / 4);
     std::nth_element(starts.begin(), quartile, starts.begin() + std::ptrdiff_t(n));
     return std::max(*quartile, Clock::duration{});
