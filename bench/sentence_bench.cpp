@@ -1,6 +1,6 @@
 // Picking a word, composing a sentence and finding a recording, measured against the
 // time a click may take. Every figure is CPU time.
-#include "brumlis/audio/soundresolver.h"
+#include "brumlis/sentence/fileresolver.h"
 #include "brumlis/sentence/composer.h"
 #include "brumlis/sentence/messagesink.h"
 #include "brumlis/sentence/random.h"
@@ -202,7 +202,7 @@ private:
 
 void lookup(benchmark::State& state, const QString& word) {
     static const VoiceFolder voice;
-    const SoundResolver resolver(voice.path());
+    const FileResolver resolver(voice.path());
     resolver.prepare(); // the first lookup, which reads the folder, is not what is timed
     int i = 0;
     for (auto _ : state) {
@@ -224,7 +224,7 @@ BENCHMARK_CAPTURE(lookup, exact, QStringLiteral("ord%1"))
 void firstLookup(benchmark::State& state) {
     static const VoiceFolder voice;
     for (auto _ : state) {
-        const SoundResolver resolver(voice.path());
+        const FileResolver resolver(voice.path());
         benchmark::DoNotOptimize(resolver.find(QStringLiteral("sound\\Saknas.wav")));
     }
 }

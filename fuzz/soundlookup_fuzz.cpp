@@ -1,7 +1,7 @@
 // Any word as the name of its recording: whatever it holds ("..", absolute paths, NUL,
 // backslashes, bytes that are not UTF-8), the lookup answers with a file inside sound/
 // or with nothing.
-#include "brumlis/audio/soundresolver.h"
+#include "brumlis/sentence/fileresolver.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,13 +37,13 @@ struct DataFolder {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const DataFolder folder;
-    static const SoundResolver resolver(folder.dir.path());
+    static const FileResolver resolver(folder.dir.path());
 
     const QByteArray raw(reinterpret_cast<const char*>(data), qsizetype(size));
     // The word as a list would hand it over: UTF-8, or else one character per byte.
     for (const QString& word : {QString::fromUtf8(raw), QString::fromLatin1(raw)}) {
-        const SoundResolver::Found found = resolver.find("sound\\" + word + ".wav");
-        if (found.path.isEmpty() != (found.match == SoundResolver::Match::None))
+        const FileResolver::Found found = resolver.find("sound\\" + word + ".wav");
+        if (found.path.isEmpty() != (found.match == FileResolver::Match::None))
             std::abort();
         if (!found.path.isEmpty() && (!found.path.startsWith(folder.soundPrefix) ||
                                       found.path.contains("/../") || found.path.contains('\0')))

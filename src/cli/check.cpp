@@ -1,7 +1,7 @@
 #include "check.h"
 
 #include "brumlis/sentence/swedish.h"
-#include "brumlis/voicetools/folderreport.h"
+#include "brumlis/voicecheck/folderreport.h"
 #include "packs.h"
 
 #include <QCommandLineParser>
@@ -70,6 +70,9 @@ QByteArray toJson(const FolderReport& report) {
                          {QStringLiteral("file"), list.path},
                          {QStringLiteral("status"), listStatusKey(list.status)}};
         if (list.status == ListStatus::Ok) {
+            item.insert(QStringLiteral("found"), matchKey(list.match));
+            if (list.match != FileResolver::Match::Exact)
+                item.insert(QStringLiteral("foundFile"), list.foundName);
             item.insert(QStringLiteral("encoding"), encodingKey(list.encoding));
             item.insert(QStringLiteral("lineEnds"), lineEndsKey(list.lineEnds));
             item.insert(QStringLiteral("items"), list.items);
@@ -90,7 +93,7 @@ QByteArray toJson(const FolderReport& report) {
                          {QStringLiteral("playable"), word.speakable()},
                          {QStringLiteral("madeByVoice"), word.madeByVoice},
                          {QStringLiteral("state"), wordStateKey(wordState(word))}};
-        if (word.match != SoundResolver::Match::None)
+        if (word.match != FileResolver::Match::None)
             item.insert(QStringLiteral("file"), word.foundName);
         if (word.problem != ClipDecoder::Problem::None)
             item.insert(QStringLiteral("problem"), problemKey(word.problem));
@@ -229,9 +232,9 @@ QString toTable(const FolderReport& report) {
                        QStringLiteral("hittad"), QStringLiteral("spelbar")});
     for (const WordReport& word : report.words) {
         QString found = matchName(word.match);
-        if (word.match != SoundResolver::Match::None && word.match != SoundResolver::Match::Exact)
+        if (word.match != FileResolver::Match::None && word.match != FileResolver::Match::Exact)
             found += QStringLiteral(": ") + word.foundName;
-        QString playable = word.match == SoundResolver::Match::None ? QStringLiteral("-")
+        QString playable = word.match == FileResolver::Match::None ? QStringLiteral("-")
                            : word.speakable()                       ? QStringLiteral("ja")
                                               : QStringLiteral("nej, ") + problemName(word.problem);
         if (word.madeByVoice)

@@ -4,7 +4,7 @@
 #include "brumlis/packs/packreader.h"
 #include "brumlis/packs/packwriter.h"
 #include "brumlis/sentence/swedish.h"
-#include "brumlis/voicetools/folderreport.h"
+#include "brumlis/voicecheck/folderreport.h"
 #include "output.h"
 
 #include <QCommandLineParser>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "audiodevice.h"
-#include "brumlis/audio/soundresolver.h"
+#include "brumlis/sentence/fileresolver.h"
 #include "brumlis/playback/audioengine.h"
 #include "soundqueue.h"
 
@@ -19,7 +19,7 @@ struct EngineState {
 
     EngineState(const QString& dataDir, std::shared_ptr<SoundServerConnection> server);
 
-    const SoundResolver resolver;
+    const FileResolver resolver;
     const std::shared_ptr<SoundServerConnection> server;
     std::mutex mutex;
     std::condition_variable wake;    ///< wakes the speaker: see poke()

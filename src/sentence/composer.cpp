@@ -1,5 +1,6 @@
 #include "brumlis/sentence/composer.h"
 
+#include "brumlis/sentence/fileresolver.h"
 #include "brumlis/sentence/messagesink.h"
 #include "brumlis/sentence/random.h"
 #include "brumlis/sentence/shapes.h"
@@ -15,7 +16,8 @@ SentenceComposer::SentenceComposer(QString dataDir, MessageSink& messages, Rando
     : m_dataDir(std::move(dataDir))
     , m_messages(messages)
     , m_random(random)
-    , m_clock(clock) {}
+    , m_clock(clock)
+    , m_files(m_dataDir) {}
 
 QString SentenceComposer::soundPathFor(const QString& word) {
     return QStringLiteral("sound/") + word + QStringLiteral(".wav");
@@ -23,10 +25,9 @@ QString SentenceComposer::soundPathFor(const QString& word) {
 
 bool SentenceComposer::PickWord(SentenceBuffer& buffer, QStringView category) {
     const QString relative = QStringLiteral("text/") + category.toString() + QStringLiteral(".txt");
-    const QString path = m_dataDir.isEmpty() ? relative : m_dataDir + u'/' + relative;
 
     buffer.PickedWord.clear();
-    const ListStatus status = readListFile(path, m_list);
+    const ListStatus status = readDataList(m_files, relative, m_list);
     QString problem = problemText(status);
     if (status == ListStatus::Ok) {
         // Where every MarkEvery-th item starts, noted while counting, so that reaching the

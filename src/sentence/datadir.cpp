@@ -1,9 +1,11 @@
 #include "brumlis/sentence/datadir.h"
 
+#include "brumlis/sentence/fileresolver.h"
 #include "version.h"
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <cstdio>
@@ -12,8 +14,10 @@ namespace brumlis {
 
 namespace {
 
+// "Text" and "TEXT" count too: a folder copied from Windows, where they are one name.
 bool holdsText(const QString& folder) {
-    return QFileInfo(QDir(folder).filePath(QStringLiteral("text"))).isDir();
+    const QByteArray text = FileResolver(folder).resolve(QStringLiteral("text"));
+    return !text.isEmpty() && QFileInfo(QFile::decodeName(text)).isDir();
 }
 
 void print(std::FILE* stream, const QString& text) {

@@ -393,7 +393,11 @@ ReadOutcome readOnce(const QByteArray& native, QByteArray& bytes, int attempt,
 
 ListStatus readListFile(const QString& path, ListBuffers& buffers, ListEncoding* encoding,
                         const ListReadObserver& observer) {
-    const QByteArray native = QFile::encodeName(path);
+    return readListFileAt(QFile::encodeName(path), buffers, encoding, observer);
+}
+
+ListStatus readListFileAt(const QByteArray& native, ListBuffers& buffers, ListEncoding* encoding,
+                          const ListReadObserver& observer) {
     for (int attempt = 1; attempt <= 1 + MaxListRereads; ++attempt) {
         const ReadOutcome read = readOnce(native, buffers.bytes, attempt, observer);
         if (read.status != ListStatus::Ok)

@@ -200,7 +200,7 @@ void StudioSession::keep() {
         return;
     const QString soundPath = entry->word.soundPath;
     const QByteArray replacing =
-        entry->word.match != SoundResolver::Match::None ? entry->word.file : QByteArray();
+        entry->word.match != FileResolver::Match::None ? entry->word.file : QByteArray();
     const double target = targetLoudness(m_queue.report().recordings, replacing);
     auto clip = std::make_shared<std::vector<float>>(cutClip(*chosen));
     const QString savedFile = dataPath(soundPath);

@@ -90,7 +90,7 @@ bool WordQueue::skip() {
 
 void WordQueue::markRecorded(const QString& soundPath, const QByteArray& file) {
     if (Entry* entry = find(soundPath)) {
-        entry->word.match = SoundResolver::Match::Exact;
+        entry->word.match = FileResolver::Match::Exact;
         entry->word.problem = ClipDecoder::Problem::None;
         entry->word.madeByVoice = false;
         entry->word.file = file;

@@ -1,6 +1,7 @@
 #include "brumlis/voicetools/recordingsaver.h"
 
 #include "brumlis/audio/wavfile.h"
+#include "brumlis/voicecheck/folderreport.h"
 #include "brumlis/voicetools/takestore.h"
 
 #include <QDir>
@@ -69,7 +70,7 @@ bool RecordingSaver::save(const QString& soundPath, QByteArrayView wav, const QB
     const QString folder = TakeStore(m_root).folderPath(soundPath);
     if (folder.isEmpty())
         return fail(QStringLiteral("ordet kan inte bli ett filnamn"));
-    const QString target = m_root + u'/' + soundPath;
+    const QString target = recordingTarget(m_root, soundPath);
     if (!QDir().mkpath(QFileInfo(target).absolutePath()))
         return fail(QStringLiteral("kan inte skapa mappen sound"));
 

@@ -2,7 +2,7 @@
 
 #include "brumlis/audio/clipdecoder.h"
 #include "brumlis/audio/wavfile.h"
-#include "brumlis/voicetools/folderreport.h"
+#include "brumlis/voicecheck/folderreport.h"
 
 #include <QDir>
 #include <QFile>

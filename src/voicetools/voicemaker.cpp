@@ -62,7 +62,7 @@ VoiceMaker::VoiceMaker(const QString& dataDir, bool remake, const QString& voice
     : m_root(dataDir.isEmpty() ? QStringLiteral(".") : dataDir)
     , m_voice(voice) {
     const std::vector<WordReport> words = collectWords(dataDir, &m_lists);
-    const SoundResolver resolver(dataDir);
+    const FileResolver resolver(dataDir);
     for (const WordReport& word : words) {
         // A phrase's file name is fixed by the program; a word's is the word itself.
         if (const QString why = word.isPhrase() ? QString() : fileNameProblem(word.text);
@@ -70,7 +70,7 @@ VoiceMaker::VoiceMaker(const QString& dataDir, bool remake, const QString& voice
             m_skipped.push_back({word.text, why});
             continue;
         }
-        if (!remake && resolver.find(word.soundPath).match != SoundResolver::Match::None) {
+        if (!remake && resolver.find(word.soundPath).match != FileResolver::Match::None) {
             ++m_present;
             continue;
         }
@@ -102,7 +102,8 @@ VoiceMaker::Result VoiceMaker::start() {
     m_synth = std::make_unique<SpeechSynth>(m_voice);
     if (!m_synth->isReady())
         return {Result::Problem::NoSynth, m_synth->error()};
-    const QString soundFolder = m_root + QStringLiteral("/sound");
+    const QString soundFolder =
+        m_root + u'/' + dataSubfolder(m_root, QStringLiteral("sound")).name;
     if (!QDir().mkpath(soundFolder))
         return {Result::Problem::NoSoundFolder, soundFolder};
     return {};
@@ -116,7 +117,7 @@ VoiceMaker::Result VoiceMaker::make(const WordReport& word) {
     const QByteArray wav =
         makeRecording(std::move(samples), m_synth->rate(), m_targetLufs, VoiceSoftware);
     QString why;
-    if (wav.isEmpty() || !writeFileAtomically(m_root + u'/' + word.soundPath, wav, &why))
+    if (wav.isEmpty() || !writeFileAtomically(recordingTarget(m_root, word.soundPath), wav, &why))
         return {Result::Problem::NotWritten, why};
     return {};
 }

@@ -178,9 +178,15 @@ TEST(Check, NamesWhatTheShapesOfMallarLack) {
         QByteArray shapes;    // mallar.txt
         QStringList problems; // "kind: subject"
         int code;
+        const char* namnList = "text/namn.txt";
     };
     const Case cases[] = {
         {"clean", "# a comment\n2: [namn] \"är\" ([plats] | \"på\" [plats])\n", {}, 0},
+        {"a list found only in another case, and so used",
+         "[namn] \"är\" \"på\" [plats]\n",
+         {"found-by-case: text/namn.txt"},
+         0,
+         "text/NAMN.TXT"},
         {"a faulty line",
          "[namn] \"är\" \"på\" [plats]\n[namn \"är\"\n",
          {"shape-fault: mallar.txt rad 2"},
@@ -208,7 +214,7 @@ TEST(Check, NamesWhatTheShapesOfMallarLack) {
         SCOPED_TRACE(c.name);
         Folder f;
         f.dir.mkdir(QStringLiteral("sound"));
-        f.list("namn", "Kalle\n");
+        f.dir.write(QString::fromUtf8(c.namnList), "Kalle\n");
         f.list("plats", "hemma\n");
         for (const char* name : {"Kalle", "hemma", "är", "på"})
             writeTone(f.sound(QString::fromUtf8(name) + QStringLiteral(".wav")), 0.1);

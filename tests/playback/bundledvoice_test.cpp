@@ -1,5 +1,5 @@
 #include "brumlis/audio/clipdecoder.h"
-#include "brumlis/audio/soundresolver.h"
+#include "brumlis/sentence/fileresolver.h"
 #include "brumlis/sentence/templates.h"
 #include "brumlis/sentence/wordlist.h"
 
@@ -13,7 +13,7 @@ namespace {
 // an edited list without `brumlis-cli voice` run afterwards shows up here.
 TEST(BundledVoice, EveryWordAndPhraseHasAPlayableRecording) {
     const QString data = QStringLiteral(BRUMLIS_DATA);
-    const SoundResolver resolver(data);
+    const FileResolver resolver(data);
     QStringList paths;
     for (const TemplateSlot& phrase : FixedPhrases)
         paths << phrase.sound.toString();

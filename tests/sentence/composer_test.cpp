@@ -5,6 +5,9 @@
 #include "support/tempdir.h"
 
 #include <QDir>
+#include <QFile>
+#include <cstdio>
+#include <vector>
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/stat.h>
@@ -311,6 +314,55 @@ TEST_F(Composer, WithoutDataFolderReadsTheWorkingDirectory) {
     QDir::setCurrent(previous);
     EXPECT_TRUE(ok);
     EXPECT_EQ(buffer.WordText(0), "NAMN");
+}
+
+// A list is found as Windows and macOS name it when its exact name is not there, and the
+// exact name wins when both are.
+TEST(PickWord, FindsAListByItsExactNameElseLoosely) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<QByteArray, QByteArray>> files; // raw name bytes, contents
+        const char* category;
+        const char* picked;  // nullptr: nothing is found
+    };
+    const Case cases[] = {
+        {"capitals", {{"text/NAMN.TXT", "Kalle"}}, "namn", "Kalle"},
+        {"a capital", {{"text/Adj.txt", "glad"}}, "adj", "glad"},
+        {"decomposed, from macOS", {{"text/fa\xcc\x88rg.txt", "röd"}}, "färg", "röd"},
+        {"a Windows-1252 name", {{"text/f\xe4rg.txt", "blå"}}, "färg", "blå"},
+        {"the folder in capitals", {{"Text/namn.txt", "Lisa"}}, "namn", "Lisa"},
+        {"all in capitals", {{"TEXT/NAMN.TXT", "Bo"}}, "namn", "Bo"},
+        {"the exact name wins",
+         {{"text/NAMN.txt", "Loose"}, {"text/namn.txt", "Exact"}, {"Text/namn.txt", "Other"}},
+         "namn",
+         "Exact"},
+        {"another name is not the list", {{"text/namn.txt.bak", "Kalle"}}, "namn", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        for (const auto& [name, contents] : c.files) {
+            const QByteArray path = QFile::encodeName(dir.path()) + '/' + name;
+            QDir().mkpath(QFile::decodeName(path.left(path.lastIndexOf('/'))));
+            // Raw bytes: a name that is not UTF-8 cannot go through QString.
+            FILE* f = std::fopen(path.constData(), "wb");
+            ASSERT_NE(f, nullptr) << path.constData();
+            std::fwrite(contents.constData(), 1, std::size_t(contents.size()), f);
+            std::fclose(f);
+        }
+        RecordingMessages messages;
+        ScriptedRandom random;
+        SentenceComposer composer(dir.path(), messages, random);
+        SentenceBuffer buffer;
+        const bool picked = composer.PickWord(buffer, QString::fromUtf8(c.category));
+        EXPECT_EQ(picked, c.picked != nullptr);
+        if (c.picked) {
+            EXPECT_EQ(buffer.PickedWord, QString::fromUtf8(c.picked));
+            EXPECT_TRUE(messages.messages.isEmpty());
+        } else {
+            EXPECT_EQ(messages.messages, QStringList{QStringLiteral("text/namn.txt existerar inte")});
+        }
+    }
 }
 
 } // namespace

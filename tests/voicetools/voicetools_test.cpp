@@ -1,7 +1,7 @@
 #include "brumlis/audio/loudness.h"
 #include "brumlis/audio/wavfile.h"
 #include "brumlis/sentence/templates.h"
-#include "brumlis/voicetools/folderreport.h"
+#include "brumlis/voicecheck/folderreport.h"
 #include "brumlis/voicetools/voicemaker.h"
 #include "speechsynth.h"
 #include "support/speechclip.h"
@@ -45,7 +45,7 @@ QStringList textsOf(QString (*text)(Enum), std::initializer_list<Enum> values) {
 // people: a row missing from its table leaves both empty, a row copied and not changed
 // repeats them.
 TEST(ReportNames, EveryValueHasItsOwnKeyAndName) {
-    using Match = SoundResolver::Match;
+    using Match = FileResolver::Match;
     using Problem = ClipDecoder::Problem;
     struct Case {
         const char* type;

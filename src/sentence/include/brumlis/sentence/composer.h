@@ -1,5 +1,6 @@
 #pragma once
 
+#include "brumlis/sentence/fileresolver.h"
 #include "brumlis/sentence/sentencebuffer.h"
 #include "brumlis/sentence/wordlist.h"
 
@@ -37,7 +38,8 @@ public:
     /// empty (a window closed while a message box waited, say).
     void setStopCheck(std::function<bool()> stopped) { m_stopped = std::move(stopped); }
 
-    /// Reads text/<category>.txt afresh and leaves one item, each equally likely, in
+    /// Reads text/<category>.txt afresh (by another case or Unicode form when the exact
+    /// name is not there, as recordings are found) and leaves one item, each equally likely, in
     /// `buffer.PickedWord`. On failure the reason is reported once, PickedWord is
     /// emptied and false returned.
     bool PickWord(SentenceBuffer& buffer, QStringView category);
@@ -54,6 +56,7 @@ private:
     RandomSource& m_random;
     Clock* m_clock;
     std::function<bool()> m_stopped;
+    FileResolver m_files;
     // Kept from pick to pick only for their storage: a large list read again then needs
     // no fresh memory. They never carry a list over; every pick reads its file.
     ListBuffers m_list;

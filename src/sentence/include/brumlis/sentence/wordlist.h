@@ -131,4 +131,8 @@ ListFile readListFile(const QString& path, const ListReadObserver& observer = {}
 ListStatus readListFile(const QString& path, ListBuffers& buffers, ListEncoding* encoding = nullptr,
                         const ListReadObserver& observer = {});
 
+/// As readListFile(), for a path in the file system's own bytes, which need not be UTF-8.
+ListStatus readListFileAt(const QByteArray& nativePath, ListBuffers& buffers,
+                          ListEncoding* encoding = nullptr, const ListReadObserver& observer = {});
+
 } // namespace brumlis

@@ -3,7 +3,7 @@
 #include "brumlis/sentence/random.h"
 #include "brumlis/sentence/sentencebuffer.h"
 #include "brumlis/sentence/shapes.h"
-#include "brumlis/voicetools/folderreport.h"
+#include "brumlis/voicecheck/folderreport.h"
 
 #include <QString>
 

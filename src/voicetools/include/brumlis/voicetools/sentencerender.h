@@ -1,7 +1,7 @@
 #pragma once
 
 #include "brumlis/audio/clipstream.h"
-#include "brumlis/audio/soundresolver.h"
+#include "brumlis/sentence/fileresolver.h"
 #include "brumlis/sentence/sentencebuffer.h"
 
 #include <QByteArray>
@@ -32,7 +32,7 @@ public:
     RenderedSentence render(const SentenceBuffer& buffer) const;
 
 private:
-    SoundResolver m_resolver;
+    FileResolver m_resolver;
     DeviceFormat m_format;
 };
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "brumlis/voicetools/folderreport.h"
+#include "brumlis/voicecheck/folderreport.h"
 
 #include <QByteArray>
 #include <QString>

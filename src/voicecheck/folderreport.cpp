@@ -1,4 +1,4 @@
-#include "brumlis/voicetools/folderreport.h"
+#include "brumlis/voicecheck/folderreport.h"
 
 #include "brumlis/audio/wavfile.h"
 #include "brumlis/sentence/composer.h"
@@ -27,6 +27,46 @@ QByteArray realPath(const QByteArray& path) {
     return ::realpath(path.constData(), resolved) ? QByteArray(resolved) : path;
 }
 
+// A file the lookup found, as people know it: relative to the data folder.
+QString relativeName(const QString& dataDir, const QByteArray& path) {
+    const QByteArray prefix = QFile::encodeName(dataDir) + '/';
+    return QFile::decodeName(!dataDir.isEmpty() && path.startsWith(prefix)
+                                 ? path.sliced(prefix.size())
+                                 : path);
+}
+
+// What a file found only by a loose name is told as: "hittas bara om skiftläget ignoreras".
+// ... and how it is found, after "hittas bara".
+QString looseMatchHow(FileResolver::Match match) {
+    switch (match) {
+    case FileResolver::Match::Case:
+        return QStringLiteral("om skiftläget ignoreras");
+    case FileResolver::Match::Form:
+        return QStringLiteral("om Unicode-formen ignoreras");
+    case FileResolver::Match::Windows1252:
+        return QStringLiteral("som Windows-1252-namn");
+    case FileResolver::Match::None:
+    case FileResolver::Match::Exact:
+        break;
+    }
+    return {};
+}
+
+const char* looseMatchKind(FileResolver::Match match) {
+    switch (match) {
+    case FileResolver::Match::Case:
+        return "found-by-case";
+    case FileResolver::Match::Form:
+        return "found-by-form";
+    case FileResolver::Match::Windows1252:
+        return "found-by-windows-1252";
+    case FileResolver::Match::None:
+    case FileResolver::Match::Exact:
+        break;
+    }
+    return nullptr;
+}
+
 bool isBlankItem(const QString& item) {
     return item.trimmed().isEmpty();
 }
@@ -50,6 +90,10 @@ void reportList(const ListReport& list, bool shaped, std::vector<Finding>& findi
         add(Severity::Error, "list-unreadable", list.path + u' ' + problemText(list.status));
         return;
     }
+    if (const char* kind = looseMatchKind(list.match))
+        add(Severity::Warning, kind,
+            QStringLiteral("%1 hittas bara %2: %3")
+                .arg(list.path, looseMatchHow(list.match), list.foundName));
     if (list.items == list.emptyItems) {
         add(Severity::Error, "list-empty", list.path + QStringLiteral(" är tom"));
         return;
@@ -80,7 +124,7 @@ void reportWord(const WordReport& word, bool shaped, std::vector<Finding>& findi
     };
     const QString& found = word.foundName;
     switch (word.match) {
-    case SoundResolver::Match::None:
+    case FileResolver::Match::None:
         if (shaped && word.isPhrase()) {
             add(Severity::Error, "phrase-without-recording",
                 QStringLiteral("mallarnas fras \"%1\" saknar inspelning (%2)")
@@ -90,20 +134,14 @@ void reportWord(const WordReport& word, bool shaped, std::vector<Finding>& findi
         add(Severity::Error, "missing-recording",
             QStringLiteral("\"%1\" saknar inspelning (%2)").arg(word.text, word.soundPath));
         return;
-    case SoundResolver::Match::Exact:
+    case FileResolver::Match::Exact:
         break;
-    case SoundResolver::Match::Case:
-        add(Severity::Warning, "found-by-case",
-            QStringLiteral("\"%1\" hittas bara om skiftläget ignoreras: %2").arg(word.text, found));
-        break;
-    case SoundResolver::Match::Form:
-        add(Severity::Warning, "found-by-form",
-            QStringLiteral("\"%1\" hittas bara om Unicode-formen ignoreras: %2")
-                .arg(word.text, found));
-        break;
-    case SoundResolver::Match::Windows1252:
-        add(Severity::Warning, "found-by-windows-1252",
-            QStringLiteral("\"%1\" hittas bara som Windows-1252-namn: %2").arg(word.text, found));
+    case FileResolver::Match::Case:
+    case FileResolver::Match::Form:
+    case FileResolver::Match::Windows1252:
+        add(Severity::Warning, looseMatchKind(word.match),
+            QStringLiteral("\"%1\" hittas bara %2: %3")
+                .arg(word.text, looseMatchHow(word.match), found));
         break;
     }
     if (word.problem != ClipDecoder::Problem::None)
@@ -175,34 +213,49 @@ QByteArray folderBytes(const QString& dataDir) {
     return dataDir.isEmpty() ? QByteArray(".") : QFile::encodeName(dataDir);
 }
 
+DataSubfolder dataSubfolder(const QString& dataDir, const QString& name) {
+    const QByteArray root = folderBytes(dataDir);
+    QByteArray found = FileResolver(QFile::decodeName(root)).resolve(name);
+    if (found.isEmpty())
+        found = root + '/' + QFile::encodeName(name);
+    return {found, QFile::decodeName(found.sliced(root.size() + 1))};
+}
+
+QString recordingTarget(const QString& dataDir, const QString& soundPath) {
+    const QString root = dataDir.isEmpty() ? QStringLiteral(".") : dataDir;
+    const qsizetype slash = soundPath.indexOf(u'/');
+    if (slash < 0)
+        return root + u'/' + soundPath;
+    return root + u'/' + dataSubfolder(dataDir, soundPath.left(slash)).name +
+           soundPath.sliced(slash);
+}
+
 namespace {
 
-// The classes of the lists in text/: names ending in .txt that are not hidden and not a
-// folder, in byte order.
-QStringList listClasses(const QString& dataDir) {
+// The lists in text/: names ending in .txt (in any case) that are not hidden and not a
+// folder, in byte order, as full paths in file-system bytes.
+QList<QByteArray> listFiles(const DataSubfolder& text) {
     QList<QByteArray> names;
-    if (DIR* dir = ::opendir((folderBytes(dataDir) + "/text").constData())) {
+    if (DIR* dir = ::opendir(text.path.constData())) {
         while (const dirent* entry = ::readdir(dir)) {
             const QByteArray name(entry->d_name);
-            if (!name.startsWith('.') && name.endsWith(".txt") && name.size() > 4 &&
+            if (!name.startsWith('.') && name.toLower().endsWith(".txt") && name.size() > 4 &&
                 entry->d_type != DT_DIR)
-                names << name.chopped(4);
+                names << name;
         }
         ::closedir(dir);
     }
     std::sort(names.begin(), names.end());
-    QStringList classes;
-    for (const QByteArray& name : names)
-        classes << QFile::decodeName(name);
-    return classes;
+    for (QByteArray& name : names)
+        name.prepend(text.path + '/');
+    return names;
 }
 
 // What mallar.txt gave and what its shapes lack, with a finding for each fault of the file
 // and each list no shape uses. A class without a list and a phrase without a recording are
 // told with the lists and the words, so that each problem is named once.
 ShapeFileReport reportShapes(const QString& dataDir, const ShapeFile& file,
-                             const ShapeVocabulary& vocabulary, const FolderReport& report,
-                             std::vector<Finding>& findings) {
+                             const FolderReport& report, std::vector<Finding>& findings) {
     ShapeFileReport shapes;
     shapes.status = file.status;
     shapes.encoding = file.encoding;
@@ -229,12 +282,16 @@ ShapeFileReport reportShapes(const QString& dataDir, const ShapeFile& file,
         if (list.status == ListStatus::Missing)
             shapes.classesWithoutList << list.wordClass;
     for (const WordReport& word : report.words)
-        if (word.isPhrase() && word.match == SoundResolver::Match::None)
+        if (word.isPhrase() && word.match == FileResolver::Match::None)
             shapes.phrasesWithoutRecording << word.text;
-    for (const QString& wordClass : listClasses(dataDir)) {
-        if (vocabulary.classes.contains(wordClass))
+    QSet<QByteArray> read;
+    for (const ListReport& list : report.lists)
+        read.insert(realPath(list.file));
+    const DataSubfolder text = dataSubfolder(dataDir, QStringLiteral("text"));
+    for (const QByteArray& file : listFiles(text)) {
+        if (read.contains(realPath(file)))
             continue;
-        const QString path = QStringLiteral("text/%1.txt").arg(wordClass);
+        const QString path = text.name + u'/' + QFile::decodeName(file.sliced(text.path.size() + 1));
         shapes.unusedLists << path;
         add(Severity::Warning, "unused-list", path,
             QStringLiteral("%1 används inte av någon mall").arg(path));
@@ -250,17 +307,22 @@ std::vector<WordReport> wordsOf(const QString& dataDir, const ShapeVocabulary& v
         index.insert(phrase, words.size());
         words.push_back({phrase, phraseSoundPath(phrase), {}, {}, {}, {}, {}, {}});
     }
-    const QString prefix = dataDir.isEmpty() ? QString() : dataDir + u'/';
+    const FileResolver files(dataDir);
+    ListBuffers buffers;
     for (const QString& wordClass : vocabulary.classes) {
         ListReport list;
         list.wordClass = wordClass;
         list.path = QStringLiteral("text/%1.txt").arg(wordClass);
-        const ListFile file = readListFile(prefix + list.path);
-        list.status = file.status;
-        list.encoding = file.encoding;
-        list.lineEnds = lineEndsOf(file.text);
+        FileResolver::Found found;
+        buffers.text.clear();
+        list.status = readDataList(files, list.path, buffers, &list.encoding, &found);
+        list.match = found.match;
+        list.file = found.path;
+        list.foundName = relativeName(dataDir, found.path);
+        const QString& text = list.status == ListStatus::Ok ? buffers.text : QString();
+        list.lineEnds = lineEndsOf(text);
         QSet<QString> seen;
-        ItemReader reader(file.text);
+        ItemReader reader(text);
         QString item;
         while (reader.next(&item)) {
             ++list.items;
@@ -300,7 +362,7 @@ std::vector<WordReport> collectWords(const QString& dataDir, std::vector<ListRep
 }
 
 QList<QByteArray> recordingFiles(const QString& dataDir) {
-    const QByteArray soundDir = folderBytes(dataDir) + "/sound";
+    const QByteArray soundDir = dataSubfolder(dataDir, QStringLiteral("sound")).path;
     QList<QByteArray> files = recordingNames(soundDir);
     for (QByteArray& name : files)
         name.prepend(soundDir + '/');
@@ -313,17 +375,14 @@ FolderReport inspectFolder(const QString& dataDir) {
     const ShapeVocabulary vocabulary = vocabularyOf(shapeFile.book());
     report.words = wordsOf(dataDir, vocabulary, &report.lists);
 
-    const SoundResolver resolver(dataDir);
+    const FileResolver resolver(dataDir);
     QSet<QByteArray> used;
     for (WordReport& word : report.words) {
-        const SoundResolver::Found found = resolver.find(word.soundPath);
+        const FileResolver::Found found = resolver.find(word.soundPath);
         word.match = found.match;
         word.file = found.path;
-        const QByteArray prefix = QFile::encodeName(dataDir) + '/';
-        word.foundName = QFile::decodeName(!dataDir.isEmpty() && found.path.startsWith(prefix)
-                                               ? found.path.sliced(prefix.size())
-                                               : found.path);
-        if (found.match == SoundResolver::Match::None)
+        word.foundName = relativeName(dataDir, found.path);
+        if (found.match == FileResolver::Match::None)
             continue;
         ClipDecoder decoder;
         decoder.open(found.path);
@@ -332,12 +391,12 @@ FolderReport inspectFolder(const QString& dataDir) {
         used.insert(realPath(found.path));
     }
 
-    const QByteArray soundDir = folderBytes(dataDir) + "/sound";
+    const DataSubfolder sound = dataSubfolder(dataDir, QStringLiteral("sound"));
     std::vector<double> levels;
-    for (const QByteArray& name : recordingNames(soundDir)) {
+    for (const QByteArray& name : recordingNames(sound.path)) {
         RecordingReport recording;
-        recording.name = QStringLiteral("sound/") + QFile::decodeName(name);
-        recording.file = soundDir + '/' + name;
+        recording.name = sound.name + u'/' + QFile::decodeName(name);
+        recording.file = sound.path + '/' + name;
         recording.used = used.contains(realPath(recording.file));
         recording.measure = measureClip(recording.file, &recording.problem);
         recording.madeByVoice = recording.measure && isMadeByVoice(recording.file);
@@ -353,7 +412,7 @@ FolderReport inspectFolder(const QString& dataDir) {
 
     const bool shaped = shapeFile.present;
     if (shaped)
-        report.shapes = reportShapes(dataDir, shapeFile, vocabulary, report, report.findings);
+        report.shapes = reportShapes(dataDir, shapeFile, report, report.findings);
     for (const ListReport& list : report.lists)
         reportList(list, shaped, report.findings);
     for (const WordReport& word : report.words)
@@ -375,11 +434,11 @@ bool isMadeByVoice(const QByteArray& path) {
 }
 
 WordState wordState(const WordReport& word) {
-    if (word.match == SoundResolver::Match::None)
+    if (word.match == FileResolver::Match::None)
         return WordState::Missing;
     if (word.problem != ClipDecoder::Problem::None)
         return WordState::Unplayable;
-    if (word.match != SoundResolver::Match::Exact)
+    if (word.match != FileResolver::Match::Exact)
         return WordState::LooseName;
     return word.madeByVoice ? WordState::MadeByVoice : WordState::Recorded;
 }
@@ -406,12 +465,12 @@ constexpr EnumName<LineEnds> LineEndsNames[] = {
     {LineEnds::Mixed, "mixed", "blandade"},
 };
 
-constexpr EnumName<SoundResolver::Match> MatchNames[] = {
-    {SoundResolver::Match::None, "missing", "saknas"},
-    {SoundResolver::Match::Exact, "exact", "exakt namn"},
-    {SoundResolver::Match::Case, "case", "bara om skiftläget ignoreras"},
-    {SoundResolver::Match::Form, "unicode-form", "bara om Unicode-formen ignoreras"},
-    {SoundResolver::Match::Windows1252, "windows-1252", "bara som Windows-1252-namn"},
+constexpr EnumName<FileResolver::Match> MatchNames[] = {
+    {FileResolver::Match::None, "missing", "saknas"},
+    {FileResolver::Match::Exact, "exact", "exakt namn"},
+    {FileResolver::Match::Case, "case", "bara om skiftläget ignoreras"},
+    {FileResolver::Match::Form, "unicode-form", "bara om Unicode-formen ignoreras"},
+    {FileResolver::Match::Windows1252, "windows-1252", "bara som Windows-1252-namn"},
 };
 
 // Problem::None has no row: a recording that plays has no problem to name.
@@ -441,11 +500,11 @@ QString lineEndsName(LineEnds ends) {
     return nameOf(LineEndsNames, ends);
 }
 
-QString matchKey(SoundResolver::Match match) {
+QString matchKey(FileResolver::Match match) {
     return keyOf(MatchNames, match);
 }
 
-QString matchName(SoundResolver::Match match) {
+QString matchName(FileResolver::Match match) {
     return nameOf(MatchNames, match);
 }
 

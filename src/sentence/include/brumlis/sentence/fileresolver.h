@@ -1,13 +1,16 @@
 #pragma once
 
+#include "brumlis/sentence/wordlist.h"
+
 #include <QByteArray>
 #include <QString>
 #include <memory>
 
 namespace brumlis {
 
-/// Maps the path of a recording, as a sentence slot holds it ("sound\Kalle.wav" or
-/// "sound/Kalle.wav"), onto a file under the data folder.
+/// Maps a path under the data folder as the program names it, a recording as a sentence
+/// slot holds it ("sound\Kalle.wav" or "sound/Kalle.wav") or a word list
+/// ("text/namn.txt"), onto the file that folders made on Windows or macOS hold for it.
 ///
 /// Backslashes count as separators. A path that is absolute or has a ".." component
 /// resolves to nothing, so a word can never reach outside the data folder. When the
@@ -21,7 +24,7 @@ namespace brumlis {
 /// folder's entries, built on first need and rebuilt only when the folder's
 /// modification time says it changed, so a voice of 100,000 recordings does not scan
 /// the folder for every word it lacks. One resolver may be used from several threads.
-class SoundResolver {
+class FileResolver {
 public:
     /// How a recording was found, from the strictest rule to the loosest.
     enum class Match {
@@ -37,10 +40,10 @@ public:
         Match match = Match::None; ///< the loosest rule any component of the path needed
     };
 
-    explicit SoundResolver(QString dataDir);
-    ~SoundResolver();
-    SoundResolver(const SoundResolver&) = delete;
-    SoundResolver& operator=(const SoundResolver&) = delete;
+    explicit FileResolver(QString dataDir);
+    ~FileResolver();
+    FileResolver(const FileResolver&) = delete;
+    FileResolver& operator=(const FileResolver&) = delete;
 
     /// Builds the index of the sound folder now, so that the first word without an exact
     /// recording does not pay for reading a large folder. Meant to be called off the GUI
@@ -55,6 +58,10 @@ public:
     /// The path of find(): empty when there is nothing to play.
     QByteArray resolve(const QString& path) const { return find(path).path; }
 
+    /// `path` under the data folder by its exact name, whether it exists or not; empty for a
+    /// path find() refuses (absolute, climbing out).
+    QByteArray exactPath(const QString& path) const;
+
 private:
     class FolderIndex;
     class IndexCache;
@@ -62,5 +69,12 @@ private:
     QByteArray m_root;
     std::unique_ptr<IndexCache> m_indexes;
 };
+
+/// Reads the list at `path` under the data folder ("text/namn.txt"): by its exact name, and
+/// when that is missing, as find() finds it (another case or Unicode form, a name stored as
+/// Windows-1252 bytes, a folder "Text"). `found`, when given, says which file was read and
+/// by what rule; Match::None when there was none.
+ListStatus readDataList(const FileResolver& files, const QString& path, ListBuffers& buffers,
+                        ListEncoding* encoding = nullptr, FileResolver::Found* found = nullptr);
 
 } // namespace brumlis

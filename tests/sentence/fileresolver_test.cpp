@@ -1,4 +1,4 @@
-#include "brumlis/audio/soundresolver.h"
+#include "brumlis/sentence/fileresolver.h"
 #include "support/tempdir.h"
 
 #include <QFile>
@@ -21,7 +21,7 @@ QByteArray nfd(const QString& text) {
     return text.normalized(QString::NormalizationForm_D).toUtf8();
 }
 
-TEST(SoundResolver, FindsRecordingsTheWayWindowsWould) {
+TEST(FileResolver, FindsRecordingsTheWayWindowsWould) {
     test::TempDir dir;
     const QByteArray root = QFile::encodeName(dir.path());
     dir.mkdir(QStringLiteral("sound/djur"));
@@ -40,9 +40,9 @@ TEST(SoundResolver, FindsRecordingsTheWayWindowsWould) {
         const char* label;
         QString path;
         QByteArray expected; // relative to the data folder; empty means nothing to play
-        SoundResolver::Match match = SoundResolver::Match::None;
+        FileResolver::Match match = FileResolver::Match::None;
     };
-    using M = SoundResolver::Match;
+    using M = FileResolver::Match;
     const Case cases[] = {
         {"exact", QStringLiteral("sound/Kalle.wav"), "sound/Kalle.wav", M::Exact},
         {"backslash separators", QStringLiteral("sound\\Kalle.wav"), "sound/Kalle.wav", M::Exact},
@@ -80,10 +80,10 @@ TEST(SoundResolver, FindsRecordingsTheWayWindowsWould) {
          {}},
     };
 
-    const SoundResolver resolver(dir.path());
+    const FileResolver resolver(dir.path());
     for (const Case& c : cases) {
         const QByteArray expected = c.expected.isEmpty() ? QByteArray() : root + '/' + c.expected;
-        const SoundResolver::Found found = resolver.find(c.path);
+        const FileResolver::Found found = resolver.find(c.path);
         EXPECT_EQ(found.path, expected) << c.label;
         EXPECT_EQ(found.match, c.match) << c.label;
     }
@@ -115,17 +115,17 @@ protected:
 
     test::TempDir dir;
     const QByteArray root = QFile::encodeName(dir.path());
-    const SoundResolver resolver{dir.path()};
+    const FileResolver resolver{dir.path()};
 };
 
-TEST(SoundResolver, ARenameJustAfterALookupIsSeen) {
+TEST(FileResolver, ARenameJustAfterALookupIsSeen) {
     // A small folder is read within one tick of the clock, and a change in the same tick
     // may leave the folder's time as it was.
     test::TempDir dir;
     const QByteArray sound = QFile::encodeName(dir.path()) + "/sound/";
     dir.mkdir(QStringLiteral("sound"));
     touchBytes(sound + "Kalle.wav");
-    const SoundResolver resolver(dir.path());
+    const FileResolver resolver(dir.path());
     for (int round = 0; round < 20; ++round) {
         const QByteArray from = round % 2 ? "Olle.wav" : "Kalle.wav";
         const QByteArray to = round % 2 ? "Kalle.wav" : "Olle.wav";
@@ -161,9 +161,9 @@ TEST_F(FolderIndex, IsReadAgainOnlyWhenTheFolderTimeMoves) {
     }
 }
 
-TEST(SoundResolver, WithoutSoundFolderNothingIsFound) {
+TEST(FileResolver, WithoutSoundFolderNothingIsFound) {
     test::TempDir dir;
-    const SoundResolver resolver(dir.path());
+    const FileResolver resolver(dir.path());
     EXPECT_TRUE(resolver.resolve(QStringLiteral("sound\\Kalle.wav")).isEmpty());
 }
 

@@ -2,7 +2,7 @@
 
 #include "brumlis/audio/clipdecoder.h"
 #include "brumlis/audio/loudness.h"
-#include "brumlis/audio/soundresolver.h"
+#include "brumlis/sentence/fileresolver.h"
 #include "brumlis/sentence/shapes.h"
 #include "brumlis/sentence/wordlist.h"
 
@@ -35,6 +35,9 @@ struct ListReport {
     QString wordClass;
     QString path; ///< relative to the data folder: "text/adj.txt"
     ListStatus status = ListStatus::Missing;
+    FileResolver::Match match = FileResolver::Match::None; ///< how the file was found
+    QByteArray file;   ///< the file read, in file-system bytes; empty when none was found
+    QString foundName; ///< the same, relative to the data folder: "Text/ADJ.TXT"
     ListEncoding encoding = ListEncoding::Utf8;
     LineEnds lineEnds = LineEnds::None;
     qsizetype items = 0;
@@ -48,7 +51,7 @@ struct WordReport {
     QString text;
     QString soundPath;   ///< as the program looks it up: "sound/Kalle.wav"
     QStringList classes; ///< the lists that hold it; empty for a fixed phrase
-    SoundResolver::Match match = SoundResolver::Match::None;
+    FileResolver::Match match = FileResolver::Match::None;
     QByteArray file;   ///< what the lookup found, in file-system bytes
     QString foundName; ///< the same, relative to the data folder: "sound/kalle.wav"
     ClipDecoder::Problem problem = ClipDecoder::Problem::None;
@@ -56,7 +59,7 @@ struct WordReport {
 
     bool isPhrase() const { return classes.isEmpty(); }
     bool speakable() const {
-        return match != SoundResolver::Match::None && problem == ClipDecoder::Problem::None;
+        return match != FileResolver::Match::None && problem == ClipDecoder::Problem::None;
     }
 };
 
@@ -135,13 +138,25 @@ QList<QByteArray> recordingFiles(const QString& dataDir);
 /// The file-system bytes of the data folder, "." for the working directory.
 QByteArray folderBytes(const QString& dataDir);
 
+/// A folder of the data folder ("text", "sound"), by its exact name or, when that is not
+/// there, in another case ("Sound"), as the program finds it.
+struct DataSubfolder {
+    QByteArray path; ///< in file-system bytes; the exact name when there is no such folder
+    QString name;    ///< relative to the data folder: "sound", "Sound"
+};
+DataSubfolder dataSubfolder(const QString& dataDir, const QString& name);
+
+/// Where a new recording for `soundPath` ("sound/Kalle.wav") is written: under the folder
+/// that dataSubfolder() finds for "sound", so that a folder "Sound" gets no twin "sound".
+QString recordingTarget(const QString& dataDir, const QString& soundPath);
+
 /// Report values for scripts (fixed English keys, as check --json writes them) and for
 /// people (Swedish names). ClipDecoder::Problem::None has neither; the encoding and status of
 /// a list are named in sentence/wordlist.h.
 QString lineEndsKey(LineEnds ends);
 QString lineEndsName(LineEnds ends);
-QString matchKey(SoundResolver::Match match);
-QString matchName(SoundResolver::Match match);
+QString matchKey(FileResolver::Match match);
+QString matchName(FileResolver::Match match);
 QString problemKey(ClipDecoder::Problem problem);
 QString problemName(ClipDecoder::Problem problem);
 QString wordStateKey(WordState state);

@@ -1,4 +1,4 @@
-#include "brumlis/audio/soundresolver.h"
+#include "brumlis/sentence/fileresolver.h"
 
 #include "brumlis/sentence/wordlist.h"
 
@@ -9,6 +9,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <unordered_map>
 #include <vector>
@@ -49,13 +50,13 @@ QByteArray joined(const QByteArray& folder, const QByteArray& name) {
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
 }
 
-using Match = SoundResolver::Match;
+using Match = FileResolver::Match;
 
 } // namespace
 
 /// The names of one folder, keyed by each relaxed rule. Never changed once built, so
 /// threads share it without a lock.
-class SoundResolver::FolderIndex {
+class FileResolver::FolderIndex {
 public:
     /// Reads `folder`, whose status `info` was taken just before.
     FolderIndex(const QByteArray& folder, const struct stat& info)
@@ -127,7 +128,7 @@ private:
 
 /// The folder indexes of one resolver. The audio engine may ask from its own thread
 /// while the window asks from the GUI thread.
-class SoundResolver::IndexCache {
+class FileResolver::IndexCache {
 public:
     /// The index of `folder`, current as of this call; null when it is no folder.
     std::shared_ptr<const FolderIndex> get(const QByteArray& folder) {
@@ -158,44 +159,65 @@ private:
     std::unordered_map<QByteArray, std::shared_ptr<const FolderIndex>> m_indexes;
 };
 
-SoundResolver::SoundResolver(QString dataDir)
+FileResolver::FileResolver(QString dataDir)
     : m_root(QFile::encodeName(dataDir))
     , m_indexes(std::make_unique<IndexCache>()) {}
 
-SoundResolver::~SoundResolver() = default;
+FileResolver::~FileResolver() = default;
 
-void SoundResolver::prepare() const {
+void FileResolver::prepare() const {
     m_indexes->get(joined(m_root, QByteArrayLiteral("sound")));
 }
 
-SoundResolver::Found SoundResolver::find(const QString& path) const {
+namespace {
+
+// The components of a path under the data folder, or nothing for one that is empty, absolute
+// or climbs out with "..".
+std::optional<QStringList> componentsOf(const QString& path) {
     // No file name holds NUL, and the system calls would stop reading the path there.
     if (path.isEmpty() || path.contains(QChar(0)))
-        return {};
+        return std::nullopt;
     QString unified = path;
     unified.replace(u'\\', u'/');
     // Absolute on either system: "/x", "C:x" or "C:/x".
     if (unified.startsWith(u'/') || (unified.size() >= 2 && unified[1] == u':'))
-        return {};
+        return std::nullopt;
 
     QStringList parts;
     for (const QString& part : unified.split(u'/', Qt::SkipEmptyParts)) {
         if (part == u"..")
-            return {};
+            return std::nullopt;
         if (part != u".")
             parts << part;
     }
     if (parts.isEmpty())
-        return {};
+        return std::nullopt;
+    return parts;
+}
 
-    QByteArray exact = m_root;
+QByteArray exactPathOf(const QByteArray& root, const QStringList& parts) {
+    QByteArray exact = root;
     for (const QString& part : parts)
         exact = joined(exact, QFile::encodeName(part));
-    if (exists(exact))
+    return exact;
+}
+
+} // namespace
+
+QByteArray FileResolver::exactPath(const QString& path) const {
+    const std::optional<QStringList> parts = componentsOf(path);
+    return parts ? exactPathOf(m_root, *parts) : QByteArray();
+}
+
+FileResolver::Found FileResolver::find(const QString& path) const {
+    const std::optional<QStringList> parts = componentsOf(path);
+    if (!parts)
+        return {};
+    if (const QByteArray exact = exactPathOf(m_root, *parts); exists(exact))
         return {exact, Match::Exact};
 
     Found found{m_root, Match::Exact};
-    for (const QString& part : parts) {
+    for (const QString& part : *parts) {
         const QByteArray direct = joined(found.path, QFile::encodeName(part));
         if (exists(direct)) {
             found.path = direct;
@@ -209,6 +231,23 @@ SoundResolver::Found SoundResolver::find(const QString& path) const {
         found.match = std::max(found.match, match.match);
     }
     return found;
+}
+
+ListStatus readDataList(const FileResolver& files, const QString& path, ListBuffers& buffers,
+                        ListEncoding* encoding, FileResolver::Found* found) {
+    // The exact name costs no more than it did before names were looked up loosely.
+    const QByteArray exact = files.exactPath(path);
+    ListStatus status = exact.isEmpty() ? ListStatus::Missing
+                                        : readListFileAt(exact, buffers, encoding);
+    FileResolver::Found where{exact, FileResolver::Match::Exact};
+    if (status == ListStatus::Missing) {
+        where = files.find(path);
+        if (where.match != FileResolver::Match::None)
+            status = readListFileAt(where.path, buffers, encoding);
+    }
+    if (found)
+        *found = status == ListStatus::Missing ? FileResolver::Found{} : where;
+    return status;
 }
 
 } // namespace brumlis
