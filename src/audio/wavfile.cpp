@@ -1,5 +1,7 @@
 #include "brumlis/audio/wavfile.h"
 
+#include "brumlis/sentence/systemerror.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <type_traits>
@@ -62,10 +65,6 @@ sf_count_t memoryWrite(const void* in, sf_count_t count, void* data) {
 
 sf_count_t memoryTell(void* data) {
     return static_cast<Memory*>(data)->pos;
-}
-
-QString systemError(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 template <class Sample>
@@ -145,48 +144,124 @@ std::vector<std::int16_t> toPcm16(const std::vector<float>& samples) {
     return pcm;
 }
 
+namespace {
+
+bool failWith(QString* error, const QString& why) {
+    if (error)
+        *error = why;
+    return false;
+}
+
+bool writeAllTo(int fd, const char* data, qint64 size, int* why) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, std::size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            *why = n < 0 ? errno : EIO;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+// Fills what `path` names as it stands, through any link: a device, a FIFO, a terminal.
+// Nothing is renamed over it, and no temporary file is made beside it.
+bool writeInPlace(const QString& path, const std::function<bool(int fd, int* why)>& fill,
+                  QString* error) {
+    // O_NONBLOCK: a FIFO that nobody reads is refused (ENXIO) instead of waiting forever.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return failWith(error, systemErrorText(errno));
+    struct stat st {};
+    int why = 0;
+    const bool directory = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (directory)
+        why = EISDIR;
+    else if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        why = errno;
+    const bool filled = why == 0 && fill(fd, &why);
+    // What a device took is only known for sure once it is closed.
+    if (::close(fd) != 0 && filled)
+        why = errno;
+    return why == 0 ? true : failWith(error, systemErrorText(why));
+}
+
+} // namespace
+
+bool isSpecialFile(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+bool copyInPlace(const QString& source, const QString& path, QString* error) {
+    const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return failWith(error, systemErrorText(errno));
+    const bool copied = writeInPlace(
+        path,
+        [in](int out, int* why) {
+            std::vector<char> chunk(64 * 1024);
+            for (;;) {
+                const ssize_t n = ::read(in, chunk.data(), chunk.size());
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0) {
+                    *why = errno;
+                    return false;
+                }
+                if (n == 0)
+                    return true;
+                if (!writeAllTo(out, chunk.data(), n, why))
+                    return false;
+            }
+        },
+        error);
+    ::close(in);
+    return copied;
+}
+
 bool writeFileAtomically(const QString& path, QByteArrayView bytes, QString* error) {
-    auto fail = [&](const QString& why) {
-        if (error)
-            *error = why;
-        return false;
-    };
-    const QFileInfo target(path);
+    if (isSpecialFile(path))
+        return writeInPlace(
+            path, [&](int fd, int* why) { return writeAllTo(fd, bytes.data(), bytes.size(), why); },
+            error);
+    // A link to a file keeps being a link: the file it names is the one replaced.
+    const QFileInfo given(path);
+    const QFileInfo target(given.isSymLink() && given.exists() ? given.canonicalFilePath() : path);
     // A leading dot and no .wav ending: a crashed run's leftover is never taken for a recording.
     QByteArray temp =
         QFile::encodeName(target.absolutePath() + QStringLiteral("/.brumlis-XXXXXX.tmp"));
     const int fd = ::mkstemps(temp.data(), 4);
     if (fd < 0)
-        return fail(systemError(errno));
+        return failWith(error, systemErrorText(errno));
     auto discard = [&](int why) {
         ::close(fd);
         ::unlink(temp.constData());
-        return fail(systemError(why));
+        return failWith(error, systemErrorText(why));
     };
     // mkstemps makes the file private to its owner; a recording is as readable as any file.
     const mode_t mask = ::umask(0);
     ::umask(mask);
     if (::fchmod(fd, 0666 & ~mask) != 0)
         return discard(errno);
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, std::size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return discard(n < 0 ? errno : EIO);
-        done += n;
-    }
+    if (int why = 0; !writeAllTo(fd, bytes.data(), bytes.size(), &why))
+        return discard(why);
     if (::fsync(fd) != 0)
         return discard(errno);
     if (::close(fd) != 0) {
         const int why = errno;
         ::unlink(temp.constData());
-        return fail(systemError(why));
+        return failWith(error, systemErrorText(why));
     }
-    if (::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
+    if (::rename(temp.constData(), QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
         const int why = errno;
         ::unlink(temp.constData());
-        return fail(systemError(why));
+        return failWith(error, systemErrorText(why));
     }
     return true;
 }

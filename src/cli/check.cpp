@@ -28,8 +28,8 @@ constexpr char kCheckUsage[] =
     "är trasigt.\n"
     "Med FIL.brumlis granskas paketet i stället, utan att installeras.\n"
     "\n"
-    "  --json   ett JSON-dokument i stället för tabeller\n"
-    "  --help   visa den här hjälpen\n";
+    "  --json    ett JSON-dokument i stället för tabeller\n"
+    "  --hjälp   visa den här hjälpen\n";
 
 // JSON has no infinity: a silent recording's loudness and peak are null.
 QJsonValue number(double value) {

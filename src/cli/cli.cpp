@@ -52,7 +52,7 @@ QString dataDirLine(const CliContext& context) {
 
 QString globalUsage(const CliContext& context) {
     QString text = QStringLiteral("Användning: brumlis-cli [--data MAPP] KOMMANDO [FLAGGOR]\n"
-                                  "            brumlis-cli KOMMANDO --help\n"
+                                  "            brumlis-cli KOMMANDO --hjälp\n"
                                   "\n"
                                   "Kommandon:\n");
     for (const CliCommand& command : Commands)
@@ -65,8 +65,11 @@ QString globalUsage(const CliContext& context) {
         "  --data MAPP    mappen som innehåller text/ och sound/; utan den den första\n"
         "                 av arbetskatalogen, ~/.local/share/brumlis och\n"
         "                 /usr/share/brumlis som innehåller text/\n"
-        "  --help         visa den här hjälpen\n"
+        "  --hjälp, -h    visa den här hjälpen\n"
         "  --version      visa versionen\n"
+        "\n"
+        "En flagga med å, ä eller ö kan också skrivas utan dem: --hjalp, --fro, --anda,\n"
+        "--ersatt, --rost, --sprak.\n"
         "\n");
     return text + dataDirLine(context);
 }
@@ -119,7 +122,7 @@ std::optional<CliStatus> settleParse(const QCommandLineParser& parser, bool pars
     };
     if (!parsed)
         return usageError(parseErrorReason(parser, args, options));
-    if (parser.isSet(QStringLiteral("help"))) {
+    if (parser.isSet(QStringLiteral("hjälp"))) {
         context.out.write(usage);
         return CliOk;
     }
@@ -132,7 +135,7 @@ std::optional<CliStatus> settleParse(const QCommandLineParser& parser, bool pars
 // Adds -h/--help to `options` and makes single-dash words long options, as GNU tools
 // and Qt's own -platform do.
 QList<QCommandLineOption> prepare(QCommandLineParser& parser, QList<QCommandLineOption> options) {
-    options << QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    options << QCommandLineOption(optionNames({"h", "hjälp", "hjalp", "help"}));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions(options);
     return options;
@@ -230,17 +233,17 @@ private:
 QString sentenceUsage(const char* command, bool json, const CliContext& context) {
     QString text =
         QStringLiteral(
-            "Användning: brumlis-cli [--data MAPP] %1 [--count N] [--seed S] "
-            "[--template K]%2\n"
+            "Användning: brumlis-cli [--data MAPP] %1 [--antal N] [--frö S] "
+            "[--mall K]%2\n"
             "\n"
-            "  --count N      antal meningar (standard: 1)\n"
-            "  --seed S       startvärde för slumpen: samma värde ger "
-            "samma meningar\n"
-            "  --template K   använd alltid mall K (1 till 11, eller form K i mallar.txt)\n")
+            "  --antal N      antal meningar (standard: 1)\n"
+            "  --frö S        startvärde för slumpen: samma värde ger "
+            "samma meningar (också --fro)\n"
+            "  --mall K       använd alltid mall K (1 till 11, eller form K i mallar.txt)\n")
             .arg(QString::fromUtf8(command), json ? u" [--json]" : u"");
     if (json)
         text += QStringLiteral("  --json         ett JSON-objekt per mening\n");
-    text += QStringLiteral("  --help         visa den här hjälpen\n\n");
+    text += QStringLiteral("  --hjälp        visa den här hjälpen\n\n");
     return text + dataDirLine(context);
 }
 

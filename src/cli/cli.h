@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 
@@ -47,6 +48,20 @@ struct CliCommand {
     const char* summary; ///< one line for the command list of --help
     CliCommandFunction run;
 };
+
+/// Option names. Each option is named in Swedish, as --help shows it; a name with å, ä or ö
+/// is also taken in ASCII (--anda), and the English name an option had before (--replace)
+/// is still taken, so that scripts keep working.
+inline QStringList optionNames(std::initializer_list<const char*> names) {
+    QStringList list;
+    for (const char* name : names)
+        list << QString::fromUtf8(name);
+    return list;
+}
+/// --ändå: go on although check finds faults (pack, install).
+inline QCommandLineOption anywayOption() {
+    return QCommandLineOption(optionNames({"ändå", "anda"}));
+}
 
 /// Parses a command's `args` with `parser`, which gets `options` and -h/--help added.
 /// Handles --help (prints `usage`, status 0) and every usage error (prints "brumlis-cli:

@@ -3,6 +3,7 @@
 #include "brumlis/packs/packinstaller.h"
 #include "brumlis/packs/packreader.h"
 #include "brumlis/packs/packwriter.h"
+#include "brumlis/sentence/shapes.h"
 #include "brumlis/sentence/swedish.h"
 #include "brumlis/voicecheck/folderreport.h"
 #include "output.h"
@@ -22,8 +23,8 @@ namespace brumlis {
 namespace {
 
 constexpr char kPackUsage[] =
-    "Användning: brumlis-cli [--data MAPP] pack -o FIL.brumlis [--name NAMN] [--speaker NAMN]\n"
-    "                        [--licence TEXT] [--language KOD] [--ändå]\n"
+    "Användning: brumlis-cli [--data MAPP] pack -o FIL.brumlis [--namn NAMN] [--talare NAMN]\n"
+    "                        [--licens TEXT] [--språk KOD] [--ändå]\n"
     "\n"
     "Packar datamappens ordlistor (text/*.txt), inspelningar (sound/*.wav) och mallar.txt i en\n"
     "fil som kan skickas till andra och installeras med brumlis-cli install. Råa tagningar i\n"
@@ -32,37 +33,40 @@ constexpr char kPackUsage[] =
     "utan --ändå.\n"
     "\n"
     "  -o FIL          paketet som skrivs\n"
-    "  --name NAMN     röstens namn (standard: mappens namn)\n"
-    "  --speaker NAMN  den som talar\n"
-    "  --licence TEXT  på vilka villkor rösten får användas\n"
-    "  --language KOD  ordens språk, som sv eller en-GB (standard: sv)\n"
-    "  --ändå          packa också när ord inte kan sägas\n"
-    "  --help          visa den här hjälpen\n";
+    "  --namn NAMN     röstens namn (standard: mappens namn)\n"
+    "  --talare NAMN   den som talar\n"
+    "  --licens TEXT   på vilka villkor rösten får användas\n"
+    "  --språk KOD     ordens språk, som sv eller en-GB (standard: sv; också --sprak)\n"
+    "  --ändå          packa också när ord inte kan sägas (också --anda)\n"
+    "  --hjälp         visa den här hjälpen\n";
 
 constexpr char kInstallUsage[] =
-    "Användning: brumlis-cli install FIL.brumlis [--replace]\n"
+    "Användning: brumlis-cli install FIL.brumlis [--ersätt] [--ändå]\n"
     "\n"
     "Installerar rösten i FIL.brumlis för dig, i ~/.local/share/brumlis/packs/<namn>/, med en\n"
     "menypost \"Brumlis – <namn>\". Hela paketet granskas innan det installeras; ett paket\n"
-    "som pekar ut ur sin mapp, innehåller länkar eller är för stort avvisas helt. Skriver ut\n"
-    "mappen.\n"
+    "som pekar ut ur sin mapp, innehåller länkar eller är för stort avvisas helt. Det uppackade\n"
+    "granskas sedan som check granskar en mapp: en röst där en lista saknas eller ett ord inte\n"
+    "kan sägas installeras inte utan --ändå, och den gamla rösten med samma namn står kvar.\n"
+    "Skriver ut mappen.\n"
     "\n"
-    "  --replace   ersätt en röst med samma namn\n"
-    "  --help      visa den här hjälpen\n";
+    "  --ersätt    ersätt en röst med samma namn (också --ersatt)\n"
+    "  --ändå      installera också när check hittar fel i rösten (också --anda)\n"
+    "  --hjälp     visa den här hjälpen\n";
 
 constexpr char kPacksUsage[] =
     "Användning: brumlis-cli packs [--json]\n"
     "\n"
     "Visar de installerade rösterna: namn, talare, språk, antal ord och inspelningar, mapp.\n"
     "\n"
-    "  --json   ett JSON-dokument i stället för en tabell\n"
-    "  --help   visa den här hjälpen\n";
+    "  --json    ett JSON-dokument i stället för en tabell\n"
+    "  --hjälp   visa den här hjälpen\n";
 
 constexpr char kUninstallUsage[] = "Användning: brumlis-cli uninstall NAMN\n"
                                    "\n"
                                    "Tar bort den installerade rösten NAMN och dess menypost.\n"
                                    "\n"
-                                   "  --help   visa den här hjälpen\n";
+                                   "  --hjälp   visa den här hjälpen\n";
 
 // The one positional argument a command takes, or the usage error's status.
 std::optional<CliStatus> onePositional(const QCommandLineParser& parser, CliContext& context,
@@ -84,11 +88,14 @@ void warn(CliContext& context, const char* command, const QStringList& warnings)
 }
 
 QString summary(const PackManifest& manifest) {
-    return QStringLiteral("%1, %2 (%3 gjorda av voice)")
-        .arg(swedishCount(manifest.words, QStringLiteral("ord"), QStringLiteral("ord")),
-             swedishCount(manifest.recordings, QStringLiteral("inspelning"),
-                          QStringLiteral("inspelningar")))
-        .arg(manifest.madeByVoice);
+    return QStringLiteral("%1 (%2 gjorda av voice)").arg(packCounts(manifest)).arg(manifest.madeByVoice);
+}
+
+// The first of a voice's problems, each on a line of its own, and how many more there are.
+constexpr int ProblemsShown = 5;
+void tellProblems(CliContext& context, const char* command, const QStringList& problems) {
+    for (const QString& line : problemsMessage(problems, ProblemsShown).split(u'\n'))
+        context.err.write(QStringLiteral("%1: %2\n").arg(QLatin1String(command), line));
 }
 
 } // namespace
@@ -97,11 +104,13 @@ CliStatus runPack(const QStringList& args, CliContext& context) {
     const QString usage = QString::fromUtf8(kPackUsage);
     QCommandLineParser parser;
     const QCommandLineOption output(QStringLiteral("o"), {}, QStringLiteral("FIL"));
-    const QCommandLineOption name(QStringLiteral("name"), {}, QStringLiteral("NAMN"));
-    const QCommandLineOption speaker(QStringLiteral("speaker"), {}, QStringLiteral("NAMN"));
-    const QCommandLineOption licence(QStringLiteral("licence"), {}, QStringLiteral("TEXT"));
-    const QCommandLineOption language(QStringLiteral("language"), {}, QStringLiteral("KOD"));
-    const QCommandLineOption anyway(QStringLiteral("ändå"));
+    const QCommandLineOption name(optionNames({"namn", "name"}), {}, QStringLiteral("NAMN"));
+    const QCommandLineOption speaker(optionNames({"talare", "speaker"}), {}, QStringLiteral("NAMN"));
+    const QCommandLineOption licence(optionNames({"licens", "licence", "license"}), {},
+                                     QStringLiteral("TEXT"));
+    const QCommandLineOption language(optionNames({"språk", "sprak", "language"}), {},
+                                      QStringLiteral("KOD"));
+    const QCommandLineOption anyway = anywayOption();
     if (const auto done = parseCommandLine(
             parser, {output, name, speaker, licence, language, anyway}, args, context, usage))
         return *done;
@@ -129,12 +138,13 @@ CliStatus runPack(const QStringList& args, CliContext& context) {
     }
 
     const FolderReport report = inspectFolder(context.dataDir);
+    const VoiceSummary voice = summarize(report);
     if (!report.speakable() && !parser.isSet(anyway)) {
         const auto silent = std::count_if(report.words.begin(), report.words.end(),
                                           [](const WordReport& w) { return !w.speakable(); });
         context.err.write(
             QStringLiteral("pack: check hittar fel i mappen (%1 kan inte sägas); brumlis-cli "
-                           "check visar dem. Ge --ändå för att packa ändå.\n")
+                           "check visar dem. Ge --ändå (--anda) för att packa ändå.\n")
                 .arg(swedishCount(silent, QStringLiteral("ord"), QStringLiteral("ord"))));
         return CliIncomplete;
     }
@@ -145,14 +155,12 @@ CliStatus runPack(const QStringList& args, CliContext& context) {
         return CliIncomplete;
     }
     manifest.created = contents.newest;
-    manifest.words = std::count_if(report.words.begin(), report.words.end(),
-                                   [](const WordReport& w) { return !w.isPhrase(); });
+    manifest.words = voice.words;
     manifest.recordings =
         std::count_if(contents.entries.begin(), contents.entries.end(), [](const PackEntry& e) {
             return e.name.startsWith(QStringLiteral("sound/"));
         });
-    manifest.madeByVoice = std::count_if(report.recordings.begin(), report.recordings.end(),
-                                         [](const RecordingReport& r) { return r.madeByVoice; });
+    manifest.madeByVoice = voice.madeByVoice;
 
     if (const QString failed = writePack(packFile, manifest, contents.entries); !failed.isEmpty()) {
         context.err.write(QStringLiteral("pack: %1\n").arg(failed));
@@ -165,8 +173,9 @@ CliStatus runPack(const QStringList& args, CliContext& context) {
 
 CliStatus runInstall(const QStringList& args, CliContext& context) {
     QCommandLineParser parser;
-    const QCommandLineOption replace(QStringLiteral("replace"));
-    if (const auto done = parseCommandLine(parser, {replace}, args, context,
+    const QCommandLineOption replace(optionNames({"ersätt", "ersatt", "replace"}));
+    const QCommandLineOption anyway = anywayOption();
+    if (const auto done = parseCommandLine(parser, {replace, anyway}, args, context,
                                            QString::fromUtf8(kInstallUsage), true))
         return *done;
     QString packFile;
@@ -174,16 +183,29 @@ CliStatus runInstall(const QStringList& args, CliContext& context) {
             onePositional(parser, context, QStringLiteral("FIL.brumlis"), kInstallUsage, &packFile))
         return *done;
 
-    const PackInstall installed =
-        installPack(packFile, PackPlaces::forUser(), parser.isSet(replace));
+    InstallOptions options;
+    options.replace = parser.isSet(replace);
+    options.anyway = parser.isSet(anyway);
+    const PackInstall installed = installPack(packFile, PackPlaces::forUser(), options);
     warn(context, "install", installed.warnings);
+    if (installed.missing) {
+        context.err.write(QStringLiteral("install: %1 finns inte\n").arg(packFile));
+        return CliIncomplete;
+    }
     if (!installed.ok()) {
         context.err.write(
             QStringLiteral("install: %1 installeras inte: %2\n").arg(packFile, installed.error));
+        if (installed.refusedAsBroken) {
+            tellProblems(context, "install", installed.problems);
+            context.err.write(QStringLiteral("install: ge --ändå (--anda) för att installera "
+                                             "den ändå\n"));
+        }
         if (installed.refusedAsInstalled)
-            context.err.write(QStringLiteral("install: ge --replace för att ersätta den\n"));
+            context.err.write(QStringLiteral("install: ge --ersätt (--ersatt) för att ersätta den\n"));
         return CliIncomplete;
     }
+    // Installed anyway: what is wrong is still told.
+    tellProblems(context, "install", installed.problems);
     context.out.write(installed.folder + u'\n');
     return CliOk;
 }
@@ -269,11 +291,20 @@ std::optional<CliStatus> checkPackFile(const QStringList& args, CliContext& cont
     }
     const PackReading reading = unpackPack(packFile, folder.path());
     warn(context, "check", reading.warnings);
+    if (reading.missing) {
+        context.err.write(QStringLiteral("check: %1 finns inte\n").arg(packFile));
+        return CliIncomplete;
+    }
     if (!reading.ok()) {
         context.err.write(QStringLiteral("check: %1 avvisas: %2\n").arg(packFile, reading.error));
         return CliIncomplete;
     }
-    const PackManifest& m = reading.manifest;
+    // What it holds, counted in its files: a manifest need not say, nor say right.
+    PackManifest m = reading.manifest;
+    const VoiceSummary voice = summarize(inspectFolder(folder.path()));
+    m.words = voice.words;
+    m.recordings = voice.recordings;
+    m.madeByVoice = voice.madeByVoice;
     if (!rest.contains(QStringLiteral("--json")))
         context.out.write(QStringLiteral("Rösten \"%1\" i %2: talare %3, licens %4, språk %5, "
                                          "gjord %6; %7\n\n")

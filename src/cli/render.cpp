@@ -15,19 +15,19 @@ namespace brumlis {
 namespace {
 
 constexpr char kRenderUsage[] =
-    "Användning: brumlis-cli [--data MAPP] render [--seed S] [--template K] -o FIL.wav\n"
-    "                        [--rate R] [--mono]\n"
+    "Användning: brumlis-cli [--data MAPP] render [--frö S] [--mall K] -o FIL.wav\n"
+    "                        [--frekvens R] [--mono]\n"
     "\n"
     "Skriver en mening som en WAV-fil: ordens inspelningar omräknade och lagda efter\n"
     "varandra utan tystnad emellan, 16 bitar. Meningen skrivs ut.\n"
     "\n"
     "  -o FIL         filen att skriva; - skriver till standard ut (meningen då till standard "
     "fel)\n"
-    "  --seed S       startvärde för slumpen: samma mening som generate --seed S\n"
-    "  --template K   använd mall K (1 till 11, eller form K i mallar.txt)\n"
-    "  --rate R       samplingsfrekvens i Hz (standard: 48000)\n"
+    "  --frö S        startvärde för slumpen: samma mening som generate --frö S (också --fro)\n"
+    "  --mall K       använd mall K (1 till 11, eller form K i mallar.txt)\n"
+    "  --frekvens R   samplingsfrekvens i Hz (standard: 48000)\n"
     "  --mono         en kanal i stället för två\n"
-    "  --help         visa den här hjälpen\n";
+    "  --hjälp        visa den här hjälpen\n";
 
 } // namespace
 
@@ -36,7 +36,7 @@ CliStatus runRender(const QStringList& args, CliContext& context) {
     SentenceOptions sentence(false);
     const QCommandLineOption outputOption(
         QStringList{QStringLiteral("o"), QStringLiteral("output")}, {}, QStringLiteral("FIL"));
-    const QCommandLineOption rateOption(QStringLiteral("rate"), {}, QStringLiteral("R"));
+    const QCommandLineOption rateOption(optionNames({"frekvens", "rate"}), {}, QStringLiteral("R"));
     const QCommandLineOption monoOption(QStringLiteral("mono"));
     const QString usage = QString::fromUtf8(kRenderUsage);
     if (const auto done =

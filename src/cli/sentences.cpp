@@ -26,9 +26,9 @@ std::optional<std::uint64_t> parseSeed(const QString& text) {
 
 SentenceOptions::SentenceOptions(bool withCount)
     : m_withCount(withCount)
-    , m_countOption(QStringLiteral("count"), {}, QStringLiteral("N"))
-    , m_seedOption(QStringLiteral("seed"), {}, QStringLiteral("S"))
-    , m_templateOption(QStringLiteral("template"), {}, QStringLiteral("K")) {}
+    , m_countOption(optionNames({"antal", "count"}), {}, QStringLiteral("N"))
+    , m_seedOption(optionNames({"frö", "fro", "seed"}), {}, QStringLiteral("S"))
+    , m_templateOption(optionNames({"mall", "template"}), {}, QStringLiteral("K")) {}
 
 QList<QCommandLineOption> SentenceOptions::options() const {
     if (m_withCount)

@@ -10,7 +10,7 @@ namespace brumlis {
 namespace {
 
 constexpr char kVoiceUsage[] =
-    "Användning: brumlis-cli [--data MAPP] voice [--röst NAMN] [--alla] [--dry-run]\n"
+    "Användning: brumlis-cli [--data MAPP] voice [--röst NAMN] [--alla] [--lista]\n"
     "\n"
     "Gör de inspelningar som saknas i sound/ med en röst från espeak-ng, den svenska (sv) om\n"
     "inget annat sägs: varje ord och fast fras talas in, tystnaden före och efter tas bort och\n"
@@ -19,18 +19,18 @@ constexpr char kVoiceUsage[] =
     "gjorda av voice. En inspelning som finns skrivs aldrig över utan --alla.\n"
     "\n"
     "  --röst NAMN  espeak-ng:s röst, som för espeak-ng -v: ett språk som sv, en eller\n"
-    "               en-us, med en variant efter + om man vill (en+f3)\n"
+    "               en-us, med en variant efter + om man vill (en+f3); också --rost\n"
     "  --alla       gör om alla inspelningar, också de som finns\n"
-    "  --dry-run    skriv bara ut de ord som saknar inspelning\n"
-    "  --help       visa den här hjälpen\n";
+    "  --lista      skriv bara ut de ord som saknar inspelning\n"
+    "  --hjälp      visa den här hjälpen\n";
 
 } // namespace
 
 CliStatus runVoice(const QStringList& args, CliContext& context) {
     QCommandLineParser parser;
     const QCommandLineOption all(QStringLiteral("alla"));
-    const QCommandLineOption dryRun(QStringLiteral("dry-run"));
-    const QCommandLineOption voiceOption(QStringLiteral("röst"), {}, QStringLiteral("NAMN"));
+    const QCommandLineOption dryRun(optionNames({"lista", "dry-run"}));
+    const QCommandLineOption voiceOption(optionNames({"röst", "rost"}), {}, QStringLiteral("NAMN"));
     const QString usage = QString::fromUtf8(kVoiceUsage);
     if (const auto done =
             parseCommandLine(parser, {all, dryRun, voiceOption}, args, context, usage))

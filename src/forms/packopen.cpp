@@ -2,15 +2,20 @@
 
 #include "brumlis/packs/packinstaller.h"
 #include "brumlis/packs/packreader.h"
-#include "brumlis/sentence/swedish.h"
+#include "brumlis/sentence/shapes.h"
+#include "brumlis/voicecheck/folderreport.h"
 
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 
 namespace brumlis {
 
 namespace {
+
+// A voice's faults shown in the question, before "… och N fel till".
+constexpr int ProblemsShown = 5;
 
 void tell(const QString& text, const QString& detail) {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Brumlis"), text, QMessageBox::Ok);
@@ -39,12 +44,23 @@ std::optional<QString> takePackFile(QStringList& arguments) {
 
 PackOffer offerPack(const QString& packFile) {
     const QString fileName = QFileInfo(packFile).fileName();
-    const PackReading reading = readPack(packFile);
+    // Unpacked aside and looked at as the installer will, so that the question tells what
+    // the voice really holds and what is wrong with it, before anyone says yes.
+    const QTemporaryDir aside;
+    if (!aside.isValid()) {
+        tell(QStringLiteral("%1 kan inte installeras.").arg(fileName),
+             QStringLiteral("Det går inte att skapa en tillfällig mapp."));
+        return {std::nullopt, 1};
+    }
+    const PackReading reading = unpackPack(packFile, aside.path());
     if (!reading.ok()) {
         tell(QStringLiteral("%1 kan inte installeras.").arg(fileName), reading.error);
         return {std::nullopt, 1};
     }
-    const PackManifest& manifest = reading.manifest;
+    const VoiceSummary voice = summarize(inspectFolder(aside.path()));
+    PackManifest manifest = reading.manifest;
+    manifest.words = voice.words;
+    manifest.recordings = voice.recordings;
     const PackPlaces places = PackPlaces::forUser();
 
     QMessageBox box(QMessageBox::Question, QStringLiteral("Brumlis"),
@@ -52,27 +68,35 @@ PackOffer offerPack(const QString& packFile) {
                     QMessageBox::NoButton);
     box.setObjectName(QStringLiteral("PackQuestion"));
     box.setTextFormat(Qt::PlainText);
-    QString about = QStringLiteral("%1, %2.").arg(
-        swedishCount(manifest.words, QStringLiteral("ord"), QStringLiteral("ord")),
-        swedishCount(manifest.recordings, QStringLiteral("inspelning"),
-                     QStringLiteral("inspelningar")));
+    QString about = packCounts(manifest) + u'.';
     if (!manifest.speaker.isEmpty())
         about = QStringLiteral("Talare: %1. ").arg(manifest.speaker) + about;
+    if (!voice.speakable())
+        about += QStringLiteral("\n\nRösten har fel, och allt kan inte sägas:\n") +
+                 problemsMessage(voice.errors, ProblemsShown);
     if (QFileInfo::exists(places.folderOf(manifest.name)))
-        about += QStringLiteral("\nEn röst med samma namn finns redan och ersätts.");
+        about += QStringLiteral("\n\nEn röst med samma namn finns redan och ersätts.");
     box.setInformativeText(about);
-    QPushButton* yes = box.addButton(QStringLiteral("Installera"), QMessageBox::YesRole);
+    QPushButton* yes = box.addButton(voice.speakable() ? QStringLiteral("Installera")
+                                                       : QStringLiteral("Installera ändå"),
+                                     QMessageBox::YesRole);
     QPushButton* no = box.addButton(QStringLiteral("Avbryt"), QMessageBox::NoRole);
-    box.setDefaultButton(yes);
+    // A voice with faults is installed only on purpose: Enter cancels.
+    box.setDefaultButton(voice.speakable() ? yes : no);
     box.setEscapeButton(no);
     box.exec();
     if (box.clickedButton() != yes)
         return {std::nullopt, 0};
 
-    const PackInstall installed = installPack(packFile, places, true);
+    InstallOptions options;
+    options.replace = true;
+    options.anyway = !voice.speakable();
+    const PackInstall installed = installPack(packFile, places, options);
     if (!installed.ok()) {
-        tell(QStringLiteral("Rösten \"%1\" kunde inte installeras.").arg(manifest.name),
-             installed.error);
+        QString why = installed.error;
+        if (installed.refusedAsBroken)
+            why += u'\n' + problemsMessage(installed.problems, ProblemsShown);
+        tell(QStringLiteral("Rösten \"%1\" kunde inte installeras.").arg(manifest.name), why);
         return {std::nullopt, 1};
     }
     return {installed.folder, 0};

@@ -89,13 +89,18 @@ std::optional<PackManifest> parseManifest(const QByteArray& json, QString* probl
     const Count counts[] = {{"words", &manifest.words},
                             {"recordings", &manifest.recordings},
                             {"madeByVoice", &manifest.madeByVoice}};
+    // The counts are only what the pack says of itself, and the installer works them out
+    // from the files anyway: one that is missing is no fault, one that is not a count is.
     for (const Count& c : counts) {
-        const std::optional<qint64> value = count(object.value(QLatin1String(c.key)));
-        if (!value)
-            return fail(QStringLiteral("\"%1\" saknas eller är inget antal").arg(c.key));
-        *c.value = *value;
+        const QJsonValue value = object.value(QLatin1String(c.key));
+        if (value.isUndefined())
+            continue;
+        const std::optional<qint64> n = count(value);
+        if (!n)
+            return fail(QStringLiteral("\"%1\" är inget antal").arg(c.key));
+        *c.value = *n;
     }
-    if (manifest.madeByVoice > manifest.recordings)
+    if (object.contains(QStringLiteral("recordings")) && manifest.madeByVoice > manifest.recordings)
         return fail(QStringLiteral("\"madeByVoice\" är större än \"recordings\""));
     return manifest;
 }

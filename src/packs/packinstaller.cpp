@@ -1,5 +1,10 @@
 #include "brumlis/packs/packinstaller.h"
 
+#include "brumlis/audio/wavfile.h"
+#include "brumlis/sentence/swedish.h"
+#include "brumlis/sentence/systemerror.h"
+#include "brumlis/voicecheck/folderreport.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -26,7 +31,7 @@ const QString InstallingPrefix = QStringLiteral(".install-");
 const QString LeavingPrefix = QStringLiteral(".old-");
 
 QString systemError() {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return systemErrorText(errno);
 }
 
 // Held while packs are installed or removed, so that two installers do not take each
@@ -124,6 +129,16 @@ QString execArgument(const QString& argument) {
     return escaped;
 }
 
+// The manifest of a pack being installed, with what the installer counted in its files.
+bool writeManifest(const QString& folder, const PackManifest& manifest, QString* error) {
+    const QString path = QDir(folder).filePath(QLatin1String(ManifestFileName));
+    QString why;
+    if (writeFileAtomically(path, manifest.toJson(), &why))
+        return true;
+    *error = QStringLiteral("kan inte skriva %1: %2").arg(path, why);
+    return false;
+}
+
 std::optional<PackManifest> installedManifest(const QString& folder) {
     QFile file(QDir(folder).filePath(QLatin1String(ManifestFileName)));
     if (!file.open(QIODevice::ReadOnly) || file.size() > UnpackLimits().manifestBytes)
@@ -151,21 +166,29 @@ QString PackPlaces::menuEntryOf(const QString& name) const {
         .filePath(QStringLiteral("se.brumlis.pack_%1.desktop").arg(QLatin1String(hash)));
 }
 
-QByteArray menuEntry(const QString& name, const QString& folder) {
+QString packCounts(const PackManifest& manifest) {
+    return QStringLiteral("%1, %2").arg(
+        swedishCount(manifest.words, QStringLiteral("ord"), QStringLiteral("ord")),
+        swedishCount(manifest.recordings, QStringLiteral("inspelning"),
+                     QStringLiteral("inspelningar")));
+}
+
+QByteArray menuEntry(const PackManifest& manifest, const QString& folder) {
     return QStringLiteral("[Desktop Entry]\n"
                           "Type=Application\n"
                           "Name=Brumlis – %1\n"
-                          "Comment=Slumpar fram svenska meningar och läser upp dem med rösten %1\n"
-                          "Exec=brumlis --data %2\n"
+                          "Comment=Slumpar fram svenska meningar och läser upp dem med rösten %1 "
+                          "(%2)\n"
+                          "Exec=brumlis --data %3\n"
                           "Icon=brumlis\n"
                           "Terminal=false\n"
                           "Categories=Game;Amusement;\n")
-        .arg(name, execArgument(folder))
+        .arg(manifest.name, packCounts(manifest), execArgument(folder))
         .toUtf8();
 }
 
-PackInstall installPack(const QString& packFile, const PackPlaces& places, bool replace,
-                        const UnpackLimits& limits) {
+PackInstall installPack(const QString& packFile, const PackPlaces& places,
+                        const InstallOptions& options) {
     PackInstall result;
     if (!QDir().mkpath(places.packs)) {
         result.error = QStringLiteral("kan inte skapa %1").arg(places.packs);
@@ -188,15 +211,33 @@ PackInstall installPack(const QString& packFile, const PackPlaces& places, bool 
     // old one that was replaced.
     const auto removeIncoming = qScopeGuard([&incoming] { QDir(incoming).removeRecursively(); });
 
-    const PackReading reading = unpackPack(packFile, incoming, limits);
+    const PackReading reading = unpackPack(packFile, incoming, options.limits);
     result.warnings = reading.warnings;
+    result.missing = reading.missing;
     if (!reading.ok()) {
         result.error = reading.error;
         return result;
     }
+    // Looked at where it will be spoken from, before anyone is told it is installed.
+    const VoiceSummary voice = summarize(inspectFolder(incoming));
+    result.problems = voice.errors;
+    result.manifest = reading.manifest;
+    result.manifest.words = voice.words;
+    result.manifest.recordings = voice.recordings;
+    result.manifest.madeByVoice = voice.madeByVoice;
+    if (!voice.speakable() && !options.anyway) {
+        result.refusedAsBroken = true;
+        result.error = QStringLiteral("check hittar %1 i rösten")
+                           .arg(swedishCount(voice.errors.size(), QStringLiteral("fel"),
+                                             QStringLiteral("fel")));
+        return result;
+    }
+    if (QString why; !writeManifest(incoming, result.manifest, &why)) {
+        result.error = why;
+        return result;
+    }
     // mkdtemp made it for its owner alone; a data folder is as readable as its files.
     ::chmod(QFile::encodeName(incoming).constData(), 0755);
-    result.manifest = reading.manifest;
     result.folder = places.folderOf(reading.manifest.name);
 
     // A link in a pack's place is not followed: what it points to is not ours to replace.
@@ -205,7 +246,7 @@ PackInstall installPack(const QString& packFile, const PackPlaces& places, bool 
         return result;
     }
     if (QFileInfo::exists(result.folder)) {
-        if (!replace) {
+        if (!options.replace) {
             result.refusedAsInstalled = true;
             result.error = QStringLiteral("rösten \"%1\" är redan installerad i %2")
                                .arg(reading.manifest.name, result.folder);
@@ -226,7 +267,7 @@ PackInstall installPack(const QString& packFile, const PackPlaces& places, bool 
 
     const QString entryPath = places.menuEntryOf(reading.manifest.name);
     QSaveFile entry(entryPath);
-    const QByteArray text = menuEntry(reading.manifest.name, result.folder);
+    const QByteArray text = menuEntry(result.manifest, result.folder);
     if (!QDir().mkpath(places.applications) || !entry.open(QIODevice::WriteOnly) ||
         entry.write(text) != text.size() || !entry.commit())
         result.warnings << QStringLiteral("kan inte skriva menyposten %1").arg(entryPath);

@@ -1,5 +1,7 @@
 #include "brumlis/packs/packreader.h"
 
+#include "brumlis/sentence/swedish.h"
+#include "brumlis/sentence/systemerror.h"
 #include "zipsupport.h"
 
 #include <QFile>
@@ -25,7 +27,7 @@ enum class Kind { Manifest, Shapes, List, Recording, Folder, Other };
 
 struct Entry {
     zip_uint64_t index = 0;
-    QString path; ///< relative, '/'-separated, without . or empty parts
+    QString path; ///< where it is unpacked to: "text/namn.txt"
     Kind kind = Kind::Other;
 };
 
@@ -73,21 +75,51 @@ bool writeAll(int fd, const char* data, qint64 size) {
     return true;
 }
 
-Kind kindOf(const QStringList& parts, bool folder) {
+// What a pack holds, whatever the case of its folders and suffixes ("Text/NAMN.TXT", a
+// Windows user's own folder): the kind, and the path it is unpacked to ("text/NAMN.TXT").
+Kind kindOf(const QStringList& parts, bool folder, QString* path) {
+    auto is = [](const QString& part, const char* name) {
+        return part.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+    };
+    auto endsWith = [](const QString& part, const char* suffix) {
+        return part.size() > 4 && part.endsWith(QLatin1String(suffix), Qt::CaseInsensitive);
+    };
     if (folder)
         return Kind::Folder;
-    if (parts.size() == 1 && parts[0] == QLatin1String(ManifestFileName))
+    if (parts.size() == 1 && is(parts[0], ManifestFileName)) {
+        *path = QLatin1String(ManifestFileName);
         return Kind::Manifest;
-    if (parts.size() == 1 && parts[0] == QStringLiteral("mallar.txt"))
+    }
+    if (parts.size() == 1 && is(parts[0], "mallar.txt")) {
+        *path = QStringLiteral("mallar.txt");
         return Kind::Shapes;
-    if (parts.size() == 2 && parts[0] == QStringLiteral("text") &&
-        parts[1].endsWith(QStringLiteral(".txt")))
+    }
+    if (parts.size() == 2 && is(parts[0], "text") && endsWith(parts[1], ".txt")) {
+        *path = QStringLiteral("text/") + parts[1];
         return Kind::List;
-    if (parts.size() == 2 && parts[0] == QStringLiteral("sound") &&
-        parts[1].endsWith(QStringLiteral(".wav"), Qt::CaseInsensitive))
+    }
+    if (parts.size() == 2 && is(parts[0], "sound") && endsWith(parts[1], ".wav")) {
+        *path = QStringLiteral("sound/") + parts[1];
         return Kind::Recording;
+    }
+    *path = parts.join(u'/');
     return Kind::Other;
 }
+
+// What macOS and Windows put beside a folder's files when it is zipped: resource forks in
+// __MACOSX/ and ._ files, Finder's and Explorer's caches. Never part of a voice.
+bool isSystemLitter(const QStringList& parts) {
+    if (parts.isEmpty())
+        return false;
+    if (parts.contains(QStringLiteral("__MACOSX")))
+        return true;
+    const QString& name = parts.last();
+    return name.startsWith(QStringLiteral("._")) || name == QStringLiteral(".DS_Store") ||
+           name.compare(QStringLiteral("Thumbs.db"), Qt::CaseInsensitive) == 0;
+}
+
+// Files skipped with a line each, before the rest are told only by their number.
+constexpr qsizetype MaxSkippedNamed = 10;
 
 // Reads one pack: every entry is looked at before anything is unpacked.
 class Reader {
@@ -111,17 +143,25 @@ private:
     bool open(const QString& packFile) {
         const int fd = ::open(QFile::encodeName(packFile).constData(),
                               O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        m_result.missing = fd < 0 && errno == ENOENT;
         if (fd < 0)
-            return refuse(QStringLiteral("kan inte öppna %1: %2")
-                              .arg(packFile, QString::fromLocal8Bit(std::strerror(errno))));
+            return refuse(errno == ENOENT
+                              ? QStringLiteral("%1 finns inte").arg(packFile)
+                              : QStringLiteral("kan inte öppna %1: %2")
+                                    .arg(packFile, systemErrorText(errno)));
         struct stat status {};
         if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
             ::close(fd);
             return refuse(QStringLiteral("%1 är ingen vanlig fil").arg(packFile));
         }
         int code = 0;
-        // On success the archive owns the descriptor; on failure it is still ours.
-        zip_t* zip = zip_fdopen(fd, ZIP_RDONLY | ZIP_CHECKCONS, &code);
+        // On success the archive owns the descriptor; on failure it is still ours. Without
+        // ZIP_CHECKCONS: this libzip takes a local header that gives the unpacked size
+        // before a data descriptor (bsdtar, zip writing to a pipe) for a lie, where every
+        // zip tool reads it. What that check would guard is guarded here anyway: each
+        // entry is read by the central directory, its checksum checked, its bytes counted
+        // and its name looked at, twice-named entries refused.
+        zip_t* zip = zip_fdopen(fd, ZIP_RDONLY, &code);
         if (!zip) {
             ::close(fd);
             return refuse(QStringLiteral("paketet är trasigt: %1").arg(zipProblem(code)));
@@ -129,6 +169,14 @@ private:
         m_zip.reset(zip);
         return true;
     }
+
+    // An entry as the archive names it, checked, before it is given its place in the pack.
+    struct Named {
+        zip_uint64_t index = 0;
+        QString raw;       ///< the name as the archive gives it, for messages
+        QStringList parts; ///< '/'-separated, in NFC, without . or empty parts
+        bool folder = false;
+    };
 
     // Every entry's name, kind and attributes, before a byte is unpacked.
     bool survey() {
@@ -138,33 +186,48 @@ private:
         if (count > m_limits.entries)
             return refuse(
                 QStringLiteral("paketet har fler än %1 poster").arg(grouped(m_limits.entries)));
-        QSet<QString> seen;
+        std::vector<Named> named;
+        qint64 litter = 0;
         for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i) {
-            // libzip reads a name that is not UTF-8 as the old DOS code page, where control
-            // bytes are drawings: they are looked for in the bytes themselves.
+            // libzip reads a name without the UTF-8 flag as UTF-8 when it is valid UTF-8, else
+            // in code page 437, as the zip format has it; control bytes, which are drawings
+            // there, are looked for in the bytes themselves.
             const char* rawBytes = zip_get_name(m_zip.get(), i, ZIP_FL_ENC_RAW);
             const char* rawName = zip_get_name(m_zip.get(), i, ZIP_FL_ENC_GUESS);
             if (!rawBytes || !rawName)
                 return refuse(QStringLiteral("paketet är trasigt: %1")
                                   .arg(zipProblem(zip_get_error(m_zip.get()))));
-            const QString raw = QString::fromUtf8(rawName);
+            Named entry{i, QString::fromUtf8(rawName), {}, false};
             for (const char* c = rawBytes; *c; ++c)
                 if (quint8(*c) < 0x20 || *c == 0x7f)
-                    return refuse(
-                        QStringLiteral("%1 i paketet har styrtecken i namnet").arg(quoted(raw)));
-            Entry entry;
-            entry.index = i;
-            if (!checkEntry(raw, entry))
+                    return refuse(QStringLiteral("%1 i paketet har styrtecken i namnet")
+                                      .arg(quoted(entry.raw)));
+            if (!checkEntry(entry))
                 return false;
+            // Checked like any entry first: litter that is a link still refuses the pack.
+            if (isSystemLitter(entry.parts))
+                ++litter;
+            else
+                named.push_back(std::move(entry));
+        }
+
+        // A zip of the folder itself: the folder that holds brumlis.json is the pack's root.
+        const qsizetype strip = underOneTopFolder(named) ? 1 : 0;
+        QSet<QString> seen;
+        QStringList skipped;
+        for (const Named& name : named) {
+            const QStringList parts = name.parts.mid(strip);
+            Entry entry;
+            entry.index = name.index;
+            entry.kind = parts.isEmpty() ? Kind::Folder : kindOf(parts, name.folder, &entry.path);
             if (entry.kind == Kind::Folder)
                 continue;
             if (entry.kind == Kind::Other) {
-                m_result.warnings << QStringLiteral(
-                                         "%1 hoppas över: bara brumlis.json, mallar.txt, "
-                                         "text/*.txt och sound/*.wav packas upp")
-                                         .arg(quoted(entry.path));
+                skipped << entry.path;
                 continue;
             }
+            if (!checkData(entry))
+                return false;
             if (seen.contains(entry.path))
                 return refuse(
                     QStringLiteral("%1 finns två gånger i paketet").arg(quoted(entry.path)));
@@ -174,39 +237,83 @@ private:
             else
                 m_entries.push_back(entry);
         }
+        for (const QString& path : skipped.mid(0, MaxSkippedNamed))
+            m_result.warnings << QStringLiteral(
+                                     "%1 hoppas över: bara brumlis.json, mallar.txt, "
+                                     "text/*.txt och sound/*.wav packas upp")
+                                     .arg(quoted(path));
+        if (skipped.size() > MaxSkippedNamed)
+            m_result.warnings << QStringLiteral("… och %1 hoppas över")
+                                     .arg(swedishCount(skipped.size() - MaxSkippedNamed,
+                                                       QStringLiteral("fil till"),
+                                                       QStringLiteral("filer till")));
+        if (litter > 0)
+            m_result.warnings << QStringLiteral(
+                                     "%1 som macOS eller Windows lägger till (__MACOSX, ._*, "
+                                     ".DS_Store, Thumbs.db) hoppas över")
+                                     .arg(swedishCount(litter, QStringLiteral("fil"),
+                                                       QStringLiteral("filer")));
         if (!m_manifest)
-            return refuse(QStringLiteral("paketet saknar %1").arg(QLatin1String(ManifestFileName)));
+            return refuse(missingManifest(named));
         return true;
     }
 
-    // The path of one entry and what it is; refuses the pack for an entry that climbs out of
-    // its folder, is not a regular file or folder, or cannot be read.
-    bool checkEntry(const QString& raw, Entry& entry) {
+    // True when every entry lies under one folder, and that folder holds brumlis.json.
+    static bool underOneTopFolder(const std::vector<Named>& named) {
+        bool manifest = false;
+        for (const Named& entry : named) {
+            if (entry.parts.isEmpty())
+                continue; // "./"
+            if (entry.parts.first() != named.front().parts.value(0) ||
+                (entry.parts.size() == 1 && !entry.folder))
+                return false;
+            manifest = manifest || (entry.parts.size() == 2 && !entry.folder &&
+                                    entry.parts[1].compare(QLatin1String(ManifestFileName),
+                                                           Qt::CaseInsensitive) == 0);
+        }
+        return manifest;
+    }
+
+    // "paketet saknar brumlis.json", and where one is when it is deeper down.
+    static QString missingManifest(const std::vector<Named>& named) {
+        for (const Named& entry : named)
+            if (!entry.folder && !entry.parts.isEmpty() &&
+                entry.parts.last().compare(QLatin1String(ManifestFileName), Qt::CaseInsensitive) ==
+                    0)
+                return QStringLiteral("paketet saknar %1 överst: den ligger i %2, men paketets "
+                                      "mappar text/ och sound/ ska ligga bredvid den")
+                    .arg(QLatin1String(ManifestFileName), quoted(entry.parts.join(u'/')));
+        return QStringLiteral("paketet saknar %1").arg(QLatin1String(ManifestFileName));
+    }
+
+    // The path of one entry and whether it is a folder; refuses the pack for an entry that
+    // climbs out of its folder, is not a regular file or folder, or cannot be read.
+    bool checkEntry(Named& entry) {
         // Old Windows tools write backslashes: they separate parts here too, so that "..\"
-        // climbs as "../" does.
-        QString name = raw;
+        // climbs as "../" does. macOS writes names decomposed (NFD); Linux and Windows
+        // compose them, and so does every name in a pack once unpacked.
+        QString name = entry.raw.normalized(QString::NormalizationForm_C);
         name.replace(u'\\', u'/');
+        const QString& raw = entry.raw;
         for (const QChar c : name)
             if (c.category() == QChar::Other_Control)
                 return refuse(
                     QStringLiteral("%1 i paketet har styrtecken i namnet").arg(quoted(raw)));
         if (name.startsWith(u'/') || (name.size() >= 2 && name[1] == u':' && name[0].isLetter()))
             return refuse(QStringLiteral("%1 i paketet är en absolut sökväg").arg(quoted(raw)));
-        QStringList parts;
         for (const QString& part : name.split(u'/', Qt::SkipEmptyParts)) {
             if (part == QStringLiteral(".."))
                 return refuse(QStringLiteral("%1 i paketet pekar ut ur sin mapp").arg(quoted(raw)));
             if (part != QStringLiteral("."))
-                parts << part;
+                entry.parts << part;
         }
-        entry.path = parts.join(u'/');
 
         zip_uint8_t opsys = 0;
         zip_uint32_t attributes = 0;
         if (zip_file_get_external_attributes(m_zip.get(), entry.index, 0, &opsys, &attributes) != 0)
             return refuse(QStringLiteral("paketet är trasigt: %1")
                               .arg(zipProblem(zip_get_error(m_zip.get()))));
-        bool folder = name.endsWith(u'/') || parts.isEmpty();
+        bool folder = name.endsWith(u'/') || entry.parts.isEmpty();
         if (opsys == ZIP_OPSYS_UNIX || opsys == OpsysDarwin) {
             // The upper half is the Unix mode; 0 (no type) is what some tools write for a file.
             const mode_t type = mode_t(attributes >> 16) & S_IFMT;
@@ -218,10 +325,13 @@ private:
         } else if (attributes & DosDirectory) {
             folder = true;
         }
-        entry.kind = kindOf(parts, folder);
-        if (entry.kind == Kind::Folder || entry.kind == Kind::Other)
-            return true;
+        entry.folder = folder;
+        return true;
+    }
 
+    // Refuses the pack for a file of the voice that cannot be unpacked: encrypted, or
+    // compressed in a way libzip does not know.
+    bool checkData(const Entry& entry) {
         zip_stat_t stat;
         zip_stat_init(&stat);
         if (zip_stat_index(m_zip.get(), entry.index, 0, &stat) != 0)
@@ -323,7 +433,7 @@ private:
 
     static QString writeProblem(const QString& path) {
         return QStringLiteral("kan inte skriva %1: %2")
-            .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+            .arg(path, systemErrorText(errno));
     }
 
     UnpackLimits m_limits;

@@ -1,11 +1,14 @@
 #include "brumlis/packs/packwriter.h"
 
+#include "brumlis/audio/wavfile.h"
+#include "brumlis/sentence/fileresolver.h"
 #include "zipsupport.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <sys/stat.h>
 
@@ -29,20 +32,22 @@ bool nameTravels(const QString& folder, const QString& name) {
 PackContents packContents(const QString& dataDir, const UnpackLimits& limits) {
     PackContents contents;
     const QDir root(dataDir);
-    // Recordings are found by any case of their suffix; word lists only as text/<klass>.txt.
+    // Lists and recordings are found by any case of their folder and suffix, as the
+    // program finds them ("Text/NAMN.TXT"); in the pack the folders are text/ and sound/.
     struct Part {
         const char* folder;
-        Qt::CaseSensitivity suffixCase;
         const char* suffix;
     };
-    const Part parts[] = {{"text", Qt::CaseSensitive, ".txt"},
-                          {"sound", Qt::CaseInsensitive, ".wav"}};
+    const Part parts[] = {{"text", ".txt"}, {"sound", ".wav"}};
+    const FileResolver files(dataDir);
     for (const Part& part : parts) {
-        const QString folder = root.filePath(QLatin1String(part.folder));
+        const QByteArray found = files.resolve(QLatin1String(part.folder));
+        const QString folder =
+            found.isEmpty() ? root.filePath(QLatin1String(part.folder)) : QFile::decodeName(found);
         QStringList names;
         for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name))
             if (!name.startsWith(u'.') &&
-                name.endsWith(QLatin1String(part.suffix), part.suffixCase))
+                name.endsWith(QLatin1String(part.suffix), Qt::CaseInsensitive))
                 names << name;
         for (const QString& name : names) {
             if (!nameTravels(folder, name)) {
@@ -82,8 +87,10 @@ PackContents packContents(const QString& dataDir, const UnpackLimits& limits) {
     return contents;
 }
 
-QString writePack(const QString& packFile, const PackManifest& manifest,
-                  const std::vector<PackEntry>& entries) {
+namespace {
+
+QString writeArchive(const QString& packFile, const PackManifest& manifest,
+                     const std::vector<PackEntry>& entries) {
     int code = 0;
     ZipArchive zip(
         zip_open(QFile::encodeName(packFile).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code));
@@ -131,6 +138,29 @@ QString writePack(const QString& packFile, const PackManifest& manifest,
         return failed();
     zip.release();
     return {};
+}
+
+} // namespace
+
+QString writePack(const QString& packFile, const PackManifest& manifest,
+                  const std::vector<PackEntry>& entries) {
+    if (isSpecialFile(packFile)) {
+        // A device or FIFO cannot be renamed over: the pack is made aside and written into it.
+        const QTemporaryDir aside;
+        if (!aside.isValid())
+            return QStringLiteral("kan inte skapa en tillfällig mapp");
+        const QString made = aside.filePath(QStringLiteral("pack.brumlis"));
+        if (QString failed = writeArchive(made, manifest, entries); !failed.isEmpty())
+            return failed;
+        QString why;
+        return copyInPlace(made, packFile, &why)
+                   ? QString()
+                   : QStringLiteral("kan inte skriva %1: %2").arg(packFile, why);
+    }
+    // A link to a pack stays a link: the file it names is the one written.
+    const QFileInfo given(packFile);
+    return writeArchive(given.isSymLink() && given.exists() ? given.canonicalFilePath() : packFile,
+                        manifest, entries);
 }
 
 } // namespace brumlis

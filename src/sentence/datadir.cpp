@@ -26,7 +26,8 @@ void print(std::FILE* stream, const QString& text) {
 }
 
 struct Options {
-    QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
+    QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("hjälp"),
+                                        QStringLiteral("hjalp"), QStringLiteral("help")}};
     QCommandLineOption version{QStringLiteral("version")};
     QCommandLineOption data{QStringLiteral("data"), {}, QStringLiteral("MAPP")};
 
@@ -117,7 +118,7 @@ QString WindowCommandLine::usage() const {
                "  MAPP, --data MAPP  mappen som innehåller text/ och sound/; utan den den\n"
                "                     första av arbetskatalogen, ~/.local/share/brumlis och\n"
                "                     /usr/share/brumlis som innehåller text/\n"
-               "  --help             visa den här hjälpen\n"
+               "  --hjälp, -h        visa den här hjälpen (också --hjalp)\n"
                "  --version          visa versionen\n"
                "\n"
                "Datamapp: %3\n")

@@ -422,6 +422,19 @@ FolderReport inspectFolder(const QString& dataDir) {
     return report;
 }
 
+VoiceSummary summarize(const FolderReport& report) {
+    VoiceSummary summary;
+    summary.words = std::count_if(report.words.begin(), report.words.end(),
+                                  [](const WordReport& w) { return !w.isPhrase(); });
+    summary.recordings = qint64(report.recordings.size());
+    summary.madeByVoice = std::count_if(report.recordings.begin(), report.recordings.end(),
+                                        [](const RecordingReport& r) { return r.madeByVoice; });
+    for (const Finding& finding : report.findings)
+        if (finding.severity == Finding::Severity::Error)
+            summary.errors << finding.message;
+    return summary;
+}
+
 bool FolderReport::speakable() const {
     return std::none_of(findings.begin(), findings.end(),
                         [](const Finding& f) { return f.severity == Finding::Severity::Error; });

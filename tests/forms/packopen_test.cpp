@@ -1,4 +1,5 @@
 // brumlis FIL.brumlis: the pack among the arguments, the question, and what each answer does.
+#include "brumlis/audio/wavfile.h"
 #include "brumlis/packs/packwriter.h"
 #include "packopen.h"
 #include "support/tempdir.h"
@@ -40,22 +41,33 @@ TEST(TakePackFile, TakesAnExistingPackAndLeavesTheRest) {
     }
 }
 
-// Answers the box that opens next with the button captioned `button`, noting its text.
-void answerNextBox(const QString& button, QString* text) {
-    QTimer::singleShot(0, [button, text] {
+// Answers the box that opens next with the button captioned `button`, noting its text and
+// what it tells beneath it.
+void answerNextBox(const QString& button, QString* text, QString* details) {
+    QTimer::singleShot(0, [button, text, details] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_TRUE(box);
         *text = box->objectName() + u':' + box->text();
+        *details = box->informativeText();
         for (QAbstractButton* b : box->buttons())
             if (b->text() == button)
                 b->click();
+        // A button that is not there fails the test instead of leaving the box open.
+        if (box->isVisible()) {
+            ADD_FAILURE() << "no button " << button.toStdString();
+            box->reject();
+        }
     });
 }
 
-TEST(OfferPack, InstallsOnYesOnly) {
+TEST(OfferPack, TellsWhatThePackHoldsAndInstallsOnYesOnly) {
     const test::TempDir dir;
     qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("home"))));
-    dir.write(QStringLiteral("voice/text/namn.txt"), "Kalle\n");
+    // A voice of one shape and one word; the second pack lacks the word's recording.
+    dir.write(QStringLiteral("voice/mallar.txt"), "[namn]\n");
+    dir.write(QStringLiteral("voice/text/namn.txt"), "Kalle\nLisa\n");
+    dir.write(QStringLiteral("voice/sound/Kalle.wav"), encodeWav({0, 100, 0, -100}, 8000, 1));
+    dir.write(QStringLiteral("voice/sound/Lisa.wav"), encodeWav({0, 100, 0, -100}, 8000, 1));
     PackManifest manifest;
     manifest.name = QStringLiteral("Mormor");
     manifest.created = QDate(2026, 1, 2);
@@ -63,34 +75,55 @@ TEST(OfferPack, InstallsOnYesOnly) {
     ASSERT_TRUE(
         writePack(pack, manifest, packContents(dir.filePath(QStringLiteral("voice"))).entries)
             .isEmpty());
+    QFile::remove(dir.filePath(QStringLiteral("voice/sound/Lisa.wav")));
+    const QString faulty = dir.filePath(QStringLiteral("Farmor.brumlis"));
+    manifest.name = QStringLiteral("Farmor");
+    manifest.words = 500; // what a manifest says is not what the question tells
+    ASSERT_TRUE(
+        writePack(faulty, manifest, packContents(dir.filePath(QStringLiteral("voice"))).entries)
+            .isEmpty());
     dir.write(QStringLiteral("broken.brumlis"), "not a zip file");
-    const QString installed = dir.filePath(QStringLiteral("home/brumlis/packs/Mormor"));
+    const QString packs = dir.filePath(QStringLiteral("home/brumlis/packs/"));
 
     struct Case {
         const char* what;
         QString file;
         QString button;
         QString asked;
+        QString told; // the start of what the box tells beneath its question
         std::optional<QString> folder;
         int status;
     };
     const Case cases[] = {
         {"declined", pack, QStringLiteral("Avbryt"),
-         QStringLiteral("PackQuestion:Installera rösten \"Mormor\"?"), std::nullopt, 0},
+         QStringLiteral("PackQuestion:Installera rösten \"Mormor\"?"),
+         QStringLiteral("2 ord, 2 inspelningar."), std::nullopt, 0},
         {"broken", dir.filePath(QStringLiteral("broken.brumlis")), QStringLiteral("OK"),
-         QStringLiteral("PackMessage:broken.brumlis kan inte installeras."), std::nullopt, 1},
+         QStringLiteral("PackMessage:broken.brumlis kan inte installeras."),
+         QStringLiteral("paketet är trasigt"), std::nullopt, 1},
         {"accepted", pack, QStringLiteral("Installera"),
-         QStringLiteral("PackQuestion:Installera rösten \"Mormor\"?"), installed, 0},
+         QStringLiteral("PackQuestion:Installera rösten \"Mormor\"?"),
+         QStringLiteral("2 ord, 2 inspelningar."), packs + QStringLiteral("Mormor"), 0},
+        {"faulty, installed anyway", faulty, QStringLiteral("Installera ändå"),
+         QStringLiteral("PackQuestion:Installera rösten \"Farmor\"?"),
+         QStringLiteral("2 ord, 1 inspelning.\n\nRösten har fel, och allt kan inte sägas:\n"
+                        "\"Lisa\" saknar inspelning (sound/Lisa.wav)"),
+         packs + QStringLiteral("Farmor"), 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         QString asked;
-        answerNextBox(c.button, &asked);
+        QString told;
+        answerNextBox(c.button, &asked, &told);
         const PackOffer offer = offerPack(c.file);
         EXPECT_EQ(asked, c.asked);
+        EXPECT_TRUE(told.startsWith(c.told)) << told.toStdString();
         EXPECT_EQ(offer.folder, c.folder);
         EXPECT_EQ(offer.status, c.status);
-        EXPECT_EQ(QFileInfo::exists(installed + QStringLiteral("/text/namn.txt")), bool(c.folder));
+        if (c.folder)
+            EXPECT_TRUE(QFileInfo::exists(*c.folder + QStringLiteral("/text/namn.txt")));
+        else
+            EXPECT_FALSE(QFileInfo::exists(packs + QStringLiteral("Mormor")));
     }
     qunsetenv("XDG_DATA_HOME");
 }

@@ -108,8 +108,8 @@ TEST_F(PackCommands, RoundTrip) {
     const QString b = path(QStringLiteral("b.brumlis"));
     const CliRun packed = cli(
         {QStringLiteral("--data"), folder, QStringLiteral("pack"), QStringLiteral("-o"), a,
-         QStringLiteral("--speaker"), QStringLiteral("Farmor Elsa"), QStringLiteral("--licence"),
-         QStringLiteral("CC BY 4.0"), QStringLiteral("--language"), QStringLiteral("sv-FI")});
+         QStringLiteral("--talare"), QStringLiteral("Farmor Elsa"), QStringLiteral("--licens"),
+         QStringLiteral("CC BY 4.0"), QStringLiteral("--språk"), QStringLiteral("sv-FI")});
     ASSERT_EQ(packed.code, 0) << packed.err.toStdString();
     EXPECT_TRUE(packed.out.startsWith(QStringLiteral("Packade rösten \"Farmor\": ")))
         << packed.out.toStdString();
@@ -170,11 +170,11 @@ TEST_F(PackCommands, RoundTrip) {
     EXPECT_EQ(packs[0][QStringLiteral("words")].toInt(), words);
     EXPECT_TRUE(QFileInfo::exists(places().menuEntryOf(QStringLiteral("Farmor"))));
 
-    // Once there, the name is taken until --replace.
+    // Once there, the name is taken until --ersätt (typed in ASCII here).
     const CliRun again = cli({QStringLiteral("install"), a});
     EXPECT_EQ(again.code, 1);
-    EXPECT_TRUE(again.err.contains(QStringLiteral("--replace")));
-    EXPECT_EQ(cli({QStringLiteral("install"), a, QStringLiteral("--replace")}).code, 0);
+    EXPECT_TRUE(again.err.contains(QStringLiteral("--ersätt")));
+    EXPECT_EQ(cli({QStringLiteral("install"), a, QStringLiteral("--ersatt")}).code, 0);
 
     EXPECT_EQ(cli({QStringLiteral("uninstall"), QStringLiteral("Farmor")}).code, 0);
     EXPECT_FALSE(QFileInfo::exists(target));
@@ -228,7 +228,11 @@ TEST_F(PackCommands, MenuEntriesAreValidForAnyName) {
         const QString file = path(QStringLiteral("entry.desktop"));
         QFile entry(file);
         ASSERT_TRUE(entry.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        entry.write(menuEntry(name, places().folderOf(name)));
+        PackManifest manifest;
+        manifest.name = name;
+        manifest.words = 196;
+        manifest.recordings = 1;
+        entry.write(menuEntry(manifest, places().folderOf(name)));
         entry.close();
         QProcess validate;
         validate.start(QStringLiteral("desktop-file-validate"), {file});
@@ -236,6 +240,7 @@ TEST_F(PackCommands, MenuEntriesAreValidForAnyName) {
         EXPECT_EQ(validate.exitCode(), 0)
             << name.toStdString() << ": " << validate.readAllStandardOutput().toStdString();
         EXPECT_TRUE(readAll(file).contains("\nName=Brumlis – " + name.toUtf8() + '\n'));
+        EXPECT_TRUE(readAll(file).contains(" (196 ord, 1 inspelning)\n"));
     }
 }
 

@@ -124,7 +124,7 @@ TEST(HostilePack, IsRefusedAndLeavesNothing) {
              bytes[at.central + 46 + 5] = 'a';
              return bytes;
          },
-         "paketet är trasigt"},
+         "\"text/a.txt\" finns två gånger"},
         {"the same name written twice",
          zip({Manifest, {"text/a.txt", "1"}, {"./text\\a.txt", "2"}}),
          "\"text/a.txt\" finns två gånger"},
@@ -155,7 +155,7 @@ TEST(HostilePack, IsRefusedAndLeavesNothing) {
         const PackPlaces places{sandbox.filePath(QStringLiteral("home/packs")),
                                 sandbox.filePath(QStringLiteral("home/applications"))};
 
-        const PackInstall result = installPack(pack, places, true, c.limits);
+        const PackInstall result = installPack(pack, places, {.replace = true, .limits = c.limits});
         EXPECT_FALSE(result.ok());
         EXPECT_TRUE(result.error.contains(QString::fromUtf8(c.message)))
             << result.error.toStdString();
@@ -230,7 +230,7 @@ TEST(Pack, ALinkInAPacksPlaceIsNotFollowed) {
     const QString pack = dir.filePath(QStringLiteral("p.brumlis"));
     test::writeZip(pack, {Manifest, List});
 
-    EXPECT_FALSE(installPack(pack, places, true).ok());
+    EXPECT_FALSE(installPack(pack, places, {.replace = true, .limits = {}}).ok());
     EXPECT_FALSE(uninstallPack(QStringLiteral("Mormor"), places).isEmpty());
     EXPECT_EQ(readAll(dir.filePath(QStringLiteral("precious/text/namn.txt"))), "Kalle\n");
     EXPECT_TRUE(QFileInfo(places.folderOf("Mormor")).isSymLink());

@@ -37,8 +37,18 @@ std::vector<std::int16_t> toPcm16(const std::vector<float>& samples);
 
 /// Writes `bytes` to `path` so that the name never shows a half-written file: the bytes go
 /// to a temporary file in the same folder, are flushed to disk, and the file is then
-/// renamed over `path`. On failure nothing is left behind, an existing `path` is kept as
-/// it was, and `error` (when given) says why in Swedish.
+/// renamed over `path` (over the file it names, when `path` is a link to one). On failure
+/// nothing is left behind, an existing `path` is kept as it was, and `error` (when given)
+/// says why in Swedish. A `path` that is not a regular file (a device, a FIFO, /dev/stdout
+/// on a pipe or terminal) cannot be replaced by one: it is written in place, and a device
+/// that refuses the bytes (a full disk) is a failure too.
 bool writeFileAtomically(const QString& path, QByteArrayView bytes, QString* error = nullptr);
+
+/// True when `path`, followed through links, exists and is not a regular file.
+bool isSpecialFile(const QString& path);
+
+/// Writes the bytes of the file at `source` into `path` as it stands: for output that goes
+/// to a device or FIFO, where writeFileAtomically() would write in place too.
+bool copyInPlace(const QString& source, const QString& path, QString* error = nullptr);
 
 } // namespace brumlis

@@ -24,6 +24,8 @@ struct PackManifest {
     QString speaker;
     QString licence;
     QDate created;
+    // What the pack holds. A manifest need not say: 0 when it does not, and an installed
+    // pack's manifest holds what the installer counted in its files.
     qint64 words = 0;       ///< words in the lists, fixed phrases not counted
     qint64 recordings = 0;  ///< files in sound/
     qint64 madeByVoice = 0; ///< of the recordings, how many `brumlis-cli voice` made

@@ -22,6 +22,7 @@ struct PackReading {
     PackManifest manifest;
     QStringList warnings;    ///< files that were skipped, in Swedish
     qint64 bytesWritten = 0; ///< what was unpacked, in bytes
+    bool missing = false;    ///< there is no file `packFile`: nothing to refuse
 
     bool ok() const { return error.isEmpty(); }
 };

@@ -122,6 +122,19 @@ struct FolderReport {
     bool speakable() const;
 };
 
+/// A folder's voice in short: what it holds and what keeps it from being spoken. What pack
+/// writes into a manifest, and what the installer tells of a pack it unpacked.
+struct VoiceSummary {
+    qint64 words = 0;       ///< distinct words in the lists the shapes use; phrases not counted
+    qint64 recordings = 0;  ///< files in sound/ that look like recordings
+    qint64 madeByVoice = 0; ///< of them, how many `voice` made
+    QStringList errors;     ///< the message of every error check finds, in its order
+
+    bool speakable() const { return errors.isEmpty(); }
+};
+
+VoiceSummary summarize(const FolderReport& report);
+
 /// Every word and fixed phrase, read as the program reads them (same reader, same file
 /// names). `lists` receives what was found about each list when given.
 std::vector<WordReport> collectWords(const QString& dataDir,
