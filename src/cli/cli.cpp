@@ -3,6 +3,7 @@
 #include "brumlis/playback/soundplayer.h"
 #include "brumlis/playback/speechcontroller.h"
 #include "brumlis/sentence/datadir.h"
+#include "brumlis/sentence/systemerror.h"
 #include "check.h"
 #include "output.h"
 #include "packs.h"
@@ -376,7 +377,7 @@ CliStatus runCli(const QStringList& args, std::FILE* out, std::FILE* err,
     } catch (const WriteFailed& failure) {
         // stderr may be the stream that failed; then there is nobody left to tell.
         std::fprintf(err, "brumlis-cli: kan inte skriva utdata: %s\n",
-                     std::strerror(failure.error));
+                     systemErrorText(failure.error).toUtf8().constData());
         std::fflush(err);
         return CliWriteFailed;
     }

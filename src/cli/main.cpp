@@ -3,10 +3,14 @@
 #include "cli.h"
 
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
 int main(int argc, char* argv[]) {
+    // A reader that goes away (generate | head -n 1) makes the next write fail with EPIPE,
+    // which ends the run with its status and one line, instead of killing it unannounced.
+    std::signal(SIGPIPE, SIG_IGN);
     int status = 0;
     {
         QCoreApplication app(argc, argv);

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "audiodevice.h"
-#include "brumlis/sentence/fileresolver.h"
 #include "brumlis/playback/audioengine.h"
+#include "brumlis/sentence/fileresolver.h"
 #include "soundqueue.h"
 
 #include <condition_variable>

@@ -286,9 +286,9 @@ bool PulseDevice::open(QString* error) {
             // the stream is corked. The stream asks while it plays.
             const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
             if (pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
-                why = m_connection->error("pa_stream_connect_playback");
+                why = m_connection->error("öppnar ingen ljudström");
         } else {
-            why = m_connection->error("pa_stream_new");
+            why = m_connection->error("öppnar ingen ljudström");
         }
     }
     if (why.isEmpty()) {
@@ -300,8 +300,8 @@ bool PulseDevice::open(QString* error) {
             ConnectWait);
         if (m_streamState != PA_STREAM_READY) {
             SoundServerConnection::Lock locked(*m_connection);
-            why = settled ? m_connection->error("pa_stream_connect_playback")
-                          : QStringLiteral("PulseAudio: the stream does not start");
+            why = settled ? m_connection->error("öppnar ingen ljudström")
+                          : QStringLiteral("ljudservern startar inte ljudströmmen");
         }
     }
     if (!why.isEmpty()) {

@@ -17,7 +17,7 @@ using Lock = SoundServerConnection::Lock;
 constexpr int ConnectTimeoutMs = 5000;
 
 QString pulseError(int error) {
-    return QString::fromUtf8(pa_strerror(error));
+    return SoundServerConnection::errorText(error);
 }
 
 /// Recording on the program's connection to the sound server: one record stream, made

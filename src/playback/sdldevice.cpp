@@ -46,7 +46,7 @@ public:
         quietAlsa();
         g_sdlUsed = true;
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-            *error = QStringLiteral("SDL_InitSubSystem: %1").arg(SDL_GetError());
+            *error = QStringLiteral("SDL startar inget ljud (%1)").arg(SDL_GetError());
             return false;
         }
         SDL_AudioSpec want{};
@@ -61,7 +61,7 @@ public:
         // device and the next.
         m_device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
         if (m_device == 0) {
-            *error = QStringLiteral("SDL_OpenAudioDevice: %1").arg(SDL_GetError());
+            *error = QStringLiteral("SDL öppnar ingen ljudenhet (%1)").arg(SDL_GetError());
             SDL_QuitSubSystem(SDL_INIT_AUDIO);
             return false;
         }

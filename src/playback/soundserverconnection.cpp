@@ -44,7 +44,7 @@ void SoundServerConnection::want() {
     if (!m_running) {
         m_running = pa_threaded_mainloop_start(m_loop) == 0;
         if (!m_running) {
-            m_why = QStringLiteral("PulseAudio: pa_threaded_mainloop_start");
+            m_why = QStringLiteral("ljudservern: tråden för anslutningen startar inte");
             return;
         }
     }
@@ -69,14 +69,41 @@ bool SoundServerConnection::waitReady(std::chrono::milliseconds limit, QString* 
     if (m_ready)
         return true;
     if (why)
-        *why = settled ? m_why : QStringLiteral("PulseAudio: the server does not answer");
+        *why = settled ? m_why : QStringLiteral("ljudservern svarar inte");
     return false;
 }
 
 QString SoundServerConnection::error(const char* what) const {
     const int error = m_context ? pa_context_errno(m_context) : PA_ERR_UNKNOWN;
-    return QStringLiteral("PulseAudio: %1: %2")
-        .arg(QLatin1String(what), QString::fromUtf8(pa_strerror(error)));
+    return QStringLiteral("ljudservern %1: %2").arg(QString::fromUtf8(what), errorText(error));
+}
+
+QString SoundServerConnection::errorText(int error) {
+    // libpulse's own texts are English.
+    switch (error) {
+    case PA_ERR_ACCESS:
+        return QStringLiteral("åtkomst nekas");
+    case PA_ERR_CONNECTIONREFUSED:
+        return QStringLiteral("ingen ljudserver tar emot anslutningar");
+    case PA_ERR_CONNECTIONTERMINATED:
+        return QStringLiteral("anslutningen bröts");
+    case PA_ERR_TIMEOUT:
+        return QStringLiteral("inget svar i tid");
+    case PA_ERR_INVALIDSERVER:
+        return QStringLiteral("ogiltig serveradress");
+    case PA_ERR_NOENTITY:
+        return QStringLiteral("enheten finns inte");
+    case PA_ERR_NOTSUPPORTED:
+        return QStringLiteral("stöds inte av servern");
+    case PA_ERR_KILLED:
+        return QStringLiteral("servern stängdes av");
+    case PA_ERR_BUSY:
+        return QStringLiteral("enheten är upptagen");
+    case PA_ERR_VERSION:
+        return QStringLiteral("servern talar en annan version av protokollet");
+    default:
+        return QStringLiteral("fel %1 från ljudservern").arg(error);
+    }
 }
 
 int SoundServerConnection::watch(Watcher watcher) {
@@ -109,7 +136,7 @@ void SoundServerConnection::connect() {
     m_context = pa_context_new_with_proplist(api, m_client.name.constData(), properties);
     pa_proplist_free(properties);
     if (!m_context) {
-        m_why = QStringLiteral("PulseAudio: pa_context_new");
+        m_why = QStringLiteral("ljudservern: minnet räcker inte för en anslutning");
         signal();
         return;
     }
@@ -119,7 +146,7 @@ void SoundServerConnection::connect() {
     // from.
     if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         m_errno = pa_context_errno(m_context);
-        m_why = error("pa_context_connect");
+        m_why = error("kan inte anslutas");
         tell(false);
         dropContext();
         signal();
@@ -173,8 +200,7 @@ void SoundServerConnection::contextChanged(pa_context* context, void* self) {
     case PA_CONTEXT_TERMINATED: {
         const bool wasReady = c.m_ready;
         c.m_errno = wasReady ? PA_ERR_CONNECTIONTERMINATED : pa_context_errno(context);
-        c.m_why = wasReady ? QStringLiteral("PulseAudio: the server went away")
-                           : c.error("pa_context_connect");
+        c.m_why = wasReady ? QStringLiteral("ljudservern försvann") : c.error("kan inte anslutas");
         c.m_ready = false;
         // The streams let go of theirs before the context goes.
         c.tell(false);

@@ -67,8 +67,11 @@ public:
     pa_mainloop_api* api() const { return pa_threaded_mainloop_get_api(m_loop); }
     /// Why the server was last lost or not reached (a libpulse error). With the loop locked.
     int lastError() const { return m_errno; }
-    /// What libpulse said last about `what`. With the loop locked.
+    /// "ljudservern <what>: <why>", why being libpulse's last error, in Swedish (`what` is a
+    /// Swedish phrase: "kan inte anslutas"). With the loop locked.
     QString error(const char* what) const;
+    /// A libpulse error number in Swedish.
+    static QString errorText(int error);
 
     /// Adds a watcher; returns its key for unwatch(). Without the loop locked.
     int watch(Watcher watcher);

@@ -1,6 +1,7 @@
 #include "brumlis/voicetools/recordingsaver.h"
 
 #include "brumlis/audio/wavfile.h"
+#include "brumlis/sentence/systemerror.h"
 #include "brumlis/voicecheck/folderreport.h"
 #include "brumlis/voicetools/takestore.h"
 
@@ -18,7 +19,7 @@ namespace brumlis {
 namespace {
 
 QString systemError() {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return systemErrorText(errno);
 }
 
 bool sameFile(const QByteArray& a, const QByteArray& b) {
@@ -49,7 +50,7 @@ bool keep(const QByteArray& file, const QByteArray& backup, QString* error) {
     QFile source(QFile::decodeName(file));
     if (!source.open(QIODevice::ReadOnly)) {
         if (error)
-            *error = source.errorString();
+            *error = systemErrorText(errno);
         return false;
     }
     return writeFileAtomically(QFile::decodeName(backup), source.readAll(), error);
