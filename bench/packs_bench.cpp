@@ -120,7 +120,7 @@ int main() {
             {QStringLiteral("--data"), data, QStringLiteral("pack"), QStringLiteral("-o"), pack},
             home));
         installs.push_back(
-            runCli({QStringLiteral("install"), pack, QStringLiteral("--replace")}, home));
+            runCli({QStringLiteral("install"), pack, QStringLiteral("--ersätt")}, home));
     }
     const ProgramRun packed = medianOf(packs);
     const ProgramRun installed = medianOf(installs);

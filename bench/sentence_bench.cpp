@@ -1,7 +1,7 @@
 // Picking a word, composing a sentence and finding a recording, measured against the
 // time a click may take. Every figure is CPU time.
-#include "brumlis/sentence/fileresolver.h"
 #include "brumlis/sentence/composer.h"
+#include "brumlis/sentence/fileresolver.h"
 #include "brumlis/sentence/messagesink.h"
 #include "brumlis/sentence/random.h"
 #include "brumlis/sentence/wordlist.h"

@@ -70,7 +70,7 @@ std::optional<Joins> renderedJoins(const QString& folder) {
     }
     const QString out = folder + QStringLiteral("/sentence.wav");
     if (runCli({QStringLiteral("--data"), folder, QStringLiteral("render"),
-                QStringLiteral("--template"), QStringLiteral("10"), QStringLiteral("-o"), out})
+                QStringLiteral("--mall"), QStringLiteral("10"), QStringLiteral("-o"), out})
             .status != 0)
         return std::nullopt;
     SF_INFO info{};
@@ -124,8 +124,8 @@ int main() {
     std::vector<ProgramRun> renders;
     for (int i = 0; i < Runs; ++i)
         renders.push_back(runCli(
-            {QStringLiteral("--data"), data, QStringLiteral("render"), QStringLiteral("--seed"),
-             QString::number(i), QStringLiteral("--template"), QStringLiteral("10"),
+            {QStringLiteral("--data"), data, QStringLiteral("render"), QStringLiteral("--frö"),
+             QString::number(i), QStringLiteral("--mall"), QStringLiteral("10"),
              QStringLiteral("-o"), scratch.filePath(QStringLiteral("sentence.wav"))}));
     const ProgramRun render = medianOf(renders);
 

@@ -172,8 +172,8 @@ bool writeAllTo(int fd, const char* data, qint64 size, int* why) {
 bool writeInPlace(const QString& path, const std::function<bool(int fd, int* why)>& fill,
                   QString* error) {
     // O_NONBLOCK: a FIFO that nobody reads is refused (ENXIO) instead of waiting forever.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return failWith(error, systemErrorText(errno));
     struct stat st {};

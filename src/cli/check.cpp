@@ -235,7 +235,7 @@ QString toTable(const FolderReport& report) {
         if (word.match != FileResolver::Match::None && word.match != FileResolver::Match::Exact)
             found += QStringLiteral(": ") + word.foundName;
         QString playable = word.match == FileResolver::Match::None ? QStringLiteral("-")
-                           : word.speakable()                       ? QStringLiteral("ja")
+                           : word.speakable()                      ? QStringLiteral("ja")
                                               : QStringLiteral("nej, ") + problemName(word.problem);
         if (word.madeByVoice)
             playable += QStringLiteral(", gjord av voice");

@@ -88,7 +88,9 @@ void warn(CliContext& context, const char* command, const QStringList& warnings)
 }
 
 QString summary(const PackManifest& manifest) {
-    return QStringLiteral("%1 (%2 gjorda av voice)").arg(packCounts(manifest)).arg(manifest.madeByVoice);
+    return QStringLiteral("%1 (%2 gjorda av voice)")
+        .arg(packCounts(manifest))
+        .arg(manifest.madeByVoice);
 }
 
 // The first of a voice's problems, each on a line of its own, and how many more there are.
@@ -105,7 +107,8 @@ CliStatus runPack(const QStringList& args, CliContext& context) {
     QCommandLineParser parser;
     const QCommandLineOption output(QStringLiteral("o"), {}, QStringLiteral("FIL"));
     const QCommandLineOption name(optionNames({"namn", "name"}), {}, QStringLiteral("NAMN"));
-    const QCommandLineOption speaker(optionNames({"talare", "speaker"}), {}, QStringLiteral("NAMN"));
+    const QCommandLineOption speaker(optionNames({"talare", "speaker"}), {},
+                                     QStringLiteral("NAMN"));
     const QCommandLineOption licence(optionNames({"licens", "licence", "license"}), {},
                                      QStringLiteral("TEXT"));
     const QCommandLineOption language(optionNames({"språk", "sprak", "language"}), {},
@@ -201,7 +204,8 @@ CliStatus runInstall(const QStringList& args, CliContext& context) {
                                              "den ändå\n"));
         }
         if (installed.refusedAsInstalled)
-            context.err.write(QStringLiteral("install: ge --ersätt (--ersatt) för att ersätta den\n"));
+            context.err.write(
+                QStringLiteral("install: ge --ersätt (--ersatt) för att ersätta den\n"));
         return CliIncomplete;
     }
     // Installed anyway: what is wrong is still told.

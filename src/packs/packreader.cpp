@@ -145,10 +145,9 @@ private:
                               O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         m_result.missing = fd < 0 && errno == ENOENT;
         if (fd < 0)
-            return refuse(errno == ENOENT
-                              ? QStringLiteral("%1 finns inte").arg(packFile)
-                              : QStringLiteral("kan inte öppna %1: %2")
-                                    .arg(packFile, systemErrorText(errno)));
+            return refuse(errno == ENOENT ? QStringLiteral("%1 finns inte").arg(packFile)
+                                          : QStringLiteral("kan inte öppna %1: %2")
+                                                .arg(packFile, systemErrorText(errno)));
         struct stat status {};
         if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
             ::close(fd);
@@ -238,9 +237,8 @@ private:
                 m_entries.push_back(entry);
         }
         for (const QString& path : skipped.mid(0, MaxSkippedNamed))
-            m_result.warnings << QStringLiteral(
-                                     "%1 hoppas över: bara brumlis.json, mallar.txt, "
-                                     "text/*.txt och sound/*.wav packas upp")
+            m_result.warnings << QStringLiteral("%1 hoppas över: bara brumlis.json, mallar.txt, "
+                                                "text/*.txt och sound/*.wav packas upp")
                                      .arg(quoted(path));
         if (skipped.size() > MaxSkippedNamed)
             m_result.warnings << QStringLiteral("… och %1 hoppas över")
@@ -432,8 +430,7 @@ private:
     }
 
     static QString writeProblem(const QString& path) {
-        return QStringLiteral("kan inte skriva %1: %2")
-            .arg(path, systemErrorText(errno));
+        return QStringLiteral("kan inte skriva %1: %2").arg(path, systemErrorText(errno));
     }
 
     UnpackLimits m_limits;

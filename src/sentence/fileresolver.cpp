@@ -237,8 +237,8 @@ ListStatus readDataList(const FileResolver& files, const QString& path, ListBuff
                         ListEncoding* encoding, FileResolver::Found* found) {
     // The exact name costs no more than it did before names were looked up loosely.
     const QByteArray exact = files.exactPath(path);
-    ListStatus status = exact.isEmpty() ? ListStatus::Missing
-                                        : readListFileAt(exact, buffers, encoding);
+    ListStatus status =
+        exact.isEmpty() ? ListStatus::Missing : readListFileAt(exact, buffers, encoding);
     FileResolver::Found where{exact, FileResolver::Match::Exact};
     if (status == ListStatus::Missing) {
         where = files.find(path);

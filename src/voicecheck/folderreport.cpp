@@ -30,9 +30,8 @@ QByteArray realPath(const QByteArray& path) {
 // A file the lookup found, as people know it: relative to the data folder.
 QString relativeName(const QString& dataDir, const QByteArray& path) {
     const QByteArray prefix = QFile::encodeName(dataDir) + '/';
-    return QFile::decodeName(!dataDir.isEmpty() && path.startsWith(prefix)
-                                 ? path.sliced(prefix.size())
-                                 : path);
+    return QFile::decodeName(
+        !dataDir.isEmpty() && path.startsWith(prefix) ? path.sliced(prefix.size()) : path);
 }
 
 // What a file found only by a loose name is told as: "hittas bara om skiftläget ignoreras".
@@ -291,7 +290,8 @@ ShapeFileReport reportShapes(const QString& dataDir, const ShapeFile& file,
     for (const QByteArray& file : listFiles(text)) {
         if (read.contains(realPath(file)))
             continue;
-        const QString path = text.name + u'/' + QFile::decodeName(file.sliced(text.path.size() + 1));
+        const QString path =
+            text.name + u'/' + QFile::decodeName(file.sliced(text.path.size() + 1));
         shapes.unusedLists << path;
         add(Severity::Warning, "unused-list", path,
             QStringLiteral("%1 används inte av någon mall").arg(path));

@@ -102,8 +102,7 @@ VoiceMaker::Result VoiceMaker::start() {
     m_synth = std::make_unique<SpeechSynth>(m_voice);
     if (!m_synth->isReady())
         return {Result::Problem::NoSynth, m_synth->error()};
-    const QString soundFolder =
-        m_root + u'/' + dataSubfolder(m_root, QStringLiteral("sound")).name;
+    const QString soundFolder = m_root + u'/' + dataSubfolder(m_root, QStringLiteral("sound")).name;
     if (!QDir().mkpath(soundFolder))
         return {Result::Problem::NoSoundFolder, soundFolder};
     return {};

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace brumlis {
 namespace {
@@ -78,8 +79,9 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndAReason) {
         {{}, "inget kommando"},
         {{"say"}, "okänt kommando: say"},
         {{"generate", "--colour"}, "okänd flagga: --colour"},
-        {{"generate", "--count"}, "--count kräver ett värde"},
-        {{"generate", "--count", "x"}, "ogiltigt antal: x"},
+        {{"generate", "--antal"}, "--antal kräver ett värde"},
+        {{"generate", "--fro"}, "--fro kräver ett värde"},
+        {{"generate", "--antal", "x"}, "ogiltigt antal: x"},
         {{"generate", "--count", "-1"}, "ogiltigt antal: -1"},
         {{"generate", "--seed", "1.5"}, "ogiltigt startvärde: 1.5"},
         {{"generate", "--template", "0"}, "mallen måste vara 1 till 11: 0"},
@@ -108,6 +110,34 @@ TEST_F(Cli, HelpAndVersion) {
     const CliRun version = run({"--version"});
     EXPECT_EQ(version.code, 0);
     EXPECT_EQ(version.out, "brumlis-cli 1.00.0007\n");
+}
+
+// Every option answers to its Swedish name, to that name typed in ASCII, and to the English
+// name it had before, which scripts may still use.
+TEST_F(Cli, EachOptionAnswersToItsSwedishNameItsAsciiSpellingAndItsOldName) {
+    const std::vector<QStringList> spellings[] = {
+        {{"generate", "--antal", "4", "--frö", "9", "--mall", "6"},
+         {"generate", "--antal", "4", "--fro", "9", "--mall", "6"},
+         {"generate", "--count", "4", "--seed", "9", "--template", "6"},
+         {"generate", "--antal=4", "--fro=9", "--mall=6"}},
+        {{"--hjälp"}, {"--hjalp"}, {"--help"}, {"-h"}},
+        {{"install", "--hjälp"}, {"install", "--hjalp"}, {"install", "-h"}},
+    };
+    for (const std::vector<QStringList>& same : spellings) {
+        const CliRun first = run(withData(same.front()));
+        EXPECT_EQ(first.code, 0) << first.err.toStdString();
+        for (const QStringList& args : same) {
+            SCOPED_TRACE(args.join(u' ').toStdString());
+            const CliRun r = run(withData(args));
+            EXPECT_EQ(r.code, first.code);
+            EXPECT_EQ(r.out, first.out);
+        }
+    }
+    // The help names each option once, in Swedish, and tells its ASCII spelling.
+    const QString help = run({"install", "--hjälp"}).out;
+    EXPECT_TRUE(help.contains("--ersätt") && help.contains("--ersatt") && help.contains("--anda"))
+        << help.toStdString();
+    EXPECT_FALSE(help.contains("--replace"));
 }
 
 TEST_F(Cli, SameSeedSameSentencesDifferentSeedOthers) {

@@ -106,10 +106,10 @@ TEST_F(PackCommands, RoundTrip) {
     const QString folder = voiceFolder();
     const QString a = path(QStringLiteral("a.brumlis"));
     const QString b = path(QStringLiteral("b.brumlis"));
-    const CliRun packed = cli(
-        {QStringLiteral("--data"), folder, QStringLiteral("pack"), QStringLiteral("-o"), a,
-         QStringLiteral("--talare"), QStringLiteral("Farmor Elsa"), QStringLiteral("--licens"),
-         QStringLiteral("CC BY 4.0"), QStringLiteral("--språk"), QStringLiteral("sv-FI")});
+    const CliRun packed =
+        cli({QStringLiteral("--data"), folder, QStringLiteral("pack"), QStringLiteral("-o"), a,
+             QStringLiteral("--talare"), QStringLiteral("Farmor Elsa"), QStringLiteral("--licens"),
+             QStringLiteral("CC BY 4.0"), QStringLiteral("--språk"), QStringLiteral("sv-FI")});
     ASSERT_EQ(packed.code, 0) << packed.err.toStdString();
     EXPECT_TRUE(packed.out.startsWith(QStringLiteral("Packade rösten \"Farmor\": ")))
         << packed.out.toStdString();

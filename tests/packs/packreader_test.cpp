@@ -218,6 +218,19 @@ TEST(Pack, UnpacksAVoiceAndSkipsTheRest) {
         reading.warnings[0].startsWith(QStringLiteral("\"tagningar/Kalle/1.wav\" hoppas över")));
 }
 
+// A pack whose manifest lies deeper than one folder down is refused, and the message says
+// where the manifest is.
+TEST(Pack, AManifestDeeperDownIsNamed) {
+    const test::TempDir dir;
+    test::writeZip(dir.filePath(QStringLiteral("p.brumlis")),
+                   {{"Röster/Mormor/brumlis.json", Manifest.data},
+                    {"Röster/Mormor/text/namn.txt", "Kalle\n"}});
+    const PackReading reading = readPack(dir.filePath(QStringLiteral("p.brumlis")));
+    EXPECT_EQ(reading.error.toStdString(),
+              "paketet saknar brumlis.json överst: den ligger i \"Röster/Mormor/brumlis.json\", "
+              "men paketets mappar text/ och sound/ ska ligga bredvid den");
+}
+
 // A link in a pack's place is neither replaced nor removed through: what it points to stays.
 TEST(Pack, ALinkInAPacksPlaceIsNotFollowed) {
     const test::TempDir dir;

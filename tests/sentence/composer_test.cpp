@@ -7,11 +7,11 @@
 #include <QDir>
 #include <QFile>
 #include <cstdio>
-#include <vector>
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace brumlis {
 namespace {
@@ -323,7 +323,7 @@ TEST(PickWord, FindsAListByItsExactNameElseLoosely) {
         const char* name;
         std::vector<std::pair<QByteArray, QByteArray>> files; // raw name bytes, contents
         const char* category;
-        const char* picked;  // nullptr: nothing is found
+        const char* picked; // nullptr: nothing is found
     };
     const Case cases[] = {
         {"capitals", {{"text/NAMN.TXT", "Kalle"}}, "namn", "Kalle"},
@@ -360,7 +360,8 @@ TEST(PickWord, FindsAListByItsExactNameElseLoosely) {
             EXPECT_EQ(buffer.PickedWord, QString::fromUtf8(c.picked));
             EXPECT_TRUE(messages.messages.isEmpty());
         } else {
-            EXPECT_EQ(messages.messages, QStringList{QStringLiteral("text/namn.txt existerar inte")});
+            EXPECT_EQ(messages.messages,
+                      QStringList{QStringLiteral("text/namn.txt existerar inte")});
         }
     }
 }

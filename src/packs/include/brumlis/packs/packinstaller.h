@@ -31,12 +31,12 @@ struct InstallOptions {
 
 /// What installing a pack gave.
 struct PackInstall {
-    QString error; ///< why nothing was installed, in Swedish; empty when it was
-    PackManifest manifest; ///< the pack's, its counts those of the files it holds
-    QString folder;        ///< where it is installed
-    QStringList warnings;  ///< files of the pack that were skipped
-    QStringList problems;  ///< what check finds wrong with the voice, every error
-    bool replaced = false; ///< a pack of the same name was there and is replaced
+    QString error;                   ///< why nothing was installed, in Swedish; empty when it was
+    PackManifest manifest;           ///< the pack's, its counts those of the files it holds
+    QString folder;                  ///< where it is installed
+    QStringList warnings;            ///< files of the pack that were skipped
+    QStringList problems;            ///< what check finds wrong with the voice, every error
+    bool replaced = false;           ///< a pack of the same name was there and is replaced
     bool refusedAsInstalled = false; ///< not installed: that name is taken, and no replace
     bool refusedAsBroken = false;    ///< not installed: `problems` keep words from being said
     bool missing = false;            ///< not installed: there is no such pack file
