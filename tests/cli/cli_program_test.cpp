@@ -67,9 +67,9 @@ TEST(Program, AReaderThatGoesAwayEndsTheRunWithStatusThreeAndOneLine) {
 TEST(Program, TellsInSwedishWhatIsWrongWithAPath) {
     const test::TempDir dir;
     dir.mkdir(QStringLiteral("mapp"));
-    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("ingen-läser"))).constData(),
-                       0644),
-              0);
+    ASSERT_EQ(
+        ::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("ingen-läser"))).constData(), 0644),
+        0);
     struct Case {
         QStringList args;
         const char* message; // stderr holds this line
@@ -77,15 +77,22 @@ TEST(Program, TellsInSwedishWhatIsWrongWithAPath) {
     };
     const Case cases[] = {
         {{QStringLiteral("check"), QStringLiteral("/finns-inte.brumlis")},
-         "check: /finns-inte.brumlis finns inte\n", 1},
+         "check: /finns-inte.brumlis finns inte\n",
+         1},
         {{QStringLiteral("install"), QStringLiteral("/finns-inte.brumlis")},
-         "install: /finns-inte.brumlis finns inte\n", 1},
-        {{QStringLiteral("render"), QStringLiteral("-o"), dir.filePath(QStringLiteral("nej/a.wav"))},
-         ": filen eller mappen finns inte\n", 1},
+         "install: /finns-inte.brumlis finns inte\n",
+         1},
+        {{QStringLiteral("render"), QStringLiteral("-o"),
+          dir.filePath(QStringLiteral("nej/a.wav"))},
+         ": filen eller mappen finns inte\n",
+         1},
         {{QStringLiteral("render"), QStringLiteral("-o"), dir.filePath(QStringLiteral("mapp"))},
-         ": är en mapp\n", 1},
-        {{QStringLiteral("render"), QStringLiteral("-o"), dir.filePath(QStringLiteral("ingen-läser"))},
-         ": ingen läser i andra änden\n", 1},
+         ": är en mapp\n",
+         1},
+        {{QStringLiteral("render"), QStringLiteral("-o"),
+          dir.filePath(QStringLiteral("ingen-läser"))},
+         ": ingen läser i andra änden\n",
+         1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(u' ').toStdString());
@@ -95,9 +102,9 @@ TEST(Program, TellsInSwedishWhatIsWrongWithAPath) {
     }
     EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("mapp"))).isDir());
     struct stat fifo {};
-    ASSERT_EQ(::stat(QFile::encodeName(dir.filePath(QStringLiteral("ingen-läser"))).constData(),
-                     &fifo),
-              0);
+    ASSERT_EQ(
+        ::stat(QFile::encodeName(dir.filePath(QStringLiteral("ingen-läser"))).constData(), &fifo),
+        0);
     EXPECT_TRUE(S_ISFIFO(fifo.st_mode));
 }
 
@@ -118,9 +125,9 @@ TEST(Program, WritesIntoAFifoInPlace) {
         for (ssize_t n; (n = ::read(in, chunk, sizeof chunk)) > 0;)
             heard.append(chunk, n);
     });
-    const ProgramRun r = runProgram({QStringLiteral("render"), QStringLiteral("--frö"),
-                                     QStringLiteral("1"), QStringLiteral("-o"),
-                                     QFile::decodeName(fifo)});
+    const ProgramRun r =
+        runProgram({QStringLiteral("render"), QStringLiteral("--frö"), QStringLiteral("1"),
+                    QStringLiteral("-o"), QFile::decodeName(fifo)});
     ::close(holder);
     reader.join();
     ::close(in);
@@ -145,16 +152,16 @@ TEST(Program, AFullDeviceIsAWriteErrorAndStaysADevice) {
         GTEST_SKIP() << "the folder's file system does not open devices";
     else
         ::close(fd);
-    const ProgramRun r = runProgram({QStringLiteral("render"), QStringLiteral("--frö"),
-                                     QStringLiteral("1"), QStringLiteral("-o"),
-                                     QFile::decodeName(full)});
+    const ProgramRun r =
+        runProgram({QStringLiteral("render"), QStringLiteral("--frö"), QStringLiteral("1"),
+                    QStringLiteral("-o"), QFile::decodeName(full)});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.endsWith(QStringLiteral(": disken är full\n"))) << r.err.toStdString();
     struct stat st {};
     ASSERT_EQ(::lstat(full.constData(), &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                         QDir::NoDotAndDotDot)
+    EXPECT_EQ(QDir(dir.path())
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
                   .size(),
               1);
 }

@@ -77,7 +77,8 @@ bool usesDataDescriptors(const QString& zip) {
     QProcess info;
     info.start(QStringLiteral("zipinfo"), {QStringLiteral("-v"), zip});
     return info.waitForFinished(60000) &&
-           info.readAllStandardOutput().contains("extended local header:                          yes");
+           info.readAllStandardOutput().contains(
+               "extended local header:                          yes");
 }
 
 struct CliRun {
@@ -136,7 +137,8 @@ TEST(PackFromZipTools, InstallsWhatEveryZipToolReadsAndChecksItWhole) {
          [](const Maker& m) {
              writeFolder(m.voice(), voiceFiles());
              ASSERT_EQ(runTool(QStringLiteral("bsdtar"),
-                               QStringList{QStringLiteral("--format=zip"), QStringLiteral("-cf"), m.zip()} +
+                               QStringList{QStringLiteral("--format=zip"), QStringLiteral("-cf"),
+                                           m.zip()} +
                                    Contents,
                                m.voice()),
                        0);
@@ -145,13 +147,13 @@ TEST(PackFromZipTools, InstallsWhatEveryZipToolReadsAndChecksItWhole) {
         {"7-Zip",
          [](const Maker& m) {
              writeFolder(m.voice(), voiceFiles());
-             ASSERT_EQ(runTool(QStringLiteral("7z"),
-                               QStringList{QStringLiteral("a"), QStringLiteral("-tzip"),
-                                           QStringLiteral("-bd"), QStringLiteral("-bso0"),
-                                           m.zip()} +
-                                   Contents,
-                               m.voice()),
-                       0);
+             ASSERT_EQ(
+                 runTool(QStringLiteral("7z"),
+                         QStringList{QStringLiteral("a"), QStringLiteral("-tzip"),
+                                     QStringLiteral("-bd"), QStringLiteral("-bso0"), m.zip()} +
+                             Contents,
+                         m.voice()),
+                 0);
          }},
         {"the folder itself, zipped",
          [](const Maker& m) {
@@ -181,9 +183,10 @@ TEST(PackFromZipTools, InstallsWhatEveryZipToolReadsAndChecksItWhole) {
              test::writeZip(m.zip(), renamed(voiceFiles(), [](const QString& name) {
                                 QByteArray dos;
                                 for (const QChar c : name)
-                                    dos += c == u'å' ? '\x86' : c == u'ä' ? '\x84'
-                                                            : c == u'ö' ? '\x94'
-                                                                        : char(c.unicode());
+                                    dos += c == u'å'   ? '\x86'
+                                           : c == u'ä' ? '\x84'
+                                           : c == u'ö' ? '\x94'
+                                                       : char(c.unicode());
                                 return dos;
                             }));
          }},
@@ -202,13 +205,14 @@ TEST(PackFromZipTools, InstallsWhatEveryZipToolReadsAndChecksItWhole) {
          }},
         {"names in Windows-1252 bytes, which the zip format reads as code page 437",
          [](const Maker& m) {
-             test::writeZip(m.zip(), renamed(voiceFiles(), [](const QString& name) {
-                                return name.toLatin1();
-                            }));
+             test::writeZip(m.zip(), renamed(voiceFiles(),
+                                             [](const QString& name) { return name.toLatin1(); }));
          },
          "text/färg.txt existerar inte"},
         {"only a manifest",
-         [](const Maker& m) { test::writeZip(m.zip(), {{"brumlis.json", HandWrittenManifest}}); },
+         [](const Maker& m) {
+             test::writeZip(m.zip(), {{"brumlis.json", HandWrittenManifest}});
+         },
          "check hittar"},
     };
     for (const Archive& archive : archives) {
@@ -220,8 +224,8 @@ TEST(PackFromZipTools, InstallsWhatEveryZipToolReadsAndChecksItWhole) {
         archive.make(maker);
         ASSERT_TRUE(QFileInfo::exists(maker.zip()));
         // The judge of what is a valid zip.
-        EXPECT_EQ(runTool(QStringLiteral("unzip"), {QStringLiteral("-tq"), maker.zip()}, dir.path()),
-                  0);
+        EXPECT_EQ(
+            runTool(QStringLiteral("unzip"), {QStringLiteral("-tq"), maker.zip()}, dir.path()), 0);
 
         const CliRun installed = cli({QStringLiteral("install"), maker.zip()});
         const QString folder = home + QStringLiteral("/brumlis/packs/Mormor");
@@ -241,8 +245,8 @@ TEST(PackFromZipTools, InstallsWhatEveryZipToolReadsAndChecksItWhole) {
         EXPECT_EQ(cli({QStringLiteral("check"), maker.zip()}).code, 0);
 
         // Installed as if made here: every name found exactly, nothing but the voice.
-        const CliRun checked =
-            cli({QStringLiteral("--data"), folder, QStringLiteral("check"), QStringLiteral("--json")});
+        const CliRun checked = cli(
+            {QStringLiteral("--data"), folder, QStringLiteral("check"), QStringLiteral("--json")});
         EXPECT_EQ(checked.code, 0) << checked.out.toStdString();
         const QJsonObject report = QJsonDocument::fromJson(checked.out.toUtf8()).object();
         EXPECT_TRUE(report[QStringLiteral("problems")].toArray().isEmpty())
@@ -258,7 +262,8 @@ TEST(PackFromZipTools, InstallsWhatEveryZipToolReadsAndChecksItWhole) {
 
         // What it holds, counted from its files: the manifest said nothing.
         const QJsonArray packs =
-            QJsonDocument::fromJson(cli({QStringLiteral("packs"), QStringLiteral("--json")}).out.toUtf8())
+            QJsonDocument::fromJson(
+                cli({QStringLiteral("packs"), QStringLiteral("--json")}).out.toUtf8())
                 .array();
         ASSERT_EQ(packs.size(), 1);
         EXPECT_EQ(packs[0][QStringLiteral("words")].toInt(), 4);
