@@ -81,15 +81,15 @@ bool usesDataDescriptors(const QString& zip) {
                "extended local header:                          yes");
 }
 
-struct CliRun {
+struct InstallRun {
     int code = -1;
     QString out;
     QString err;
 };
 
-CliRun cli(const QStringList& args) {
+InstallRun runPackCli(const QStringList& args) {
     test::Capture out, err;
-    CliRun result;
+    InstallRun result;
     result.code = runCli(args, out.stream(), err.stream(), {});
     result.out = out.text();
     result.err = err.text();
@@ -227,7 +227,7 @@ TEST(PackFromZipTools, InstallsWhatEveryZipToolReadsAndChecksItWhole) {
         EXPECT_EQ(
             runTool(QStringLiteral("unzip"), {QStringLiteral("-tq"), maker.zip()}, dir.path()), 0);
 
-        const CliRun installed = cli({QStringLiteral("install"), maker.zip()});
+        const InstallRun installed = runPackCli({QStringLiteral("install"), maker.zip()});
         const QString folder = home + QStringLiteral("/brumlis/packs/Mormor");
         if (archive.refused) {
             EXPECT_EQ(installed.code, 1);
@@ -242,10 +242,10 @@ TEST(PackFromZipTools, InstallsWhatEveryZipToolReadsAndChecksItWhole) {
         // At most one line for everything macOS and Windows put beside the voice.
         EXPECT_LE(installed.err.count(QStringLiteral("hoppas över")), 1)
             << installed.err.toStdString();
-        EXPECT_EQ(cli({QStringLiteral("check"), maker.zip()}).code, 0);
+        EXPECT_EQ(runPackCli({QStringLiteral("check"), maker.zip()}).code, 0);
 
         // Installed as if made here: every name found exactly, nothing but the voice.
-        const CliRun checked = cli(
+        const InstallRun checked = runPackCli(
             {QStringLiteral("--data"), folder, QStringLiteral("check"), QStringLiteral("--json")});
         EXPECT_EQ(checked.code, 0) << checked.out.toStdString();
         const QJsonObject report = QJsonDocument::fromJson(checked.out.toUtf8()).object();
@@ -263,7 +263,7 @@ TEST(PackFromZipTools, InstallsWhatEveryZipToolReadsAndChecksItWhole) {
         // What it holds, counted from its files: the manifest said nothing.
         const QJsonArray packs =
             QJsonDocument::fromJson(
-                cli({QStringLiteral("packs"), QStringLiteral("--json")}).out.toUtf8())
+                runPackCli({QStringLiteral("packs"), QStringLiteral("--json")}).out.toUtf8())
                 .array();
         ASSERT_EQ(packs.size(), 1);
         EXPECT_EQ(packs[0][QStringLiteral("words")].toInt(), 4);
