@@ -14,7 +14,8 @@ PROGRAMS_ONLY = -DBRUMLIS_BUILD_TESTS=OFF -DBRUMLIS_BUILD_BENCH=OFF
 TESTS_ONLY = -DBRUMLIS_BUILD_TESTS=ON -DBRUMLIS_BUILD_BENCH=OFF
 EVERYTHING = -DBRUMLIS_BUILD_TESTS=ON -DBRUMLIS_BUILD_BENCH=ON
 
-.PHONY: all deps build run test bench package asan format format-check fuzz ci clean
+.PHONY: all deps build run test bench package asan format format-check fuzz ci clean windows \
+	windows-test
 
 all: build
 
@@ -52,6 +53,20 @@ asan: deps
 	@cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
 
+# The Windows build in build-windows/ (cross-built with MinGW-w64: the programs in
+# build-windows/bin/), and its tests under Wine in a prefix of that folder's own. One Wine
+# program is held up for the whole ctest run, or every test would pay seconds to start Wine.
+WINE_SESSION = tools/wine-run --prefix build-windows/wine-prefix \
+	--session build-windows/bin/wine-keeper.exe --
+
+windows:
+	@tools/install-deps windows
+	@cmake --preset windows >/dev/null
+	@cmake --build --preset windows -j $(JOBS)
+
+windows-test: windows
+	@$(WINE_SESSION) ctest --preset windows -j $(JOBS)
+
 format:
 	@tools/install-deps ci
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
@@ -71,4 +86,4 @@ ci:
 	@bash .ci/run
 
 clean:
-	rm -rf build build-ci build-asan build-fuzz
+	rm -rf build build-ci build-asan build-fuzz build-windows

@@ -2,6 +2,8 @@
 // What the playback benchmarks share: a sentence of level clips, a view that notes when
 // each word is shown, and speaking through the controller as the window does.
 #include "brumlis/playback/speechcontroller.h"
+#include "brumlis/qtbridge/qtspeechloop.h"
+#include "brumlis/qtbridge/text.h"
 #include "brumlis/sentence/sentencebuffer.h"
 #include "support/levelclip.h"
 
@@ -12,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <sndfile.h>
 #include <vector>
 
@@ -81,8 +84,8 @@ inline long wordFrames(int w) {
 inline SentenceBuffer sentence() {
     SentenceBuffer buffer;
     for (int i = 0; i < WordCount; ++i) {
-        buffer.WordText(i) = QString::fromUtf8(Words[i].name);
-        buffer.SoundFile(i) = QStringLiteral("sound\\%1.wav").arg(buffer.WordText(i));
+        buffer.WordText(i) = core(QString::fromUtf8(Words[i].name));
+        buffer.SoundFile(i) = u"sound\\" + buffer.WordText(i) + u".wav";
     }
     return buffer;
 }
@@ -90,31 +93,39 @@ inline SentenceBuffer sentence() {
 /// Notes when each word appears.
 class TimingView final : public SentenceView {
 public:
-    QString caption() const override { return m_caption; }
-    void showCaption(const QString& caption) override {
-        const bool newWord = caption.size() > m_caption.size() + 1 && !caption.isEmpty();
-        m_caption = caption;
-        if (newWord)
+    void sentenceStarted() override {}
+    void wordShown(int, const std::u16string& word) override {
+        if (!word.empty())
             shown.push_back(Clock::now());
     }
-    void setRepeatEnabled(bool) override {}
-    void setGenerateEnabled(bool) override {}
-    void focusGenerate() override {}
+    void sentenceEnded() override {
+        if (ended)
+            ended();
+    }
 
     std::vector<Clock::time_point> shown;
-
-private:
-    QString m_caption;
+    std::function<void()> ended;
 };
 
-/// Speaks `buffer` through `speech` as the window does, in an event loop of its own, and
-/// returns once it has been heard (false when that took more than a minute).
-inline bool speakThrough(SpeechController& speech, const SentenceBuffer& buffer) {
+/// A controller as the window has one: on the Qt loop of the thread that made it.
+struct Speaking {
+    explicit Speaking(std::unique_ptr<SoundPlayer> player)
+        : speech(view, std::move(player), loop) {}
+    QtSpeechLoop loop;
+    TimingView view;
+    SpeechController speech;
+};
+
+/// Speaks `buffer` as the window does, in an event loop of its own, and returns once it has
+/// been heard (false when that took more than a minute).
+inline bool speakThrough(Speaking& speaking, const SentenceBuffer& buffer) {
     QEventLoop loop;
-    QObject::connect(&speech, &SpeechController::sentenceEnded, &loop, &QEventLoop::quit);
+    speaking.view.ended = [&loop] { loop.quit(); };
     QTimer::singleShot(60000, &loop, [&loop] { loop.exit(1); });
-    speech.SpeakSentence(buffer);
-    return loop.exec() == 0;
+    speaking.speech.SpeakSentence(buffer);
+    const bool heard = loop.exec() == 0;
+    speaking.view.ended = {};
+    return heard;
 }
 
 inline double percentile(std::vector<double> v, double p) {

@@ -1,11 +1,18 @@
 // The windows' figures, each next to its goal:
 //   start-up   the real brumlis binary on a private X server, from process start to the
 //              first drawing in its main window, as the X server sees it (XDamage), median
-//              of runs; when the window was mapped is noted beside it;
+//              of runs; when the window was mapped is noted beside it. Each run of brumlis is
+//              followed by one of bench-bare-window, a window of the same shape from Qt
+//              Widgets alone, on the same server: brumlis's medians over the bare window's,
+//              to mapped and to the first drawing, say what the program adds to what any
+//              Qt 6 window costs, whatever the machine's speed;
 //   memory     peak resident memory of a process that builds the main window as brumlis
-//              does (the system player included) and speaks one sentence from the bundled data;
-//   click      from a click on Generera to the first word painted in the label; median of
-//              clicks;
+//              does (the system player included) and speaks one sentence from the bundled
+//              data; and, like for like, the peak of the real brumlis and of the bare window
+//              in those start-up runs, each read from /proc a moment after its first
+//              drawing, with the shared libraries it maps then;
+//   click      from a click on Generera to the label's paint of the first word (its Paint
+//              event, as an event filter on the label sees it); median of clicks;
 //   stall      the longest the window's event loop stood still while sentences were spoken
 //              through the system player on a private PulseAudio: a 1 ms timer in the
 //              window's thread, and the longest gap between two of its ticks;
@@ -16,18 +23,22 @@
 //              how long the window cannot repaint; the worst of several clicks.
 // Start-up runs on a private Xvfb of its own; the rest on Qt's offscreen platform.
 #include "brumlis/forms/brumform.h"
-#include "brumlis/playback/playerfactory.h"
+#include "brumlis/linuxaudio/playerfactory.h"
 #include "brumlis/playback/soundplayer.h"
 #include "goaltable.h"
+#include "support/eventwait.h"
 #include "support/pulseserver.h"
+#include "support/widgetevents.h"
 #include "support/windowprocess.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -35,8 +46,10 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -46,20 +59,12 @@ using brumlis::bench::Goal;
 using brumlis::bench::GoalTable;
 using brumlis::bench::Unit;
 
-/// Runs the window's event loop until its sentence has been spoken: a real loop, as the
-/// program runs it (QTest::qWaitFor would sleep between its turns).
-bool untilSpoken(Brumform& window, int timeoutMs) {
-    if (!window.isSpeaking())
-        return true;
-    QEventLoop loop;
-    QObject::connect(&window.speech(), &SpeechController::sentenceEnded, &loop, &QEventLoop::quit);
-    QTimer::singleShot(timeoutMs, &loop, [&loop] { loop.exit(1); });
-    return loop.exec() == 0;
-}
 using Clock = std::chrono::steady_clock;
 
 constexpr double StartupGoalMs = 150;
+constexpr double StartupRatioGoal = 1.25; // brumlis over the bare window, to mapped
 constexpr double MemoryGoalMb = 60;
+constexpr double MemoryRatioGoal = 1.15; // brumlis over the bare window, shown and drawn
 constexpr double ClickGoalMs = 5;
 constexpr double RepaintGoalMs = 500;
 constexpr double StallGoalMs = 16;
@@ -71,14 +76,58 @@ double threadCpuMs() {
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
+/// Runs the window's event loop until its sentence has been spoken, which Generera shows by
+/// taking presses again: a real loop, as the program runs it (QTest::qWaitFor would sleep
+/// between its turns).
+bool untilSpoken(QPushButton* generate, int timeoutMs) {
+    return test::untilSeen(
+        {generate}, [generate] { return generate->isEnabled(); }, timeoutMs);
+}
+
+/// When the label, after a click on Generera, is painted with the first word of the new
+/// sentence: the sentence starts from an empty label.
+class FirstWordWatch final : public QObject {
+public:
+    explicit FirstWordWatch(QLabel* label)
+        : m_label(label) {
+        label->installEventFilter(this);
+    }
+    void arm() {
+        m_cleared = false;
+        at.reset();
+    }
+    std::optional<Clock::time_point> at;
+    double cpuMs = 0;
+    QString word;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_label && event->type() == QEvent::Paint && !at) {
+            if (m_label->text().isEmpty()) {
+                m_cleared = true;
+            } else if (m_cleared) {
+                at = Clock::now();
+                cpuMs = threadCpuMs();
+                word = m_label->text().left(40);
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QLabel* m_label;
+    bool m_cleared = false;
+};
+
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
 }
 
-/// Peak resident set size of this process in MB, from /proc.
-double peakMemoryMb() {
-    QFile status(QStringLiteral("/proc/self/status"));
+/// Peak resident set size in MB of the process `pid` ("self" for this one), from /proc;
+/// negative when it cannot be read.
+double peakMemoryMb(const QString& pid = QStringLiteral("self")) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray& line : status.readAll().split('\n'))
@@ -87,45 +136,103 @@ double peakMemoryMb() {
     return -1;
 }
 
+/// The shared objects the process `pid` maps now (the dynamic loader, libraries and Qt's
+/// plugins), each counted once however many mappings it has; negative when /proc cannot
+/// be read.
+int sharedObjectsMapped(qint64 pid) {
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    if (!maps.open(QIODevice::ReadOnly))
+        return -1;
+    static const QRegularExpression sharedObject(QStringLiteral("\\.so(\\.[0-9]+)*$"));
+    QSet<QString> files;
+    for (const QByteArray& line : maps.readAll().split('\n')) {
+        // address perms offset device inode path
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 6)
+            continue;
+        const QString path = QString::fromLocal8Bit(fields.mid(5).join(' '));
+        if (path.startsWith(u'/') && sharedObject.match(path).hasMatch())
+            files.insert(path);
+    }
+    return int(files.size());
+}
+
 /// Child process: the main window as brumlis builds it, one sentence, then the peak memory.
 int speakOneSentence() {
     QDir::setCurrent(QStringLiteral(BRUMLIS_DATA_DIR));
-    Brumform window(createSystemPlayer(QDir::currentPath()));
+    Brumform window(createSystemPlayer(std::filesystem::current_path()));
     window.show();
-    if (!QTest::qWaitForWindowExposed(&window))
+    if (!test::untilExposed(&window))
         return 1;
-    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
-    if (!untilSpoken(window, 30000))
+    auto* generate = window.findChild<QPushButton*>(QStringLiteral("Command1"));
+    auto* label = window.findChild<QLabel*>(QStringLiteral("smisk"));
+    const QString prompt = label->text();
+    QTest::mouseClick(generate, Qt::LeftButton);
+    if (!untilSpoken(generate, 30000))
         return 1;
     std::printf("%.2f\n", peakMemoryMb());
-    return window.sentence().TemplateNo > 0 ? 0 : 1;
+    // A sentence was spoken: the label shows it instead of the prompt.
+    return label->text() != prompt && !label->text().trimmed().isEmpty() ? 0 : 1;
 }
 
-/// Milliseconds from starting brumlis to its window being mapped and to the first drawing
-/// in it, one of each a run; empty when it never showed.
-struct StartupTimes {
-    std::vector<double> mapped, painted;
+/// Of each run of one program: milliseconds from its start to its window being mapped and
+/// to the first drawing in it, and its peak memory (MB) and the shared objects it mapped a
+/// moment later; all empty when it once never showed.
+struct Launches {
+    std::vector<double> mapped, painted, peakMb, sharedObjects;
 };
-StartupTimes startupTimes(int runs) {
+struct Startup {
+    Launches brumlis, bare;
+};
+
+/// How long a window's event loop runs past its first drawing before its memory is read:
+/// the audio engine opens its device meanwhile, and the first paint's work is done.
+constexpr int SettleMs = 500;
+
+/// Starts brumlis and the bare window by turns, `runs` times each, on one private X server
+/// in the bundled data folder, and times each as it comes up. By turns, so that whatever
+/// else the machine does at the time falls on both alike.
+Startup startupSideBySide(int runs) {
     test::XDisplay display;
     QString why;
     if (!display.start(&why)) {
         std::fprintf(stderr, "bench-forms: no X server: %s\n", qPrintable(why));
         return {};
     }
-    StartupTimes times;
-    for (int i = 0; i < runs; ++i) {
-        test::WindowProcess brumlis(display, QStringLiteral(BRUMLIS_BIN),
-                                    QStringLiteral(BRUMLIS_DATA_DIR));
-        if (!brumlis.painted()) {
-            std::fprintf(stderr, "bench-forms: the window never showed: %s\n",
-                         qPrintable(brumlis.log()));
-            return {};
-        }
-        times.mapped.push_back(*brumlis.mappedMs());
-        times.painted.push_back(*brumlis.paintedMs());
+    // On a desktop as people have them, with a sound server: the window connects to it as it
+    // starts, as it does there, and has no fallback to load.
+    test::PulseServer server;
+    if (!server.start(&why)) {
+        std::fprintf(stderr, "bench-forms: no private PulseAudio: %s\n", qPrintable(why));
+        return {};
     }
-    return times;
+    Startup startup;
+    const std::pair<const char*, Launches*> programs[] = {{BRUMLIS_BIN, &startup.brumlis},
+                                                          {BRUMLIS_BARE_WINDOW, &startup.bare}};
+    for (int i = 0; i < runs; ++i) {
+        for (const auto& [program, launches] : programs) {
+            test::WindowProcess window(display, QString::fromLocal8Bit(program),
+                                       QStringLiteral(BRUMLIS_DATA_DIR));
+            if (!window.painted()) {
+                std::fprintf(stderr, "bench-forms: %s never showed its window: %s\n", program,
+                             qPrintable(window.log()));
+                return {};
+            }
+            launches->mapped.push_back(*window.mappedMs());
+            launches->painted.push_back(*window.paintedMs());
+            // A span its loop runs for: nothing to wait for, it only has to go on running.
+            test::runEventLoopFor(SettleMs);
+            const double peak = peakMemoryMb(QString::number(window.pid()));
+            const int objects = sharedObjectsMapped(window.pid());
+            if (peak < 0 || objects < 0) {
+                std::fprintf(stderr, "bench-forms: cannot read /proc of %s\n", program);
+                return {};
+            }
+            launches->peakMb.push_back(peak);
+            launches->sharedObjects.push_back(objects);
+        }
+    }
+    return startup;
 }
 
 double sentencePeakMemory(const char* self) {
@@ -182,32 +289,25 @@ enum class Measure { Wall, Cpu };
 std::vector<double> clicksToFirstWord(const QString& dataDir, int clicks, Measure measure) {
     Brumform window(std::make_unique<SilentPlayer>(), dataDir);
     window.show();
-    if (!QTest::qWaitForWindowExposed(&window))
+    if (!test::untilExposed(&window))
         return {};
-    std::optional<Clock::time_point> firstWord;
-    double firstWordCpuMs = 0;
-    QObject::connect(&window.speech(), &SpeechController::wordShown, &window, [&] {
-        if (!firstWord) {
-            firstWord = Clock::now();
-            firstWordCpuMs = threadCpuMs();
-        }
-    });
+    FirstWordWatch firstWord(window.findChild<QLabel*>(QStringLiteral("smisk")));
     auto* generate = window.findChild<QPushButton*>(QStringLiteral("Command1"));
     std::vector<double> times;
     for (int i = 0; i < clicks; ++i) {
-        firstWord.reset();
+        firstWord.arm();
         const double clickedCpuMs = threadCpuMs();
         const Clock::time_point clickedAt = Clock::now();
         QTest::mouseClick(generate, Qt::LeftButton);
-        if (!untilSpoken(window, 10000) || !firstWord)
+        if (!untilSpoken(generate, 10000) || !firstWord.at)
             return {};
         times.push_back(
             measure == Measure::Cpu
-                ? firstWordCpuMs - clickedCpuMs
-                : std::chrono::duration<double, std::milli>(*firstWord - clickedAt).count());
+                ? firstWord.cpuMs - clickedCpuMs
+                : std::chrono::duration<double, std::milli>(*firstWord.at - clickedAt).count());
         if (qEnvironmentVariableIsSet("BRUMLIS_BENCH_VERBOSE"))
-            std::fprintf(stderr, "click %d: template %d, %.1f ms\n", i,
-                         window.sentence().TemplateNo, times.back());
+            std::fprintf(stderr, "click %d: \"%s\", %.1f ms\n", i, qPrintable(firstWord.word),
+                         times.back());
     }
     return times;
 }
@@ -222,10 +322,9 @@ double longestEventLoopStall(int sentences) {
         std::fprintf(stderr, "bench-forms: no private PulseAudio: %s\n", qPrintable(why));
         return -1;
     }
-    Brumform window(createSystemPlayer(QStringLiteral(BRUMLIS_DATA_DIR)),
-                    QStringLiteral(BRUMLIS_DATA_DIR));
+    Brumform window(createSystemPlayer(BRUMLIS_DATA_DIR), QStringLiteral(BRUMLIS_DATA_DIR));
     window.show();
-    if (!QTest::qWaitForWindowExposed(&window))
+    if (!test::untilExposed(&window))
         return -1;
     auto* generate = window.findChild<QPushButton*>(QStringLiteral("Command1"));
     double longest = 0;
@@ -239,12 +338,13 @@ double longestEventLoopStall(int sentences) {
             longest = std::max(longest,
                                std::chrono::duration<double, std::milli>(now - lastTick).count());
         lastTick = now;
-        speaking = window.isSpeaking();
+        // Generera takes no press while its sentence is composed and spoken.
+        speaking = !generate->isEnabled();
     });
     ticker.start(1);
     for (int i = 0; i < sentences; ++i) {
         QTest::mouseClick(generate, Qt::LeftButton);
-        if (!untilSpoken(window, 30000))
+        if (!untilSpoken(generate, 30000))
             return -1;
     }
     return longest;
@@ -261,7 +361,7 @@ int main(int argc, char* argv[]) {
 
     constexpr int StartupRuns = 11;
     constexpr int Clicks = 200;
-    const StartupTimes startup = startupTimes(StartupRuns);
+    const Startup startup = startupSideBySide(StartupRuns);
     const double memory = sentencePeakMemory(argv[0]);
     const std::vector<double> click =
         clicksToFirstWord(QStringLiteral(BRUMLIS_DATA_DIR), Clicks, Measure::Wall);
@@ -302,17 +402,51 @@ int main(int argc, char* argv[]) {
     auto medianOf = [](const std::vector<double>& v) {
         return v.empty() ? std::nullopt : std::optional(median(v));
     };
+    // brumlis's median over the bare window's.
+    auto ratio = [&medianOf](const std::vector<double>& brumlis, const std::vector<double>& bare) {
+        const std::optional<double> of = medianOf(brumlis), to = medianOf(bare);
+        return of && to && *to > 0 ? std::optional(*of / *to) : std::nullopt;
+    };
+    auto mappedAt = [](const Launches& l) {
+        return l.mapped.empty()
+                   ? QString()
+                   : QStringLiteral("; mapped at %1 (median)").arg(median(l.mapped), 0, 'f', 2);
+    };
+    auto sharedObjects = [](const Launches& l) {
+        return l.sharedObjects.empty()
+                   ? QString()
+                   : QStringLiteral("; %1 shared objects mapped").arg(median(l.sharedObjects));
+    };
     constexpr Unit Ms{"ms", 2};
+    constexpr Unit Mb{"MB", 2};
+    constexpr Unit Times{"×", 2};
     GoalTable table;
-    table.goal(
-        "start-up to main window shown", medianOf(startup.painted), Ms, Goal::atMost(StartupGoalMs),
-        (QStringLiteral("first drawing, ") + range(startup.painted) +
-         (startup.mapped.empty()
-              ? QString()
-              : QStringLiteral("; mapped at %1 (median)").arg(median(startup.mapped), 0, 'f', 2)))
+    table.goal("start-up to main window shown", medianOf(startup.brumlis.painted), Ms,
+               Goal::atMost(StartupGoalMs),
+               (QStringLiteral("first drawing, ") + range(startup.brumlis.painted) +
+                mappedAt(startup.brumlis))
+                   .toStdString());
+    table.report(
+        "start-up of the bare Qt 6 window, by turns", medianOf(startup.bare.painted), Ms,
+        (QStringLiteral("first drawing, ") + range(startup.bare.painted) + mappedAt(startup.bare))
             .toStdString());
-    table.goal("peak memory after one sentence", measured(memory), {"MB", 2},
-               Goal::atMost(MemoryGoalMb), "VmHWM of a process with the system player");
+    table.goal("start-up to mapped, brumlis / bare window",
+               ratio(startup.brumlis.mapped, startup.bare.mapped), Times,
+               Goal::atMost(StartupRatioGoal), "medians, on the same X server by turns");
+    table.report("start-up to first drawing, brumlis / bare window",
+                 ratio(startup.brumlis.painted, startup.bare.painted), Times, "medians");
+    table.goal("peak memory after one sentence", measured(memory), Mb, Goal::atMost(MemoryGoalMb),
+               "VmHWM of a process with the system player");
+    const QString afterDrawing = QStringLiteral("VmHWM %1 ms after the first drawing, median of %2")
+                                     .arg(SettleMs)
+                                     .arg(startup.brumlis.peakMb.size());
+    table.report("peak memory, brumlis shown", medianOf(startup.brumlis.peakMb), Mb,
+                 (afterDrawing + sharedObjects(startup.brumlis)).toStdString());
+    table.report("peak memory, bare Qt 6 window shown", medianOf(startup.bare.peakMb), Mb,
+                 (afterDrawing + sharedObjects(startup.bare)).toStdString());
+    table.goal("peak memory shown, brumlis / bare window",
+               ratio(startup.brumlis.peakMb, startup.bare.peakMb), Times,
+               Goal::atMost(MemoryRatioGoal), "medians, neither has spoken");
     table.goal("click to first word on screen", medianOf(click), Ms, Goal::atMost(ClickGoalMs),
                range(click).toStdString());
     table.goal(

@@ -18,7 +18,7 @@ DecodeFigures measureDecode(const QString& path) {
     for (int run = 0; run < 41; ++run) {
         const Clock::time_point start = Clock::now();
         ClipStream clip;
-        clip.open(QFile::encodeName(path), format);
+        clip.open(corePath(path), format);
         bool firstDone = false;
         std::size_t at = 0;
         while (clip.next(chunk)) {

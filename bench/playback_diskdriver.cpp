@@ -1,4 +1,5 @@
 #include "benchkit.h"
+#include "brumlis/linuxaudio/playerfactory.h"
 #include "brumlis/playback/audioengine.h"
 #include "brumlis/playback/speechcontroller.h"
 #include "playback_bench.h"
@@ -17,12 +18,11 @@ namespace brumlis::bench {
 std::vector<WordFigures> measureDiskDriver(const QString& dataDir, const QString& capture) {
     ::setenv("SDL_AUDIODRIVER", "disk", 1);
     ::setenv("SDL_DISKAUDIOFILE", QFile::encodeName(capture).constData(), 1);
-    TimingView view;
-    auto speech = std::make_unique<SpeechController>(view, AudioEngine::create(dataDir));
+    auto speaking = std::make_unique<Speaking>(createSystemPlayer(corePath(dataDir)));
     // The first sentence waits for the device, which opens meanwhile.
-    speakThrough(*speech, sentence());
+    speakThrough(*speaking, sentence());
     std::vector<WordFigures> figures(WordCount);
-    speech.reset(); // closing the device writes out the capture
+    speaking.reset(); // closing the device writes out the capture
 
     // Inserted silence, straight from the captured stream.
     QFile file(capture);

@@ -1,4 +1,5 @@
 #include "benchkit.h"
+#include "brumlis/linuxaudio/playerfactory.h"
 #include "brumlis/playback/audioengine.h"
 #include "playback_bench.h"
 #include "support/playerevents.h"
@@ -32,11 +33,11 @@ int streamChild(const char* dataDir, const char* word) {
     ::setenv("SDL_AUDIODRIVER", "disk", 1);
     ::setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
     ::setenv("SDL_DISKAUDIODELAY", "0", 1); // as fast as the engine can feed it
-    auto engine = AudioEngine::create(QString::fromUtf8(dataDir));
+    auto engine = createSystemPlayer(dataDir);
     const long before = kib("VmRSS:");
     const Clock::time_point start = Clock::now();
     test::PlayerEvents events(*engine);
-    engine->speak(1, {QStringLiteral("sound/%1.wav").arg(QString::fromUtf8(word))});
+    engine->speak(1, {u"sound/" + core(QString::fromUtf8(word)) + u".wav"});
     events.untilAllHeard();
     const double seconds = ms(Clock::now() - start) / 1000.0;
     std::printf("%ld %ld %.2f\n", before, kib("VmHWM:"), seconds);

@@ -1,5 +1,6 @@
 // Picking a word, composing a sentence and finding a recording, measured against the
 // time a click may take. Every figure is CPU time.
+#include "brumlis/qtbridge/text.h"
 #include "brumlis/sentence/composer.h"
 #include "brumlis/sentence/fileresolver.h"
 #include "brumlis/sentence/messagesink.h"
@@ -21,8 +22,8 @@ using namespace brumlis;
 
 class NoMessages final : public MessageSink {
 public:
-    void show(const QString& message) override {
-        qFatal("unexpected message: %s", qPrintable(message));
+    void show(const std::u16string& message) override {
+        qFatal("unexpected message: %s", qPrintable(qt(message)));
     }
 };
 
@@ -88,10 +89,10 @@ const ListFolder& lists() {
 void pickFrom(benchmark::State& state, const QString& category) {
     NoMessages messages;
     MersenneRandom random(1);
-    SentenceComposer composer(lists().path(), messages, random);
+    SentenceComposer composer(corePath(lists().path()), messages, random);
     SentenceBuffer buffer;
     for (auto _ : state) {
-        composer.PickWord(buffer, category);
+        composer.PickWord(buffer, core(category));
         benchmark::DoNotOptimize(buffer.PickedWord.data());
     }
 }
@@ -132,7 +133,7 @@ void composeBundled(benchmark::State& state) {
     NoMessages messages;
     MersenneRandom random;
     SystemClock clock;
-    SentenceComposer composer(QStringLiteral(BRUMLIS_DATA_DIR), messages, random, &clock);
+    SentenceComposer composer(BRUMLIS_DATA_DIR, messages, random, &clock);
     SentenceBuffer buffer;
     for (auto _ : state) {
         composer.compose(buffer);
@@ -168,7 +169,7 @@ void composeShapes(benchmark::State& state) {
     NoMessages messages;
     MersenneRandom random;
     SystemClock clock;
-    SentenceComposer composer(folder.path(), messages, random, &clock);
+    SentenceComposer composer(corePath(folder.path()), messages, random, &clock);
     SentenceBuffer buffer;
     for (auto _ : state) {
         composer.compose(buffer);
@@ -202,12 +203,13 @@ private:
 
 void lookup(benchmark::State& state, const QString& word) {
     static const VoiceFolder voice;
-    const FileResolver resolver(voice.path());
+    const FileResolver resolver(corePath(voice.path()));
     resolver.prepare(); // the first lookup, which reads the folder, is not what is timed
     int i = 0;
     for (auto _ : state) {
-        const QString path =
-            QStringLiteral("sound\\") + word.arg(i++ % VoiceFolder::Files) + QStringLiteral(".wav");
+        const std::u16string path =
+            core(QStringLiteral("sound\\") + word.arg(i++ % VoiceFolder::Files) +
+                 QStringLiteral(".wav"));
         benchmark::DoNotOptimize(resolver.find(path));
     }
 }
@@ -224,8 +226,8 @@ BENCHMARK_CAPTURE(lookup, exact, QStringLiteral("ord%1"))
 void firstLookup(benchmark::State& state) {
     static const VoiceFolder voice;
     for (auto _ : state) {
-        const FileResolver resolver(voice.path());
-        benchmark::DoNotOptimize(resolver.find(QStringLiteral("sound\\Saknas.wav")));
+        const FileResolver resolver(corePath(voice.path()));
+        benchmark::DoNotOptimize(resolver.find(u"sound\\Saknas.wav"));
     }
 }
 BENCHMARK(firstLookup)

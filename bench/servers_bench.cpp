@@ -5,9 +5,13 @@
 // and with both cores busy: how long before its first frame leaves the server each word
 // is shown, silence the server had to insert, sentences heard whole, and the time from a
 // call to the first frame heard, with the device ready and after ten seconds without
-// speaking. Then the real window: its wake-ups when idle, and how soon it ends when closed
-// with the server frozen. Exits non-zero when a goal is missed.
+// speaking. With the machine idle the program and paplay take turns at the same sentence
+// (one file for paplay), so that silence a server inserts into any player's sound in that
+// run is told from the program's: the program may insert no more than paplay did. Then
+// the real window: its wake-ups when idle, and how soon it ends when closed with the
+// server frozen. Exits non-zero when a goal is missed.
 #include "benchkit.h"
+#include "brumlis/linuxaudio/playerfactory.h"
 #include "brumlis/playback/audioengine.h"
 #include "goaltable.h"
 #include "support/capture.h"
@@ -35,6 +39,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -55,6 +60,8 @@ constexpr int Rate = 48000;
 // The sentence as one file, in the data folder, for paplay.
 const QString ReferenceFile = QStringLiteral("sentence.wav");
 
+// A span of time a figure is measured over or after (a pause between sentences, idle past
+// the device's closing, a window left alone): there is nothing to wait for, so this sleeps.
 void sleepMs(int n) {
     std::this_thread::sleep_for(std::chrono::milliseconds(n));
 }
@@ -62,7 +69,9 @@ void sleepMs(int n) {
 // A thread that asks to wake every millisecond, at real-time priority where allowed, and
 // notes how late it woke at worst. Silence inside a clip that was queued whole long
 // before has to come from outside the program; a late wake-up here at the same time says
-// the machine itself stood still.
+// the machine itself stood still. Not while the program and paplay take turns on an idle
+// machine: there it would be a third player beside them, taking a core a thousand times a
+// second, and they are compared with nothing else of this process running.
 class StallWatch {
 public:
     StallWatch()
@@ -153,22 +162,45 @@ struct ServerFigures {
     std::vector<double> ready;      // ms, call to the first frame heard, device ready
     double afterIdleMs = -1;
     double largestStep = 0; // between two captured samples, of full scale
-    Phase paplay;           // the same sentence played by paplay, idle, for comparison
+    Phase paplay;           // the same sentence played by paplay, by turns with `idle`
 };
 
-void speakPhase(SpeechController& speech, TimingView& view, int count, bool busy,
-                std::vector<Spoken>& spoken, Phase& phase) {
-    StallWatch watch;
+// The program speaks one sentence, heard whole before it returns, and then a pause.
+void speakOne(Speaking& speaking, bool busy, std::vector<Spoken>& spoken) {
+    speaking.view.shown.clear();
+    Spoken s;
+    s.busy = busy;
+    s.called = Clock::now();
+    speakThrough(speaking, sentence());
+    s.shown = speaking.view.shown;
+    spoken.push_back(s);
+    sleepMs(250);
+}
+
+// With the machine idle: the program and paplay by turns, `count` sentences each, the
+// program first. Nothing else of this process runs meanwhile but the capture.
+void speakBesidePaplay(Speaking& speaking, int count, const QString& referenceFile,
+                       std::vector<Spoken>& spoken, ServerFigures& f) {
     for (int n = 0; n < count; ++n) {
-        view.shown.clear();
-        Spoken s;
-        s.busy = busy;
-        s.called = Clock::now();
-        speakThrough(speech, sentence());
-        s.shown = view.shown;
-        spoken.push_back(s);
+        speakOne(speaking, false, spoken);
+        Spoken reference;
+        reference.reference = true;
+        reference.called = Clock::now();
+        spoken.push_back(reference);
+        QProcess::execute(QStringLiteral("paplay"), {referenceFile});
         sleepMs(250);
     }
+    f.idle.sentences += count;
+    f.paplay.sentences += count;
+}
+
+// With both cores busy, or once after a long idle span: the program alone, with a thread
+// beside it that notes whether the machine stood still.
+void speakPhase(Speaking& speaking, int count, bool busy, std::vector<Spoken>& spoken,
+                Phase& phase) {
+    StallWatch watch;
+    for (int n = 0; n < count; ++n)
+        speakOne(speaking, busy, spoken);
     phase.sentences += count;
     phase.longestLateMs = watch.longestMs();
 }
@@ -245,30 +277,21 @@ ServerFigures measureServer(test::ServerKind kind, test::SdlDriver driver, const
         std::fprintf(stderr, "%s\n", captureWhy.c_str());
         std::exit(1);
     }
-    TimingView view;
-    SpeechController speech(view, AudioEngine::create(dataDir));
+    Speaking speaking(createSystemPlayer(corePath(dataDir)));
     // Not measured: it waits for the device to open.
-    speakThrough(speech, sentence());
+    speakThrough(speaking, sentence());
     sleepMs(1000);
     std::vector<Spoken> spoken;
-    speakPhase(speech, view, Sentences, false, spoken, f.idle);
+    speakBesidePaplay(speaking, Sentences, QDir(dataDir).filePath(ReferenceFile), spoken, f);
     {
         BusyLoops busy;
-        speakPhase(speech, view, Sentences, true, spoken, f.busy);
+        speakPhase(speaking, Sentences, true, spoken, f.busy);
     }
     sleepMs(int(std::chrono::milliseconds(AudioEngine::IdleClose).count()) + 1000);
     Phase afterIdle;
-    speakPhase(speech, view, 1, false, spoken, afterIdle);
+    speakPhase(speaking, 1, false, spoken, afterIdle);
     spoken.back().afterIdle = true;
     sleepMs(300);
-    // The same sentence played by paplay through the same server, for comparison: silence
-    // the server inserts into any player's sound is not the program's.
-    for (int n = 0; n < Sentences; ++n) {
-        spoken.push_back({Clock::now(), {}, true});
-        QProcess::execute(QStringLiteral("paplay"), {QDir(dataDir).filePath(ReferenceFile)});
-        sleepMs(250);
-    }
-    f.paplay.sentences = Sentences;
     capture.stop();
     judge(capture, spoken, f);
     return f;
@@ -327,8 +350,13 @@ WindowFigures measureWindow(test::ServerKind kind) {
     }
     {
         Window window;
+        const QByteArray repeatDisabled = window.process->picture(layout::RepeatButton);
         window.process->generate();
-        sleepMs(15000 + 5000); // the sentence, then 15 s of quiet
+        // Repetera is enabled, and drawn so, once the sentence has been spoken; then 15 s of
+        // quiet.
+        if (!window.process->untilChanged(layout::RepeatButton, repeatDisabled, 30000))
+            std::fprintf(stderr, "the window's sentence never ended\n");
+        sleepMs(15000);
         const long before = contextSwitches(window.process->pid());
         sleepMs(5000);
         f.wakeups = double(contextSwitches(window.process->pid()) - before) / 5.0;
@@ -380,17 +408,20 @@ GoalTable serverTable(const char* name, const char* output, const ServerFigures&
     constexpr Unit Frames{"fr", 0};
     constexpr Unit Ms{"ms", 1};
     GoalTable table(std::string(name) + ", through " + output + ":");
-    table.goal("frames of silence inserted, machine idle", double(f.idle.inserted), Frames,
-               goal(Goal::exactly(0)));
+    // Idle, what the server inserts into paplay's sound in the same run is the bound: the
+    // server's own losses are not the program's.
+    table.goal("frames of silence inserted, idle, by turns with paplay", double(f.idle.inserted),
+               Frames, goal(Goal::atMost(double(f.paplay.inserted))),
+               std::to_string(f.idle.sentences) + " sentences");
+    table.report("paplay's turns: frames of silence inserted", double(f.paplay.inserted), Frames,
+                 std::to_string(f.paplay.sentences) + " sentences, the same as one file");
     table.goal("frames of silence inserted, both cores busy", double(f.busy.inserted), Frames,
                goal(Goal::exactly(0)));
     table.goal("sentences heard whole and in order, idle", f.idle.whole, {},
                goal(Goal::exactly(f.idle.sentences)));
+    table.report("paplay's turns: sentences heard whole and in order", f.paplay.whole, {});
     table.goal("sentences heard whole and in order, busy", f.busy.whole, {},
                goal(Goal::exactly(f.busy.sentences)));
-    table.report("the same sentence through paplay: frames of silence inserted, idle",
-                 double(f.paplay.inserted), Frames);
-    table.report("longest a 1 ms timer thread woke late, idle", f.idle.longestLateMs, Ms);
     table.report("longest a 1 ms timer thread woke late, busy", f.busy.longestLateMs, Ms);
     table.goal("lead, word shown to its first frame heard: least", least(f.leads), Ms,
                goal(Goal::atLeast(0)));
@@ -464,10 +495,11 @@ int main(int argc, char* argv[]) {
             continue;
         const ServerFigures figures = measureServer(s.kind, s.driver, dir.path());
         allMet &= serverTable(s.name, s.output, figures, s.held).print();
-        for (const Phase* phase : {&figures.idle, &figures.busy})
+        const std::pair<const char*, const Phase*> phases[] = {
+            {"idle", &figures.idle}, {"paplay", &figures.paplay}, {"busy", &figures.busy}};
+        for (const auto& [phaseName, phase] : phases)
             for (const std::string& hole : phase->holes)
-                std::printf("  silence inserted, %s: %s\n",
-                            phase == &figures.idle ? "idle" : "busy", hole.c_str());
+                std::printf("  silence inserted, %s: %s\n", phaseName, hole.c_str());
     }
 
     GoalTable window("The window, on the bundled voice:");

@@ -4,34 +4,46 @@
 //
 //   end of speech to take shown   from the moment the last sound of a word is handed to
 //                                 paplay's start time plus its place in the clip, to the
-//                                 session's takeShown; paplay's own start-up and the server's
-//                                 latency count against the studio, so the figure is high,
-//                                 never low
+//                                 take's row in the take list; paplay's own start-up and the
+//                                 server's latency count against the studio, so the figure is
+//                                 high, never low
 //   CPU while recording           the process's CPU time (all its threads, from the kernel)
-//                                 over 5 s of a take running and the meter painting
-//   keep -> file on disk          Enter pressed to the session's saved signal, which comes
-//                                 after the file was flushed and renamed into place
-#include "brumlis/audio/wavfile.h"
-#include "brumlis/playback/playerfactory.h"
-#include "brumlis/playback/soundinput.h"
+//                                 over 5 s of a take running and the meter painting, with the
+//                                 meter's paints per second beside it
+//   keep -> file on disk          Enter pressed to the recording renamed into place in sound/,
+//                                 as the folder's watch (inotify) sees it
+// The window is read as a person sees it, through its widgets and the data folder.
+#include "brumlis/linuxaudio/playerfactory.h"
+#include "brumlis/linuxaudio/soundinput.h"
+#include "brumlis/qtbridge/files.h"
+#include "brumlis/soundfiles/wavfile.h"
 #include "brumlis/studio/studiowindow.h"
 #include "brumlis/voicetools/takedetector.h"
+#include "brumlis/voicetools/takestore.h"
 #include "goaltable.h"
 #include "support/pulseserver.h"
 #include "support/speechclip.h"
+#include "support/widgetevents.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QListWidget>
 #include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -42,7 +54,7 @@ constexpr int Rate = SoundInput::CaptureRate;
 constexpr int Runs = 5;
 constexpr double ShownGoalS = 0.8;
 constexpr double CpuGoalPercent = 5.0;
-constexpr double ReadingsGoal = 20.0;
+constexpr double MeterPaintsGoal = 20.0;
 constexpr double KeepGoalMs = 50.0;
 // The silence after a word that ends a take, as the window records.
 const double TakeEndSilenceS = TakeSettings{}.endSilenceSeconds;
@@ -71,6 +83,40 @@ bool copyFolder(const QString& from, const QString& to) {
         if (!QFile::copy(from + u'/' + name, to + u'/' + name))
             return false;
     return true;
+}
+
+/// Counts the paints of a widget: the level meter repaints for each reading that moves it.
+class PaintCount final : public QObject {
+public:
+    explicit PaintCount(QWidget* widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        paints += event->type() == QEvent::Paint;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+/// How many files named like `pattern` there are in `folder` and the folders under it.
+int filesUnder(const QString& folder, const char* pattern) {
+    int n = 0;
+    QDirIterator files(folder, {QString::fromLatin1(pattern)}, QDir::Files,
+                       QDirIterator::Subdirectories);
+    for (; files.hasNext(); files.next())
+        ++n;
+    return n;
+}
+
+/// The recordings in `folder`, each with its inode: one renamed into place has a new one.
+std::map<QString, ino_t> recordings(const QString& folder) {
+    std::map<QString, ino_t> found;
+    for (const QString& name : QDir(folder).entryList({QStringLiteral("*.wav")}, QDir::Files)) {
+        struct stat info {};
+        if (::stat(QFile::encodeName(folder + u'/' + name).constData(), &info) == 0)
+            found[name] = info.st_ino;
+    }
+    return found;
 }
 
 double middle(const std::vector<double>& v) {
@@ -108,21 +154,33 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
+    // The take store's folder, there from the start so that its changes can be watched.
+    const QString takesFolder = data.filePath(QLatin1String(TakesFolder));
+    QDir().mkpath(takesFolder);
+    const QString soundFolder = data.filePath(QStringLiteral("sound"));
+
     // As brumlis-studio runs: the engine it plays everything through opened beside the
     // recorder.
     StudioWindow window(makeSoundInput({}), data.path(), std::make_unique<YesToAll>(),
-                        createSystemPlayer(data.path()));
-    StudioSession& session = window.session();
-    QSignalSpy read(&session, &StudioSession::folderRead);
-    QSignalSpy readings(&session.recorder(), &Recorder::level);
+                        createSystemPlayer(corePath(data.path())));
+    PaintCount meter(window.findChild<QWidget*>(QStringLiteral("levelMeter")));
+    auto* words = window.findChild<QTreeWidget*>(QStringLiteral("wordList"));
+    auto* status = window.findChild<QLabel*>(QStringLiteral("statusLine"));
+    auto* record = window.findChild<QPushButton*>(QStringLiteral("recordButton"));
+    auto* takeList = window.findChild<QListWidget*>(QStringLiteral("takeList"));
     window.show();
     // Its keys are the window's shortcuts, which answer only in the active window.
     window.activateWindow();
-    if (!QTest::qWaitForWindowActive(&window)) {
+    if (!test::untilActive(&window)) {
         std::fprintf(stderr, "bench-studio: the window never became active\n");
         return 1;
     }
-    if (!(read.count() > 0 || read.wait(10000)) || !readings.wait(10000)) {
+    // The folder is read once its words are listed and the status line no longer says it
+    // reads; the input is there once a take can be recorded.
+    if (!test::untilSeen({words, status, record}, [&] {
+            return words->topLevelItemCount() > 0 && !status->text().startsWith(u"Läser ") &&
+                   record->isEnabled();
+        })) {
         std::fprintf(stderr, "bench-studio: the window never read the folder or the input\n");
         return 1;
     }
@@ -139,6 +197,11 @@ int main(int argc, char* argv[]) {
                      {QStringLiteral("--device=mic"), QStringLiteral("--latency-msec=20"), file});
         player.waitForStarted(5000);
     };
+    // A take is stored once its cut is on disk beside it, the last file the store writes.
+    const auto untilStored = [&](int before) {
+        return test::untilInFolder(takesFolder,
+                                   [&] { return filesUnder(takesFolder, "*.json") > before; });
+    };
     QElapsedTimer clock;
     clock.start();
 
@@ -151,45 +214,62 @@ int main(int argc, char* argv[]) {
     talk.trailSeconds = 0.0;
     QTest::keyClick(&window, Qt::Key_Space);
     say(test::makeWord(talk, Rate).samples);
-    QTest::qWait(1000);
-    readings.clear();
+    // The first second is the take's start, not what it costs to run.
+    test::runEventLoopFor(1000);
+    meter.paints = 0;
     const double cpuBefore = cpuSeconds();
     const qint64 wallBefore = clock.nsecsElapsed();
-    QTest::qWait(5000);
+    test::runEventLoopFor(5000);
     const double wall = double(clock.nsecsElapsed() - wallBefore) / 1e9;
     const double cpuPercent = (cpuSeconds() - cpuBefore) / wall * 100.0;
-    const double perSecond = double(readings.count()) / wall;
-    const bool recording = session.isRecording();
-    QSignalSpy stored(&session, &StudioSession::takeStored);
+    const double perSecond = double(meter.paints) / wall;
+    const bool recording = record->text().startsWith(u"Stoppa");
+    const int storedBefore = filesUnder(takesFolder, "*.json");
     QTest::keyClick(&window, Qt::Key_Space);
-    stored.wait(10000);
+    untilStored(storedBefore);
     player.waitForFinished(10000);
 
     // Voice-started takes, each then kept.
     window.findChild<QCheckBox*>(QStringLiteral("voiceStartBox"))->setChecked(true);
     std::vector<double> shownS, keepMs;
-    qint64 shownAt = 0, savedAt = 0;
-    QObject::connect(&session, &StudioSession::takeShown, [&] { shownAt = clock.nsecsElapsed(); });
-    QObject::connect(&session, &StudioSession::saved, [&] { savedAt = clock.nsecsElapsed(); });
     test::WordShape word;
     word.noiseDbfs = -65.0;
     const test::SpokenWord spoken = test::makeWord(word, Rate);
     for (int i = 0; i < Runs; ++i) {
-        QSignalSpy shown(&session, &StudioSession::takeShown);
-        QSignalSpy kept(&session, &StudioSession::saved);
-        stored.clear();
+        const int rows = takeList->count();
+        const int stored = filesUnder(takesFolder, "*.json");
+        qint64 shownAt = 0;
+        // Shown once its row is put in the take list, as the list's model tells its view.
+        QSignalSpy inserted(takeList->model(), &QAbstractItemModel::rowsInserted);
+        const QMetaObject::Connection noted =
+            QObject::connect(takeList->model(), &QAbstractItemModel::rowsInserted, [&] {
+                if (shownAt == 0)
+                    shownAt = clock.nsecsElapsed();
+            });
         const qint64 start = clock.nsecsElapsed();
         say(spoken.samples);
-        if (!shown.wait(10000) || !(stored.count() > 0 || stored.wait(10000))) {
+        const bool shown = inserted.wait(10000) && takeList->count() > rows;
+        QObject::disconnect(noted);
+        if (!shown || !untilStored(stored)) {
             std::fprintf(stderr, "bench-studio: take %d never came\n", i + 1);
             return 1;
         }
         const double speechEnd = double(start) / 1e9 + double(spoken.soundEnd) / Rate;
         shownS.push_back(double(shownAt) / 1e9 - speechEnd);
         player.waitForFinished(10000);
+        const std::map<QString, ino_t> before = recordings(soundFolder);
+        qint64 savedAt = 0;
         const qint64 keep = clock.nsecsElapsed();
         QTest::keyClick(&window, Qt::Key_Return);
-        if (!kept.wait(10000) || !kept.front()[1].toBool()) {
+        // Saved once a recording has been renamed into place: a new file under its name.
+        const bool saved = test::untilInFolder(soundFolder, [&] {
+            const qint64 now = clock.nsecsElapsed(); // before the look, which takes its time
+            if (recordings(soundFolder) == before)
+                return false;
+            savedAt = now;
+            return true;
+        });
+        if (!saved) {
             std::fprintf(stderr, "bench-studio: keep %d never saved\n", i + 1);
             return 1;
         }
@@ -214,8 +294,8 @@ int main(int argc, char* argv[]) {
                recording ? std::optional(cpuPercent) : std::nullopt, {"%", 3},
                Goal::atMost(CpuGoalPercent),
                recording ? "" : "the take had ended before the CPU was measured");
-    table.goal("meter readings per second while recording", perSecond, {"/s", 3},
-               Goal::atLeast(ReadingsGoal));
+    table.goal("meter repaints per second while recording", perSecond, {"/s", 3},
+               Goal::atLeast(MeterPaintsGoal));
     table.goal("keep -> file on disk, median of 5", middle(keepMs), Ms, Goal::atMost(KeepGoalMs));
     table.goal("keep -> file on disk, worst of 5", *std::max_element(keepMs.begin(), keepMs.end()),
                Ms, Goal::atMost(KeepGoalMs));

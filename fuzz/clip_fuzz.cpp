@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
@@ -28,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int fd = ::memfd_create("clip", MFD_CLOEXEC);
     if (fd < 0 || ::write(fd, data, size) != ssize_t(size))
         std::abort();
-    const QByteArray path = "/proc/self/fd/" + QByteArray::number(fd);
+    const std::filesystem::path path = "/proc/self/fd/" + std::to_string(fd);
 
     std::vector<std::uint8_t> out;
     for (const DeviceFormat& device : Formats) {

@@ -2,10 +2,13 @@
 #include "brumlis/sentence/random.h"
 #include "brumlis/sentence/shapes.h"
 #include "brumlis/sentence/wordlist.h"
+#include "brumlis/text/text.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -39,7 +42,7 @@ int draw(const ShapeRow& row, RandomSource& random, int depth) {
             parts +=
                 draw(part.alternatives[random.below(part.alternatives.size())], random, depth + 1);
         } else {
-            if (part.text.trimmed().isEmpty())
+            if (trimmed(part.text).empty())
                 std::abort();
             ++parts;
         }
@@ -50,7 +53,8 @@ int draw(const ShapeRow& row, RandomSource& random, int depth) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const ShapeBook book = parseShapes(decodeList(QByteArrayView(data, qsizetype(size))).text);
+    const ShapeBook book =
+        parseShapes(decodeList(std::string_view(reinterpret_cast<const char*>(data), size)).text);
     // Every shape line is either a shape or a fault, numbered in order.
     if (book.shapes.size() + book.faults.size() != std::size_t(book.numbered))
         std::abort();
@@ -63,24 +67,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         lastNumber = shape.number;
         weights += std::uint64_t(shape.weight);
         const int most = maxPartsOf(shape.parts);
-        if (most < 1 || most > MaxShapeParts)
+        if (most < 1 || most > SentenceBuffer::SpokenSlots)
             std::abort();
         for (int i = 0; i < 4; ++i)
             if (const int parts = draw(shape.parts, random, 0); parts < 1 || parts > most)
                 std::abort();
     }
     for (const ShapeFault& fault : book.faults)
-        if (fault.what.isEmpty() || fault.line < 1)
+        if (fault.what.empty() || fault.line < 1)
             std::abort();
     if (weights != book.totalWeight)
         std::abort();
     // The classes and phrases never name a file outside text/ and sound/.
     const ShapeVocabulary vocabulary = vocabularyOf(book);
-    for (const QString& name : vocabulary.classes)
-        if (name.contains(u'/') || name.contains(u'\\') || name.contains(QStringLiteral("..")))
+    const auto holds = [](const std::u16string& text, std::u16string_view what) {
+        return text.find(what) != std::u16string::npos;
+    };
+    for (const std::u16string& name : vocabulary.classes)
+        if (holds(name, u"/") || holds(name, u"\\") || holds(name, u".."))
             std::abort();
-    for (const QString& phrase : vocabulary.phrases)
-        if (phrase.contains(u'/') || phrase.contains(u'\\'))
+    for (const std::u16string& phrase : vocabulary.phrases)
+        if (holds(phrase, u"/") || holds(phrase, u"\\"))
             std::abort();
     return 0;
 }

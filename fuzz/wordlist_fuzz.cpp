@@ -1,8 +1,11 @@
 // Any bytes as a word list: decoding, counting, picking and the picked item's text.
 #include "brumlis/sentence/wordlist.h"
+#include "brumlis/text/text.h"
 
 #include <cstdint>
 #include <cstdlib>
+#include <string>
+#include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace brumlis;

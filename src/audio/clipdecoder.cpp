@@ -2,10 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fcntl.h>
-#include <sndfile.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace brumlis {
 
@@ -14,55 +10,43 @@ ClipDecoder::~ClipDecoder() {
 }
 
 void ClipDecoder::close() {
-    if (m_file)
-        sf_close(m_file);
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_file = nullptr;
-    m_fd = -1;
+    m_sound.reset();
+    m_file.close();
     m_held.reset();
     m_heldAt = 0;
     m_rate = 0;
     m_channels = 0;
 }
 
-bool ClipDecoder::open(const QByteArray& path) {
+bool ClipDecoder::open(const std::filesystem::path& path) {
     close();
     m_problem = Problem::Missing;
-    if (path.isEmpty())
+    if (path.empty())
         return false;
-
-    // Look before opening: opening a FIFO may block and opening a device may do things.
-    struct stat st;
-    if (::stat(path.constData(), &st) != 0)
-        return false;
-    m_problem = S_ISREG(st.st_mode) ? Problem::Undecodable : Problem::NotRegular;
-    if (!S_ISREG(st.st_mode) || st.st_size == 0)
-        return false;
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    // The name may have been replaced between the two calls; trust only what was opened.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        m_problem = Problem::NotRegular;
-        ::close(fd);
+    if (!m_file.open(path)) {
+        using FileProblem = platform::InputFile::Problem;
+        const FileProblem why = m_file.problem();
+        m_problem = why == FileProblem::Missing      ? Problem::Missing
+                    : why == FileProblem::NotRegular ? Problem::NotRegular
+                                                     : Problem::Undecodable;
         return false;
     }
-
-    // The descriptor stays ours on every path, so it is closed exactly once.
-    m_fd = fd;
-    SF_INFO info{};
-    m_file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
-    if (!m_file || info.channels < 1 || info.channels > MaxChannels || info.samplerate < MinRate ||
-        info.samplerate > MaxRate) {
-        const bool decodable = m_file != nullptr;
+    m_problem = Problem::Undecodable;
+    if (m_file.stamp().size == 0) {
+        close();
+        return false;
+    }
+    m_sound = platform::SoundDecoder::open(m_file);
+    if (!m_sound || m_sound->channels() < 1 || m_sound->channels() > MaxChannels ||
+        m_sound->rate() < MinRate || m_sound->rate() > MaxRate) {
+        const bool decodable = m_sound != nullptr;
         close();
         m_problem = decodable ? Problem::Refused : Problem::Undecodable;
         return false;
     }
     m_problem = Problem::None;
-    m_rate = info.samplerate;
-    m_channels = info.channels;
+    m_rate = m_sound->rate();
+    m_channels = m_sound->channels();
     return true;
 }
 
@@ -91,10 +75,7 @@ std::int64_t ClipDecoder::read(float* out, std::int64_t frames) {
         m_heldAt += n;
         return std::int64_t(n);
     }
-    if (!m_file)
-        return 0;
-    const sf_count_t got = sf_readf_float(m_file, out, frames);
-    return got > 0 ? got : 0;
+    return m_sound ? m_sound->read(out, frames) : 0;
 }
 
 } // namespace brumlis

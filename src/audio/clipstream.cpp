@@ -2,27 +2,49 @@
 
 #include "brumlis/audio/fade.h"
 
-#include <SDL.h>
 #include <algorithm>
 #include <cmath>
-#include <numeric>
+#include <cstring>
 
 namespace brumlis {
 
 namespace {
 
-SDL_AudioFormat sdlFormat(SampleFormat sample) {
+int bytesPerSample(SampleFormat sample) {
     switch (sample) {
     case SampleFormat::Unsigned8:
-        return AUDIO_U8;
+        return 1;
     case SampleFormat::Signed16:
-        return AUDIO_S16SYS;
+        return 2;
     case SampleFormat::Signed32:
-        return AUDIO_S32SYS;
     case SampleFormat::Float32:
-        return AUDIO_F32SYS;
+        return 4;
     }
-    return AUDIO_F32SYS;
+    return 4;
+}
+
+// One sample as the device stores it: rounded to the nearest step, full scale clipped.
+void store(float value, SampleFormat sample, std::uint8_t* out) {
+    const float clipped = std::clamp(value, -1.0f, 1.0f);
+    switch (sample) {
+    case SampleFormat::Unsigned8: {
+        *out = std::uint8_t(std::lround(clipped * 127.0f) + 128);
+        return;
+    }
+    case SampleFormat::Signed16: {
+        const auto v = std::int16_t(std::lround(clipped * 32767.0f));
+        std::memcpy(out, &v, sizeof v);
+        return;
+    }
+    case SampleFormat::Signed32: {
+        const auto v = std::int32_t(std::llround(double(clipped) * 2147483647.0));
+        std::memcpy(out, &v, sizeof v);
+        return;
+    }
+    case SampleFormat::Float32:
+        std::memcpy(out, &value, sizeof value);
+        return;
+    }
 }
 
 } // namespace
@@ -33,19 +55,10 @@ DeviceFormat DeviceFormat::of(SampleFormat sample, int rate, int channels, int b
     f.rate = rate;
     f.channels = channels;
     f.bufferFrames = bufferFrames;
-    f.bytesPerFrame = int(SDL_AUDIO_BITSIZE(sdlFormat(sample)) / 8) * channels;
+    f.bytesPerFrame = bytesPerSample(sample) * channels;
     f.silence = sample == SampleFormat::Unsigned8 ? 0x80 : 0;
     return f;
 }
-
-struct ClipStream::Converter {
-    explicit Converter(SDL_AudioStream* s)
-        : stream(s) {}
-    ~Converter() { SDL_FreeAudioStream(stream); }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-    SDL_AudioStream* const stream;
-};
 
 ClipStream::ClipStream() = default;
 
@@ -54,16 +67,16 @@ ClipStream::~ClipStream() {
 }
 
 void ClipStream::close() {
-    m_stream.reset();
+    m_resampler.reset();
     m_decoder.close();
-    m_ended = false;
+    m_open = m_ended = false;
     m_inputFrames = m_outputFrames = m_outputDelivered = 0;
-    m_padding = MaxPaddingChunks;
     m_held.clear();
+    m_converted.clear();
     m_heldStart = 0;
 }
 
-bool ClipStream::open(const QByteArray& path, const DeviceFormat& device) {
+bool ClipStream::open(const std::filesystem::path& path, const DeviceFormat& device) {
     close();
     return m_decoder.open(path) && start(device);
 }
@@ -75,29 +88,26 @@ bool ClipStream::open(std::shared_ptr<const std::vector<float>> samples, int rat
 }
 
 bool ClipStream::start(const DeviceFormat& device) {
-    SDL_AudioStream* stream =
-        SDL_NewAudioStream(AUDIO_F32SYS, Uint8(m_decoder.channels()), m_decoder.sampleRate(),
-                           sdlFormat(device.sample), Uint8(device.channels), device.rate);
-    if (stream)
-        m_stream = std::make_unique<Converter>(stream);
-    if (!m_stream) {
+    if (device.rate <= 0 || device.channels <= 0) {
         close();
         return false;
     }
-    // SDL 2's resampler turns each piece it is given into a whole number of frames and
-    // drops the remainder, so a long clip would come out short. Pieces whose length maps
-    // to whole frames at the device rate lose nothing.
-    const int step = m_decoder.sampleRate() / std::gcd(m_decoder.sampleRate(), device.rate);
-    m_chunkFrames = step <= MaxChunkFrames ? std::max(1, ChunkFrames / step) * step : ChunkFrames;
-    m_input.resize(std::size_t(m_chunkFrames) * std::size_t(m_decoder.channels()));
-    m_inputRate = m_decoder.sampleRate();
-    m_outputRate = device.rate;
-    m_frameBytes = device.bytesPerFrame;
-    m_fadeFrames = std::max(1, int(std::lround(FadeSeconds * m_inputRate)));
+    m_device = device;
+    if (m_decoder.sampleRate() != device.rate) {
+        m_resampler =
+            platform::Resampler::create(m_decoder.sampleRate(), device.rate, m_decoder.channels());
+        if (!m_resampler) {
+            close();
+            return false;
+        }
+    }
+    m_input.resize(std::size_t(ChunkFrames) * std::size_t(m_decoder.channels()));
+    m_fadeFrames = std::max(1, int(std::lround(FadeSeconds * m_decoder.sampleRate())));
+    m_open = true;
     return true;
 }
 
-int ClipStream::putHeld(std::int64_t frames, std::int64_t total) {
+bool ClipStream::putHeld(std::int64_t frames, std::int64_t total, bool last) {
     const int channels = m_decoder.channels();
     // Until the clip's length is known, it is at least two fades long (see next()).
     const std::int64_t fade =
@@ -114,74 +124,91 @@ int ClipStream::putHeld(std::int64_t frames, std::int64_t total) {
             for (int c = 0; c < channels; ++c)
                 m_held[std::size_t(i * channels + c)] *= gain;
     }
-    const int status = SDL_AudioStreamPut(m_stream->stream, m_held.data(), bytesOf(frames));
-    m_held.erase(m_held.begin(), m_held.begin() + std::ptrdiff_t(frames * channels));
+    const std::size_t samples = std::size_t(frames * channels);
+    bool ok = true;
+    if (m_resampler)
+        ok = m_resampler->process(m_held.data(), frames, m_converted, last);
+    else
+        m_converted.insert(m_converted.end(), m_held.begin(),
+                           m_held.begin() + std::ptrdiff_t(samples));
+    m_held.erase(m_held.begin(), m_held.begin() + std::ptrdiff_t(samples));
     m_heldStart += frames;
-    return status;
+    return ok;
+}
+
+void ClipStream::deliver(std::vector<std::uint8_t>& out) {
+    const int in = m_decoder.channels();
+    const int channels = m_device.channels;
+    std::int64_t frames = std::int64_t(m_converted.size()) / in;
+    if (m_ended)
+        frames = std::min(frames, m_outputFrames - m_outputDelivered);
+    const int sampleBytes = bytesPerSample(m_device.sample);
+    const std::size_t start = out.size();
+    out.resize(start + std::size_t(frames) * std::size_t(m_device.bytesPerFrame));
+    std::uint8_t* to = out.data() + start;
+    for (std::int64_t f = 0; f < frames; ++f) {
+        const float* frame = m_converted.data() + f * in;
+        float mono = 0.0f;
+        if (channels == 1) {
+            for (int c = 0; c < in; ++c)
+                mono += frame[c];
+            mono /= float(in);
+        }
+        for (int c = 0; c < channels; ++c, to += sampleBytes)
+            store(channels == 1 ? mono : frame[c % in], m_device.sample, to);
+    }
+    m_converted.clear();
+    m_outputDelivered += frames;
 }
 
 bool ClipStream::next(std::vector<std::uint8_t>& out) {
     out.clear();
-    while (m_stream) {
-        if (const int ready = SDL_AudioStreamAvailable(m_stream->stream); ready > 0) {
-            out.resize(std::size_t(ready));
-            const int got = SDL_AudioStreamGet(m_stream->stream, out.data(), ready);
-            std::int64_t frames = got > 0 ? got / m_frameBytes : 0;
-            if (m_ended)
-                frames = std::min(frames, m_outputFrames - m_outputDelivered);
-            m_outputDelivered += frames;
-            out.resize(std::size_t(frames * m_frameBytes));
-            if (!out.empty())
-                return true;
-        }
-        if (m_ended && (m_outputDelivered >= m_outputFrames || m_padding <= 0)) {
-            close();
-            break;
-        }
-        int status = 0;
+    while (m_open) {
         if (!m_ended) {
-            const std::int64_t frames = m_decoder.read(m_input.data(), m_chunkFrames);
-            m_inputFrames += frames;
+            const std::int64_t frames = m_decoder.read(m_input.data(), ChunkFrames);
             const int channels = m_decoder.channels();
+            bool ok = true;
             if (frames > 0) {
+                m_inputFrames += frames;
                 m_held.insert(m_held.end(), m_input.begin(),
                               m_input.begin() + std::ptrdiff_t(frames * channels));
                 // The last fade's worth is held back, as it may be the clip's end; and
                 // nothing goes before two fades are known, as a shorter clip fades in over
-                // less. What goes is whole chunks, which the resampler takes whole.
+                // less.
                 const std::int64_t held = std::int64_t(m_held.size()) / channels;
-                if (m_inputFrames >= 2 * std::int64_t(m_fadeFrames))
-                    for (std::int64_t n = held; n - m_fadeFrames >= m_chunkFrames && status == 0;
-                         n -= m_chunkFrames)
-                        status = putHeld(m_chunkFrames, 0);
+                if (m_inputFrames >= 2 * std::int64_t(m_fadeFrames) && held > m_fadeFrames)
+                    ok = putHeld(held - m_fadeFrames, 0, false);
             } else {
                 m_ended = true;
-                m_outputFrames = (m_inputFrames * m_outputRate + m_inputRate - 1) / m_inputRate;
-                if (!m_held.empty())
-                    status = putHeld(std::int64_t(m_held.size()) / channels, m_inputFrames);
+                // Rounded to the nearest frame, as resamplers deliver: a frame more would be
+                // a frame of silence padded between two words.
+                m_outputFrames =
+                    (2 * m_inputFrames * m_device.rate + m_decoder.sampleRate()) /
+                    (2 * std::int64_t(m_decoder.sampleRate()));
+                ok = putHeld(std::int64_t(m_held.size()) / channels, m_inputFrames, true);
+            }
+            if (!ok) {
+                close();
+                break;
             }
         }
-        if (m_ended) {
-            // Workaround for SDL 2's resampler: a flush does not hand out the frames it
-            // holds back for the filter's right side. Feeding silence pushes them out;
-            // what the silence itself yields is cut off at the clip's own length.
-            std::fill(m_input.begin(), m_input.end(), 0.0f);
-            status =
-                m_inputRate == m_outputRate
-                    ? SDL_AudioStreamFlush(m_stream->stream)
-                    : SDL_AudioStreamPut(m_stream->stream, m_input.data(), bytesOf(m_chunkFrames));
-            m_padding = m_inputRate == m_outputRate ? 0 : m_padding - 1;
+        deliver(out);
+        // A resampler that gave a frame less than the clip's length: silence makes it up,
+        // so that the next clip starts where this one's time ends.
+        if (m_ended && m_outputDelivered < m_outputFrames) {
+            out.resize(out.size() + std::size_t(m_outputFrames - m_outputDelivered) *
+                                        std::size_t(m_device.bytesPerFrame),
+                       m_device.silence);
+            m_outputDelivered = m_outputFrames;
         }
-        if (status != 0) {
+        if (!out.empty())
+            return true;
+        if (m_ended) {
             close();
             break;
         }
     }
     return false;
-}
-
-int ClipStream::bytesOf(std::int64_t frames) const {
-    return int(frames * m_decoder.channels() * std::int64_t(sizeof(float)));
 }
 
 } // namespace brumlis

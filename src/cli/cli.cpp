@@ -1,250 +1,193 @@
 #include "cli.h"
 
+#include "brumlis/platform/files.h"
+#include "brumlis/platform/systemerror.h"
+#include "brumlis/playback/runloop.h"
 #include "brumlis/playback/soundplayer.h"
 #include "brumlis/playback/speechcontroller.h"
 #include "brumlis/sentence/datadir.h"
-#include "brumlis/sentence/systemerror.h"
-#include "check.h"
+#include "brumlis/text/text.h"
 #include "output.h"
-#include "packs.h"
-#include "render.h"
 #include "sentences.h"
 #include "version.h"
-#include "voice.h"
 
-#include <QCommandLineParser>
-#include <QDir>
-#include <QEventLoop>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <cstring>
+#include <system_error>
 
 namespace brumlis {
 
 namespace {
 
-CliStatus runGenerate(const QStringList& args, CliContext& context);
-CliStatus runSpeak(const QStringList& args, CliContext& context);
+CliStatus runGenerate(const std::vector<std::u16string>& args, CliContext& context);
+CliStatus runSpeak(const std::vector<std::u16string>& args, CliContext& context);
 
-// Every command of brumlis-cli, in the order --help lists them.
-constexpr CliCommand Commands[] = {
+constexpr CliCommand SentenceCommands[] = {
     {"generate", "skriv ut meningar, en per rad", runGenerate},
     {"speak", "läs upp meningar och skriv ut varje ord när det sägs", runSpeak},
-    {"check", "gå igenom ordlistor och inspelningar: vad saknas, vad är trasigt", runCheck},
-    {"voice", "gör de inspelningar som saknas med en röst från espeak-ng", runVoice},
-    {"render", "skriv en mening som en WAV-fil", runRender},
-    {"pack", "packa datamappen som en röst i en .brumlis-fil", runPack},
-    {"install", "installera en röst från en .brumlis-fil", runInstall},
-    {"packs", "visa de installerade rösterna", runPacks},
-    {"uninstall", "ta bort en installerad röst", runUninstall},
 };
 
-const CliCommand* findCommand(const QString& name) {
-    for (const CliCommand& command : Commands)
-        if (name == QLatin1String(command.name))
+const CliCommand* findCommand(std::span<const CliCommand> commands, std::u16string_view name) {
+    for (const CliCommand& command : commands)
+        if (name == fromUtf8(command.name))
             return &command;
     return nullptr;
 }
 
-QString dataDirLine(const CliContext& context) {
-    return QStringLiteral("Datamapp: %1\n").arg(QDir::toNativeSeparators(context.dataDir));
+// The folder as the system writes paths: with backslashes on Windows.
+std::u16string shownPath(const std::filesystem::path& path) {
+    return replaced(platform::textOf(path), u'/',
+                    char16_t(std::filesystem::path::preferred_separator));
 }
 
-QString globalUsage(const CliContext& context) {
-    QString text = QStringLiteral("Användning: brumlis-cli [--data MAPP] KOMMANDO [FLAGGOR]\n"
-                                  "            brumlis-cli KOMMANDO --hjälp\n"
-                                  "\n"
-                                  "Kommandon:\n");
-    for (const CliCommand& command : Commands)
-        text += QStringLiteral("  %1 %2\n")
-                    .arg(QString::fromUtf8(command.name), -10)
-                    .arg(QString::fromUtf8(command.summary));
-    text += QStringLiteral(
-        "\n"
-        "Flaggor före kommandot:\n"
-        "  --data MAPP    mappen som innehåller text/ och sound/; utan den den första\n"
-        "                 av arbetskatalogen, ~/.local/share/brumlis och\n"
-        "                 /usr/share/brumlis som innehåller text/\n"
-        "  --hjälp, -h    visa den här hjälpen\n"
-        "  --version      visa versionen\n"
-        "\n"
-        "En flagga med å, ä eller ö kan också skrivas utan dem: --hjalp, --fro, --anda,\n"
-        "--ersatt, --rost, --sprak.\n"
-        "\n");
+std::u16string globalUsage(const CliContext& context, std::span<const CliCommand> commands) {
+    std::u16string text = u"Användning: brumlis-cli [--data MAPP] KOMMANDO [FLAGGOR]\n"
+                          u"            brumlis-cli KOMMANDO --hjälp\n"
+                          u"\n"
+                          u"Kommandon:\n";
+    for (const CliCommand& command : commands) {
+        std::u16string name = fromUtf8(command.name);
+        name.resize(std::max<std::size_t>(name.size(), 10), u' ');
+        text += u"  " + name + u' ' + fromUtf8(command.summary) + u'\n';
+    }
+    text += u"\n"
+            u"Flaggor före kommandot:\n"
+            u"  --data MAPP    mappen som innehåller text/ och sound/; utan den den första\n"
+            u"                 av arbetskatalogen, ~/.local/share/brumlis och\n"
+            u"                 /usr/share/brumlis som innehåller text/\n"
+            u"  --hjälp, -h    visa den här hjälpen\n"
+            u"  --version      visa versionen\n"
+            u"\n"
+            u"En flagga med å, ä eller ö kan också skrivas utan dem: --hjalp, --fro, --anda,\n"
+            u"--ersatt, --rost, --sprak.\n"
+            u"\n";
     return text + dataDirLine(context);
 }
 
-// The names of the options that take a value, as they are written on a command line.
-QStringList valueOptionNames(const QList<QCommandLineOption>& options) {
-    QStringList names;
-    for (const QCommandLineOption& option : options)
-        if (!option.valueName().isEmpty())
-            for (const QString& name : option.names())
-                names << QLatin1String(name.size() == 1 ? "-" : "--") + name;
-    return names;
+int addHelp(CommandLine& parser) {
+    return parser.add(optionNames({"h", "hjälp", "hjalp", "help"}));
 }
 
-// QCommandLineParser words its errors in English; brumlis-cli speaks Swedish, so the
-// reason is worked out from the arguments themselves.
-QString parseErrorReason(const QCommandLineParser& parser, const QStringList& args,
-                         const QList<QCommandLineOption>& options) {
-    const QStringList unknown = parser.unknownOptionNames();
-    if (unknown.contains(QStringLiteral("data")))
-        return QStringLiteral("--data står före kommandot");
-    if (!unknown.isEmpty()) {
-        for (const QString& arg : args) {
-            const QString name = arg.section(u'=', 0, 0);
-            if (name == QStringLiteral("--") + unknown.first() || name == u'-' + unknown.first())
-                return QStringLiteral("okänd flagga: %1").arg(name);
-        }
-        return QStringLiteral("okänd flagga: --%1").arg(unknown.first());
-    }
-    const QStringList withValue = valueOptionNames(options);
-    if (!args.isEmpty() && withValue.contains(args.last()))
-        return QStringLiteral("%1 kräver ett värde").arg(args.last());
-    for (const QString& arg : args) {
-        if (arg == u"--")
-            break;
-        const QString name = arg.section(u'=', 0, 0);
-        if (arg.startsWith(u'-') && name.size() < arg.size() && !withValue.contains(name))
-            return QStringLiteral("%1 tar inget värde").arg(name);
-    }
-    return parser.errorText();
-}
-
-// Finishes a parse: a usage error or --help gives the status to exit with.
-std::optional<CliStatus> settleParse(const QCommandLineParser& parser, bool parsed,
-                                     const QList<QCommandLineOption>& options,
-                                     const QStringList& args, CliContext& context,
-                                     const QString& usage, bool positionalAllowed) {
-    auto usageError = [&](const QString& reason) {
+// Finishes a parse: a usage error or --hjälp gives the status to exit with.
+std::optional<CliStatus> settleParse(const CommandLine& parser, bool parsed, int help,
+                                     CliContext& context, const std::u16string& usage,
+                                     bool positionalAllowed) {
+    auto usageError = [&](const std::u16string& reason) {
         return std::optional<CliStatus>(reportUsageError(context, reason, usage));
     };
     if (!parsed)
-        return usageError(parseErrorReason(parser, args, options));
-    if (parser.isSet(QStringLiteral("hjälp"))) {
+        return usageError(parser.unknownName() == u"data" ? u"--data står före kommandot"
+                                                          : parser.error());
+    if (parser.isSet(help)) {
         context.out.write(usage);
         return CliOk;
     }
-    if (!positionalAllowed && !parser.positionalArguments().isEmpty())
-        return usageError(
-            QStringLiteral("oväntat argument: %1").arg(parser.positionalArguments().first()));
+    if (!positionalAllowed && !parser.positional().empty())
+        return usageError(u"oväntat argument: " + parser.positional().front());
     return std::nullopt;
 }
 
-// Adds -h/--help to `options` and makes single-dash words long options, as GNU tools
-// and Qt's own -platform do.
-QList<QCommandLineOption> prepare(QCommandLineParser& parser, QList<QCommandLineOption> options) {
-    options << QCommandLineOption(optionNames({"h", "hjälp", "hjalp", "help"}));
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addOptions(options);
-    return options;
+// A string in JSON, as QJsonDocument has always written the lines of generate --json: the
+// quote, the backslash and the control characters escaped, everything else as it is.
+std::string jsonString(std::u16string_view text) {
+    static constexpr char Hex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (const char c : toUtf8(text)) {
+        const auto u = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (u < 0x20) {
+                out += "\\u00";
+                out += Hex[u >> 4];
+                out += Hex[u & 0xF];
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out + '"';
 }
 
-} // namespace
-
-std::optional<CliStatus> parseCommandLine(QCommandLineParser& parser,
-                                          const QList<QCommandLineOption>& options,
-                                          const QStringList& args, CliContext& context,
-                                          const QString& usage, bool positionalAllowed) {
-    const QList<QCommandLineOption> all = prepare(parser, options);
-    const bool parsed = parser.parse(QStringList{QStringLiteral("brumlis-cli")} + args);
-    return settleParse(parser, parsed, all, args, context, usage, positionalAllowed);
-}
-
-namespace {
-
-// One value as QJsonDocument writes it, compact. A document holds only an array or an
-// object, so the value is written as the one item of an array and taken out of it.
-QByteArray jsonValue(const QJsonValue& value) {
-    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    return array.sliced(1, array.size() - 2);
-}
-
-// A JSON object with its members in the order given. QJsonObject sorts its keys, which
-// would put "slots" before "template" and "sound" before "text", and the lines of
-// generate --json have always read the other way round; so only the braces, colons and
-// commas are set here, and every key and value is written by QJsonDocument.
-QByteArray jsonObject(std::initializer_list<std::pair<const char*, QByteArray>> members) {
-    QByteArrayList items;
-    for (const auto& [key, value] : members)
-        items << jsonValue(QString::fromLatin1(key)) + ':' + value;
-    return '{' + items.join(',') + '}';
-}
-
-QByteArray jsonLine(const SentenceBuffer& buffer) {
-    QByteArrayList slots;
-    for (int k = 0; k < buffer.SlotsUsed; ++k)
-        slots << jsonObject(
-            {{"text", jsonValue(buffer.WordText(k))}, {"sound", jsonValue(buffer.SoundFile(k))}});
-    return jsonObject(
-        {{"template", jsonValue(buffer.TemplateNo)}, {"slots", '[' + slots.join(',') + ']'}});
+std::string jsonLine(const SentenceBuffer& buffer) {
+    std::string slots;
+    for (int k = 0; k < buffer.SlotsUsed; ++k) {
+        if (k > 0)
+            slots += ',';
+        slots += "{\"text\":" + jsonString(buffer.WordText(k)) +
+                 ",\"sound\":" + jsonString(buffer.SoundFile(k)) + '}';
+    }
+    return "{\"template\":" + toUtf8(number(buffer.TemplateNo)) + ",\"slots\":[" + slots + "]}";
 }
 
 // Prints each word as it is shown, so the terminal follows the voice. The words of the
-// template's slots are separated by single blanks, like `generate` prints them. A write
-// that fails is kept, to be thrown once the event loop has been left.
+// shape's slots are separated by single blanks, like `generate` prints them. A write that
+// fails is kept, to be thrown once the loop has been left.
 class StreamView final : public SentenceView {
 public:
     explicit StreamView(Output& out)
         : m_out(out) {}
 
-    void beginSentence(int slotsUsed) {
-        m_slotsUsed = slotsUsed;
-        m_slot = 0;
-        m_caption.clear();
-    }
-    QString caption() const override { return m_caption; }
-    void showCaption(const QString& caption) override {
-        if (caption.isEmpty()) {
-            m_caption.clear();
-            m_slot = 0;
+    void beginSentence(int slotsUsed) { m_slotsUsed = slotsUsed; }
+    void sentenceStarted() override {}
+    void wordShown(int slot, const std::u16string& word) override {
+        if (slot >= m_slotsUsed || failed)
             return;
+        try {
+            m_out.write(slot > 0 ? u' ' + word : word);
+            m_out.flush();
+        } catch (const WriteFailed& failure) {
+            failed = failure;
+            if (onFailure)
+                onFailure();
         }
-        if (m_slot < m_slotsUsed && !failed) {
-            QString word = caption.sliced(m_caption.size());
-            word.chop(1); // the blank the label puts after every word
-            try {
-                m_out.write(m_slot > 0 ? u' ' + word : word);
-                m_out.flush();
-            } catch (const WriteFailed& failure) {
-                failed = failure;
-                if (onFailure)
-                    onFailure();
-            }
-        }
-        m_caption = caption;
-        ++m_slot;
     }
-    void setRepeatEnabled(bool) override {}
-    void setGenerateEnabled(bool) override {}
-    void focusGenerate() override {}
+    void sentenceEnded() override {
+        if (onEnded)
+            onEnded();
+    }
 
     std::optional<WriteFailed> failed;
     std::function<void()> onFailure;
+    std::function<void()> onEnded;
 
 private:
     Output& m_out;
     int m_slotsUsed = 0;
-    int m_slot = 0;
-    QString m_caption;
 };
 
-QString sentenceUsage(const char* command, bool json, const CliContext& context) {
-    QString text =
-        QStringLiteral(
-            "Användning: brumlis-cli [--data MAPP] %1 [--antal N] [--frö S] "
-            "[--mall K]%2\n"
-            "\n"
-            "  --antal N      antal meningar (standard: 1)\n"
-            "  --frö S        startvärde för slumpen: samma värde ger "
-            "samma meningar (också --fro)\n"
-            "  --mall K       använd alltid mall K (1 till 11, eller form K i mallar.txt)\n")
-            .arg(QString::fromUtf8(command), json ? u" [--json]" : u"");
+std::u16string sentenceUsage(const char* command, bool json, const CliContext& context) {
+    std::u16string text = u"Användning: brumlis-cli [--data MAPP] " + fromUtf8(command) +
+                          u" [--antal N] [--frö S] [--mall K]" + (json ? u" [--json]" : u"") +
+                          u"\n"
+                          u"\n"
+                          u"  --antal N      antal meningar (standard: 1)\n"
+                          u"  --frö S        startvärde för slumpen: samma värde ger samma "
+                          u"meningar (också --fro)\n"
+                          u"  --mall K       använd alltid mall K (1 till 11, eller form K i "
+                          u"mallar.txt)\n";
     if (json)
-        text += QStringLiteral("  --json         ett JSON-objekt per mening\n");
-    text += QStringLiteral("  --hjälp        visa den här hjälpen\n\n");
+        text += u"  --json         ett JSON-objekt per mening\n";
+    text += u"  --hjälp        visa den här hjälpen\n\n";
     return text + dataDirLine(context);
 }
 
@@ -254,26 +197,27 @@ struct SentenceRun {
     bool json = false;
 };
 
-// On a usage error or --help, the status to exit with.
+// On a usage error or --hjälp, the status to exit with.
 std::optional<CliStatus> parseSentenceRun(SentenceRun& run, const char* command, bool json,
-                                          const QStringList& args, CliContext& context) {
-    const QString usage = sentenceUsage(command, json, context);
-    QCommandLineParser parser;
-    const QCommandLineOption jsonOption(QStringLiteral("json"));
-    if (const auto status =
-            parseCommandLine(parser, run.sentence.options() << jsonOption, args, context, usage))
+                                          const std::vector<std::u16string>& args,
+                                          CliContext& context) {
+    const std::u16string usage = sentenceUsage(command, json, context);
+    CommandLine parser;
+    run.sentence.addTo(parser);
+    const int jsonOption = parser.add({u"json"});
+    if (const auto status = parseCommandLine(parser, args, context, usage))
         return status;
     if (const auto status = run.sentence.read(parser, context, usage))
         return status;
     if (parser.isSet(jsonOption)) {
         if (!json)
-            return reportUsageError(context, QStringLiteral("--json gäller bara generate"), usage);
+            return reportUsageError(context, u"--json gäller bara generate", usage);
         run.json = true;
     }
     return std::nullopt;
 }
 
-CliStatus runGenerate(const QStringList& args, CliContext& context) {
+CliStatus runGenerate(const std::vector<std::u16string>& args, CliContext& context) {
     SentenceRun run;
     if (const auto status = parseSentenceRun(run, "generate", true, args, context))
         return *status;
@@ -283,7 +227,7 @@ CliStatus runGenerate(const QStringList& args, CliContext& context) {
     for (long long n = 0; n < run.sentence.count(); ++n) {
         allPicked &= sentences.next(buffer);
         if (run.json)
-            context.out.write(QByteArrayView(jsonLine(buffer) + '\n'));
+            context.out.write(std::string_view(jsonLine(buffer) + '\n'));
         else
             context.out.write(sentenceLine(buffer) + u'\n');
         // Each sentence reaches the reader at once, and a reader that has gone away
@@ -293,17 +237,18 @@ CliStatus runGenerate(const QStringList& args, CliContext& context) {
     return allPicked ? CliOk : CliIncomplete;
 }
 
-// Speaks through the same controller as the window, in an event loop of its own, so each
-// word is printed when the window would show it.
-CliStatus runSpeak(const QStringList& args, CliContext& context) {
+// Speaks through the same controller as the window, on a loop of its own, so each word is
+// printed when the window would show it.
+CliStatus runSpeak(const std::vector<std::u16string>& args, CliContext& context) {
     SentenceRun run;
     if (const auto status = parseSentenceRun(run, "speak", false, args, context))
         return *status;
     SentenceSource sentences(run.sentence, context);
     StreamView view(context.out);
-    SpeechController speech(view, context.players ? context.players(context.dataDir) : nullptr);
-    QEventLoop loop;
-    QObject::connect(&speech, &SpeechController::sentenceEnded, &loop, &QEventLoop::quit);
+    RunLoop loop;
+    SpeechController speech(view, context.players ? context.players(context.dataDir) : nullptr,
+                            loop);
+    view.onEnded = [&] { loop.quit(); };
     view.onFailure = [&] {
         speech.close();
         loop.quit();
@@ -314,70 +259,105 @@ CliStatus runSpeak(const QStringList& args, CliContext& context) {
         allPicked &= sentences.next(buffer);
         view.beginSentence(buffer.SlotsUsed);
         speech.SpeakSentence(buffer);
-        loop.exec();
+        loop.run();
         if (view.failed)
             throw *view.failed;
-        context.out.write(QStringLiteral("\n"));
+        context.out.write(u"\n");
         context.out.flush();
     }
     return allPicked ? CliOk : CliIncomplete;
 }
 
-CliStatus dispatch(const QStringList& args, Output& out, Output& err,
-                   const PlayerFactory& players) {
-    QCommandLineParser parser;
-    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-    const QCommandLineOption data(QStringLiteral("data"), {}, QStringLiteral("MAPP"));
-    const QCommandLineOption version(QStringLiteral("version"));
-    const QList<QCommandLineOption> options = prepare(parser, {data, version});
-    const bool parsed = parser.parse(QStringList{QStringLiteral("brumlis-cli")} + args);
+CliStatus dispatch(const std::vector<std::u16string>& args, Output& out, Output& err,
+                   const PlayerFactory& players, std::span<const CliCommand> commands) {
+    CommandLine parser;
+    parser.stopAtFirstPositional();
+    const int data = parser.add({u"data"}, u"MAPP");
+    const int version = parser.add({u"version"});
+    const int help = addHelp(parser);
+    const bool parsed = parser.parse(args);
 
     // The folder is looked up before the arguments are judged, so that the help names
     // the folder that would be read.
-    CliContext context{out, err, findDataDir(parsed ? parser.value(data) : QString()), players};
-    if (const auto status =
-            settleParse(parser, parsed, options, args, context, globalUsage(context), true))
+    CliContext context{
+        out, err,
+        findDataDir(parsed ? platform::pathOf(parser.value(data)) : std::filesystem::path()),
+        players};
+    const std::u16string usage = globalUsage(context, commands);
+    if (const auto status = settleParse(parser, parsed, help, context, usage, true))
         return *status;
     if (parser.isSet(version)) {
-        out.write(QStringLiteral("brumlis-cli %1\n").arg(QLatin1String(VersionRecord)));
+        out.write("brumlis-cli " + std::string(VersionRecord) + '\n');
         return CliOk;
     }
 
-    auto usageError = [&](const QString& reason) {
-        return reportUsageError(context, reason, globalUsage(context));
+    auto usageError = [&](const std::u16string& reason) {
+        return reportUsageError(context, reason, usage);
     };
-    if (parser.isSet(data) && !QFileInfo(parser.value(data)).isDir())
-        return usageError(QStringLiteral("mappen finns inte: %1").arg(parser.value(data)));
-    QStringList rest = parser.positionalArguments();
-    if (rest.isEmpty())
-        return usageError(QStringLiteral("inget kommando angivet"));
-    const QString name = rest.takeFirst();
-    const CliCommand* command = findCommand(name);
+    std::error_code ignored;
+    if (parser.isSet(data) &&
+        !std::filesystem::is_directory(platform::pathOf(parser.value(data)), ignored))
+        return usageError(u"mappen finns inte: " + parser.value(data));
+    std::vector<std::u16string> rest = parser.positional();
+    if (rest.empty())
+        return usageError(u"inget kommando angivet");
+    const std::u16string name = rest.front();
+    rest.erase(rest.begin());
+    const CliCommand* command = findCommand(commands, name);
     if (!command)
-        return usageError(QStringLiteral("okänt kommando: %1").arg(name));
+        return usageError(u"okänt kommando: " + name);
     return command->run(rest, context);
 }
 
 } // namespace
 
-CliStatus reportUsageError(CliContext& context, const QString& reason, const QString& usage) {
-    context.err.write(QStringLiteral("brumlis-cli: %1\n\n").arg(reason) + usage);
+std::span<const CliCommand> sentenceCommands() {
+    return SentenceCommands;
+}
+
+std::vector<std::u16string> optionNames(std::initializer_list<const char*> names) {
+    std::vector<std::u16string> list;
+    for (const char* name : names)
+        list.push_back(fromUtf8(name));
+    return list;
+}
+
+int addAnywayOption(CommandLine& parser) {
+    return parser.add(optionNames({"ändå", "anda"}));
+}
+
+std::optional<CliStatus> parseCommandLine(CommandLine& parser,
+                                          const std::vector<std::u16string>& args,
+                                          CliContext& context, const std::u16string& usage,
+                                          bool positionalAllowed) {
+    const int help = addHelp(parser);
+    const bool parsed = parser.parse(args);
+    return settleParse(parser, parsed, help, context, usage, positionalAllowed);
+}
+
+CliStatus reportUsageError(CliContext& context, const std::u16string& reason,
+                           const std::u16string& usage) {
+    context.err.write(u"brumlis-cli: " + reason + u"\n\n" + usage);
     return CliUsageError;
 }
 
-CliStatus runCli(const QStringList& args, std::FILE* out, std::FILE* err,
-                 const PlayerFactory& players) {
+std::u16string dataDirLine(const CliContext& context) {
+    return u"Datamapp: " + shownPath(context.dataDir) + u'\n';
+}
+
+CliStatus runCli(const std::vector<std::u16string>& args, std::FILE* out, std::FILE* err,
+                 const PlayerFactory& players, std::span<const CliCommand> commands) {
     Output checkedOut(out);
     Output checkedErr(err);
     try {
-        const CliStatus status = dispatch(args, checkedOut, checkedErr, players);
+        const CliStatus status = dispatch(args, checkedOut, checkedErr, players, commands);
         checkedOut.flush();
         checkedErr.flush();
         return status;
     } catch (const WriteFailed& failure) {
         // stderr may be the stream that failed; then there is nobody left to tell.
         std::fprintf(err, "brumlis-cli: kan inte skriva utdata: %s\n",
-                     systemErrorText(failure.error).toUtf8().constData());
+                     toUtf8(systemErrorText(failure.error)).c_str());
         std::fflush(err);
         return CliWriteFailed;
     }

@@ -1,14 +1,15 @@
 #pragma once
 
-#include <QCommandLineOption>
-#include <QStringList>
+#include "commandline.h"
+
 #include <cstdio>
+#include <filesystem>
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <optional>
-
-class QCommandLineParser;
+#include <span>
+#include <string>
+#include <vector>
 
 namespace brumlis {
 
@@ -16,7 +17,8 @@ class Output;
 class SoundPlayer;
 
 /// Makes the player that `speak` uses, given the data folder that holds sound/.
-using PlayerFactory = std::function<std::unique_ptr<SoundPlayer>(const QString& dataDir)>;
+using PlayerFactory =
+    std::function<std::unique_ptr<SoundPlayer>(const std::filesystem::path& dataDir)>;
 
 /// The exit statuses of brumlis-cli.
 enum CliStatus : int {
@@ -35,52 +37,53 @@ enum CliStatus : int {
 struct CliContext {
     Output& out;
     Output& err;
-    QString dataDir;
+    std::filesystem::path dataDir;
     PlayerFactory players;
 };
 
 /// A command of brumlis-cli: `args` are the arguments after its name. Writes only
 /// through the context's streams; a WriteFailed it lets through ends the program.
-using CliCommandFunction = CliStatus (*)(const QStringList& args, CliContext& context);
+using CliCommandFunction = CliStatus (*)(const std::vector<std::u16string>& args,
+                                         CliContext& context);
 
 struct CliCommand {
     const char* name;
-    const char* summary; ///< one line for the command list of --help
+    const char* summary; ///< one line for the command list of --hjälp
     CliCommandFunction run;
 };
 
-/// Option names. Each option is named in Swedish, as --help shows it; a name with å, ä or ö
-/// is also taken in ASCII (--anda), and the English name an option had before (--replace)
-/// is still taken, so that scripts keep working.
-inline QStringList optionNames(std::initializer_list<const char*> names) {
-    QStringList list;
-    for (const char* name : names)
-        list << QString::fromUtf8(name);
-    return list;
-}
-/// --ändå: go on although check finds faults (pack, install).
-inline QCommandLineOption anywayOption() {
-    return QCommandLineOption(optionNames({"ändå", "anda"}));
-}
+/// The commands every build of brumlis-cli has: generate and speak.
+std::span<const CliCommand> sentenceCommands();
 
-/// Parses a command's `args` with `parser`, which gets `options` and -h/--help added.
-/// Handles --help (prints `usage`, status 0) and every usage error (prints "brumlis-cli:
-/// <reason>" and `usage` on stderr, status 2): returns the status to exit with then, or
-/// nothing when the command should go on. Positional arguments are refused unless
+/// Options that several commands take, each with its Swedish name (what --hjälp shows), that
+/// name in ASCII where it has å, ä or ö, and the English name it had before, which scripts
+/// may still use.
+std::vector<std::u16string> optionNames(std::initializer_list<const char*> names);
+/// --ändå: go on although check finds faults (pack, install).
+int addAnywayOption(CommandLine& parser);
+
+/// Parses a command's `args` with `parser`, which gets -h/--hjälp added to the options it
+/// has. Handles --hjälp (prints `usage`, status 0) and every usage error (prints
+/// "brumlis-cli: <reason>" and `usage` on stderr, status 2): returns the status to exit with
+/// then, or nothing when the command should go on. Positional arguments are refused unless
 /// `positionalAllowed`.
-std::optional<CliStatus> parseCommandLine(QCommandLineParser& parser,
-                                          const QList<QCommandLineOption>& options,
-                                          const QStringList& args, CliContext& context,
-                                          const QString& usage, bool positionalAllowed = false);
+std::optional<CliStatus> parseCommandLine(CommandLine& parser,
+                                          const std::vector<std::u16string>& args,
+                                          CliContext& context, const std::u16string& usage,
+                                          bool positionalAllowed = false);
 
 /// Reports a usage error found after parsing ("brumlis-cli: <reason>", then `usage`, on
 /// stderr); returns CliUsageError.
-CliStatus reportUsageError(CliContext& context, const QString& reason, const QString& usage);
+CliStatus reportUsageError(CliContext& context, const std::u16string& reason,
+                           const std::u16string& usage);
+
+/// "Datamapp: <folder>\n", as every help ends.
+std::u16string dataDirLine(const CliContext& context);
 
 /// Runs brumlis-cli with `args` (without the program name), writing UTF-8 to `out` and
-/// `err`: global options (--data MAPP, --help, --version), then a command and its
-/// options.
-CliStatus runCli(const QStringList& args, std::FILE* out, std::FILE* err,
-                 const PlayerFactory& players);
+/// `err`: global options (--data MAPP, --hjälp, --version), then one of `commands` and its
+/// options. `commands` are listed by --hjälp in their order.
+CliStatus runCli(const std::vector<std::u16string>& args, std::FILE* out, std::FILE* err,
+                 const PlayerFactory& players, std::span<const CliCommand> commands);
 
 } // namespace brumlis

@@ -1,6 +1,7 @@
-#include "brumlis/playback/playerfactory.h"
+#include "brumlis/linuxaudio/playerfactory.h"
 #include "brumlis/playback/soundplayer.h"
 #include "cli.h"
+#include "qtcli.h"
 
 #include <QCoreApplication>
 #include <csignal>
@@ -16,7 +17,7 @@ int main(int argc, char* argv[]) {
         QCoreApplication app(argc, argv);
         QStringList args = QCoreApplication::arguments();
         args.removeFirst();
-        status = brumlis::runCli(args, stdout, stderr, [](const QString& dataDir) {
+        status = brumlis::runCli(args, stdout, stderr, [](const std::filesystem::path& dataDir) {
             return brumlis::createSystemPlayer(dataDir);
         });
     }

@@ -1,20 +1,26 @@
 #include "output.h"
 
-#include <QByteArray>
+#include "brumlis/platform/console.h"
+#include "brumlis/text/text.h"
+
 #include <cerrno>
 
 namespace brumlis {
 
-void Output::write(QStringView text) {
-    write(QByteArrayView(text.toUtf8()));
+void Output::write(std::u16string_view text) {
+    write(std::string_view(toUtf8(text)));
 }
 
-void Output::write(QByteArrayView bytes) {
-    if (bytes.isEmpty())
+void Output::write(std::string_view bytes) {
+    if (bytes.empty())
         return;
+    if (bool failed = false; platform::writeToConsole(m_stream, bytes, &failed)) {
+        if (failed)
+            throw WriteFailed{EIO};
+        return;
+    }
     errno = 0;
-    if (std::fwrite(bytes.data(), 1, std::size_t(bytes.size()), m_stream) !=
-        std::size_t(bytes.size()))
+    if (std::fwrite(bytes.data(), 1, bytes.size(), m_stream) != bytes.size())
         throw WriteFailed{errno != 0 ? errno : EIO};
 }
 

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <QByteArrayView>
-#include <QStringView>
 #include <cstdio>
+#include <string_view>
 
 namespace brumlis {
 
@@ -20,8 +19,8 @@ public:
         : m_stream(stream) {}
 
     /// Writes `text` as UTF-8.
-    void write(QStringView text);
-    void write(QByteArrayView bytes);
+    void write(std::u16string_view text);
+    void write(std::string_view bytes);
     /// Hands what is buffered to the system, so a reader sees it now.
     void flush();
 

@@ -2,6 +2,7 @@
 
 #include "about.h"
 #include "brumlis/forms/layout.h"
+#include "brumlis/qtbridge/text.h"
 #include "looks.h"
 #include "messageboxsink.h"
 #include "windowroles.h"
@@ -81,8 +82,8 @@ Brumform::Brumform(std::unique_ptr<SoundPlayer> player, QString dataDir, QWidget
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
     , m_messages(std::make_unique<MessageBoxSink>(this))
-    , m_composer(dataDir, *m_messages, m_random, &m_clock)
-    , m_speech(*this, std::move(player)) {
+    , m_composer(corePath(dataDir), *m_messages, m_random, &m_clock)
+    , m_speech(*this, std::move(player), m_loop) {
     installWindowRoles();
     setObjectName(QStringLiteral("Brumform"));
     setWindowTitle(QStringLiteral(" Brumlis"));
@@ -126,14 +127,6 @@ Brumform::Brumform(std::unique_ptr<SoundPlayer> player, QString dataDir, QWidget
     connect(cmdRepeat, &QPushButton::clicked, this, &Brumform::cmdRepeat_Click);
     connect(cmdInformera, &QPushButton::clicked, this, &Brumform::cmdInformera_Click);
 
-    // Meanwhile the window repaints, can be moved and closed, and takes no other input.
-    connect(&m_speech, &SpeechController::busyChanged, this, [this](bool busy) {
-        if (busy)
-            qApp->installEventFilter(&m_inputBlocker);
-        else
-            qApp->removeEventFilter(&m_inputBlocker);
-    });
-    connect(&m_speech, &SpeechController::sentenceEnded, this, &Brumform::noteMissingSound);
     // Closing the window mid-sentence also ends the picks still to be made.
     m_composer.setStopCheck([this] { return m_speech.state() == SpeechController::State::Closed; });
 
@@ -153,29 +146,29 @@ Brumform::~Brumform() {
     delete m_about;
 }
 
-About* Brumform::aboutWindow() const {
-    return m_about;
-}
-
-QString Brumform::caption() const {
-    return smisk->text();
-}
-
-void Brumform::showCaption(const QString& caption) {
-    smisk->setText(caption);
+void Brumform::sentenceStarted() {
+    smisk->setText(QString());
     smisk->repaint();
 }
 
-void Brumform::setRepeatEnabled(bool enabled) {
-    cmdRepeat->setEnabled(enabled);
+void Brumform::wordShown(int, const std::u16string& word) {
+    smisk->setText(smisk->text() + qt(word) + u' ');
+    smisk->repaint();
 }
 
-void Brumform::setGenerateEnabled(bool enabled) {
-    Command1->setEnabled(enabled);
-}
-
-void Brumform::focusGenerate() {
+void Brumform::sentenceEnded() {
+    cmdRepeat->setEnabled(true);
+    Command1->setEnabled(true);
     Command1->setFocus(Qt::OtherFocusReason);
+    noteMissingSound();
+}
+
+void Brumform::busyChanged(bool busy) {
+    // Meanwhile the window repaints, can be moved and closed, and takes no other input.
+    if (busy)
+        qApp->installEventFilter(&m_inputBlocker);
+    else
+        qApp->removeEventFilter(&m_inputBlocker);
 }
 
 void Brumform::returnFocusToGenerate() {
@@ -222,7 +215,7 @@ void Brumform::cmdInformera_Click() {
 void Brumform::noteMissingSound() {
     if (!m_soundNotice.isEmpty())
         return;
-    const QString reason = m_speech.player().unavailableReason();
+    const QString reason = qt(m_speech.player().unavailableReason());
     if (reason.isEmpty())
         return;
     m_soundNotice = QStringLiteral("Inget ljud: %1").arg(reason);

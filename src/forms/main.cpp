@@ -1,16 +1,22 @@
 #include "brumlis/forms/brumform.h"
-#include "brumlis/playback/playerfactory.h"
+#include "brumlis/linuxaudio/playerfactory.h"
+#include "brumlis/playback/lazyplayer.h"
 #include "brumlis/playback/soundplayer.h"
+#include "brumlis/qtbridge/text.h"
+#include "brumlis/qtbridge/windowcommandline.h"
 #include "brumlis/sentence/datadir.h"
 #include "looks.h"
 #include "packopen.h"
 #include "version.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <optional>
+#include <utility>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -43,6 +49,29 @@ void watchSignals(QWidget& window) {
     ::sigaction(SIGINT, &action, nullptr);
 }
 
+// Once the window has drawn itself, `then` runs from the event loop (after the drawing has
+// gone to the screen).
+class AfterFirstPaint final : public QObject {
+public:
+    AfterFirstPaint(QWidget& window, std::function<void()> then)
+        : QObject(&window)
+        , m_then(std::move(then)) {
+        window.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && m_then) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, this, std::exchange(m_then, nullptr));
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_then;
+};
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -73,14 +102,19 @@ int main(int argc, char* argv[]) {
             return offer.status;
         dataDir = *offer.folder;
     } else {
-        dataDir = brumlis::findDataDir(*given);
+        dataDir = brumlis::qtPath(brumlis::findDataDir(brumlis::corePath(*given)));
     }
 
     int code = 0;
     {
-        // The audio engine opens its device off the start-up path, so this does not hold
-        // up the window.
-        brumlis::Brumform window(brumlis::createSystemPlayer(dataDir), dataDir);
+        // The sound server is connected to once the window is on the screen (or at the
+        // first Generera, if that comes first), and the device opens on the engine's own
+        // thread: neither holds up the window.
+        auto player = std::make_unique<brumlis::LazyPlayer>(
+            [dir = brumlis::corePath(dataDir)] { return brumlis::createSystemPlayer(dir); });
+        brumlis::LazyPlayer& sound = *player;
+        brumlis::Brumform window(std::move(player), dataDir);
+        new AfterFirstPaint(window, [&sound] { sound.start(); });
 
         watchSignals(window);
 

@@ -1,11 +1,13 @@
 #include "messageboxsink.h"
 
+#include "brumlis/qtbridge/text.h"
+
 namespace brumlis {
 
-void MessageBoxSink::show(const QString& message) {
+void MessageBoxSink::show(const std::u16string& message) {
     if (m_aborted)
         return;
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Brumlis"), message, QMessageBox::Ok,
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Brumlis"), qt(message), QMessageBox::Ok,
                     m_parent);
     box.setObjectName(QStringLiteral("BrumlisMessage"));
     // A word list name is shown as it is, never read as markup.

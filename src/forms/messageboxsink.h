@@ -14,7 +14,7 @@ class MessageBoxSink final : public MessageSink {
 public:
     explicit MessageBoxSink(QWidget* parent = nullptr)
         : m_parent(parent) {}
-    void show(const QString& message) override;
+    void show(const std::u16string& message) override;
 
     /// The window is going away: the open box is closed, and no other opens.
     void abort();

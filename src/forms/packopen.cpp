@@ -2,6 +2,7 @@
 
 #include "brumlis/packs/packinstaller.h"
 #include "brumlis/packs/packreader.h"
+#include "brumlis/qtbridge/text.h"
 #include "brumlis/sentence/shapes.h"
 #include "brumlis/voicecheck/folderreport.h"
 
@@ -73,7 +74,7 @@ PackOffer offerPack(const QString& packFile) {
         about = QStringLiteral("Talare: %1. ").arg(manifest.speaker) + about;
     if (!voice.speakable())
         about += QStringLiteral("\n\nRösten har fel, och allt kan inte sägas:\n") +
-                 problemsMessage(voice.errors, ProblemsShown);
+                 qt(problemsMessage(core(voice.errors), ProblemsShown));
     if (QFileInfo::exists(places.folderOf(manifest.name)))
         about += QStringLiteral("\n\nEn röst med samma namn finns redan och ersätts.");
     box.setInformativeText(about);
@@ -95,7 +96,7 @@ PackOffer offerPack(const QString& packFile) {
     if (!installed.ok()) {
         QString why = installed.error;
         if (installed.refusedAsBroken)
-            why += u'\n' + problemsMessage(installed.problems, ProblemsShown);
+            why += u'\n' + qt(problemsMessage(core(installed.problems), ProblemsShown));
         tell(QStringLiteral("Rösten \"%1\" kunde inte installeras.").arg(manifest.name), why);
         return {std::nullopt, 1};
     }

@@ -1,15 +1,15 @@
 #include "brumlis/packs/packinstaller.h"
 
-#include "brumlis/audio/wavfile.h"
-#include "brumlis/sentence/swedish.h"
-#include "brumlis/sentence/systemerror.h"
+#include "brumlis/platform/systemerror.h"
+#include "brumlis/qtbridge/files.h"
+#include "brumlis/qtbridge/text.h"
+#include "brumlis/text/swedish.h"
 #include "brumlis/voicecheck/folderreport.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <algorithm>
@@ -31,7 +31,7 @@ const QString InstallingPrefix = QStringLiteral(".install-");
 const QString LeavingPrefix = QStringLiteral(".old-");
 
 QString systemError() {
-    return systemErrorText(errno);
+    return qt(systemErrorText(errno));
 }
 
 // Held while packs are installed or removed, so that two installers do not take each
@@ -168,9 +168,8 @@ QString PackPlaces::menuEntryOf(const QString& name) const {
 
 QString packCounts(const PackManifest& manifest) {
     return QStringLiteral("%1, %2").arg(
-        swedishCount(manifest.words, QStringLiteral("ord"), QStringLiteral("ord")),
-        swedishCount(manifest.recordings, QStringLiteral("inspelning"),
-                     QStringLiteral("inspelningar")));
+        qt(swedishCount(manifest.words, u"ord", u"ord")),
+        qt(swedishCount(manifest.recordings, u"inspelning", u"inspelningar")));
 }
 
 QByteArray menuEntry(const PackManifest& manifest, const QString& folder) {
@@ -228,8 +227,7 @@ PackInstall installPack(const QString& packFile, const PackPlaces& places,
     if (!voice.speakable() && !options.anyway) {
         result.refusedAsBroken = true;
         result.error = QStringLiteral("check hittar %1 i rösten")
-                           .arg(swedishCount(voice.errors.size(), QStringLiteral("fel"),
-                                             QStringLiteral("fel")));
+                           .arg(qt(swedishCount(voice.errors.size(), u"fel", u"fel")));
         return result;
     }
     if (QString why; !writeManifest(incoming, result.manifest, &why)) {
@@ -266,11 +264,11 @@ PackInstall installPack(const QString& packFile, const PackPlaces& places,
     }
 
     const QString entryPath = places.menuEntryOf(reading.manifest.name);
-    QSaveFile entry(entryPath);
     const QByteArray text = menuEntry(result.manifest, result.folder);
-    if (!QDir().mkpath(places.applications) || !entry.open(QIODevice::WriteOnly) ||
-        entry.write(text) != text.size() || !entry.commit())
-        result.warnings << QStringLiteral("kan inte skriva menyposten %1").arg(entryPath);
+    if (QString why;
+        !QDir().mkpath(places.applications) || !writeFileAtomically(entryPath, text, &why))
+        result.warnings << QStringLiteral("kan inte skriva menyposten %1").arg(entryPath) +
+                               (why.isEmpty() ? QString() : QStringLiteral(": ") + why);
     return result;
 }
 

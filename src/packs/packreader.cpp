@@ -1,7 +1,9 @@
 #include "brumlis/packs/packreader.h"
 
-#include "brumlis/sentence/swedish.h"
-#include "brumlis/sentence/systemerror.h"
+#include "brumlis/platform/files.h"
+#include "brumlis/platform/systemerror.h"
+#include "brumlis/qtbridge/text.h"
+#include "brumlis/text/swedish.h"
 #include "zipsupport.h"
 
 #include <QFile>
@@ -141,17 +143,25 @@ private:
     }
 
     bool open(const QString& packFile) {
-        const int fd = ::open(QFile::encodeName(packFile).constData(),
-                              O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-        m_result.missing = fd < 0 && errno == ENOENT;
+        platform::InputFile file;
+        if (!file.open(corePath(packFile))) {
+            using Problem = platform::InputFile::Problem;
+            m_result.missing = file.problem() == Problem::Missing;
+            return refuse(
+                file.problem() == Problem::Missing ? QStringLiteral("%1 finns inte").arg(packFile)
+                : file.problem() == Problem::NotRegular
+                    ? QStringLiteral("%1 är ingen vanlig fil").arg(packFile)
+                    : QStringLiteral("kan inte öppna %1: %2").arg(packFile, qt(file.why())));
+        }
+        // The archive gets a descriptor of its own; the file's closes with it.
+        const int fd = ::fcntl(int(file.handle()), F_DUPFD_CLOEXEC, 0);
         if (fd < 0)
-            return refuse(errno == ENOENT ? QStringLiteral("%1 finns inte").arg(packFile)
-                                          : QStringLiteral("kan inte öppna %1: %2")
-                                                .arg(packFile, systemErrorText(errno)));
-        struct stat status {};
-        if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+            return refuse(
+                QStringLiteral("kan inte öppna %1: %2").arg(packFile, qt(systemErrorText(errno))));
+        QString why;
+        if (!loadLibZip(&why)) {
             ::close(fd);
-            return refuse(QStringLiteral("%1 är ingen vanlig fil").arg(packFile));
+            return refuse(QStringLiteral("kan inte läsa paket: %1").arg(why));
         }
         int code = 0;
         // On success the archive owns the descriptor; on failure it is still ours. Without
@@ -160,7 +170,7 @@ private:
         // zip tool reads it. What that check would guard is guarded here anyway: each
         // entry is read by the central directory, its checksum checked, its bytes counted
         // and its name looked at, twice-named entries refused.
-        zip_t* zip = zip_fdopen(fd, ZIP_RDONLY, &code);
+        zip_t* zip = libzip().fdopen(fd, ZIP_RDONLY, &code);
         if (!zip) {
             ::close(fd);
             return refuse(QStringLiteral("paketet är trasigt: %1").arg(zipProblem(code)));
@@ -179,7 +189,7 @@ private:
 
     // Every entry's name, kind and attributes, before a byte is unpacked.
     bool survey() {
-        const zip_int64_t count = zip_get_num_entries(m_zip.get(), 0);
+        const zip_int64_t count = libzip().get_num_entries(m_zip.get(), 0);
         if (count < 0)
             return refuse(QStringLiteral("paketet är trasigt"));
         if (count > m_limits.entries)
@@ -191,11 +201,11 @@ private:
             // libzip reads a name without the UTF-8 flag as UTF-8 when it is valid UTF-8, else
             // in code page 437, as the zip format has it; control bytes, which are drawings
             // there, are looked for in the bytes themselves.
-            const char* rawBytes = zip_get_name(m_zip.get(), i, ZIP_FL_ENC_RAW);
-            const char* rawName = zip_get_name(m_zip.get(), i, ZIP_FL_ENC_GUESS);
+            const char* rawBytes = libzip().get_name(m_zip.get(), i, ZIP_FL_ENC_RAW);
+            const char* rawName = libzip().get_name(m_zip.get(), i, ZIP_FL_ENC_GUESS);
             if (!rawBytes || !rawName)
                 return refuse(QStringLiteral("paketet är trasigt: %1")
-                                  .arg(zipProblem(zip_get_error(m_zip.get()))));
+                                  .arg(zipProblem(libzip().get_error(m_zip.get()))));
             Named entry{i, QString::fromUtf8(rawName), {}, false};
             for (const char* c = rawBytes; *c; ++c)
                 if (quint8(*c) < 0x20 || *c == 0x7f)
@@ -242,15 +252,13 @@ private:
                                      .arg(quoted(path));
         if (skipped.size() > MaxSkippedNamed)
             m_result.warnings << QStringLiteral("… och %1 hoppas över")
-                                     .arg(swedishCount(skipped.size() - MaxSkippedNamed,
-                                                       QStringLiteral("fil till"),
-                                                       QStringLiteral("filer till")));
+                                     .arg(qt(swedishCount(skipped.size() - MaxSkippedNamed,
+                                                          u"fil till", u"filer till")));
         if (litter > 0)
             m_result.warnings << QStringLiteral(
                                      "%1 som macOS eller Windows lägger till (__MACOSX, ._*, "
                                      ".DS_Store, Thumbs.db) hoppas över")
-                                     .arg(swedishCount(litter, QStringLiteral("fil"),
-                                                       QStringLiteral("filer")));
+                                     .arg(qt(swedishCount(litter, u"fil", u"filer")));
         if (!m_manifest)
             return refuse(missingManifest(named));
         return true;
@@ -308,9 +316,9 @@ private:
 
         zip_uint8_t opsys = 0;
         zip_uint32_t attributes = 0;
-        if (zip_file_get_external_attributes(m_zip.get(), entry.index, 0, &opsys, &attributes) != 0)
+        if (libzip().file_get_external_attributes(m_zip.get(), entry.index, 0, &opsys, &attributes) != 0)
             return refuse(QStringLiteral("paketet är trasigt: %1")
-                              .arg(zipProblem(zip_get_error(m_zip.get()))));
+                              .arg(zipProblem(libzip().get_error(m_zip.get()))));
         bool folder = name.endsWith(u'/') || entry.parts.isEmpty();
         if (opsys == ZIP_OPSYS_UNIX || opsys == OpsysDarwin) {
             // The upper half is the Unix mode; 0 (no type) is what some tools write for a file.
@@ -331,14 +339,14 @@ private:
     // compressed in a way libzip does not know.
     bool checkData(const Entry& entry) {
         zip_stat_t stat;
-        zip_stat_init(&stat);
-        if (zip_stat_index(m_zip.get(), entry.index, 0, &stat) != 0)
+        libzip().stat_init(&stat);
+        if (libzip().stat_index(m_zip.get(), entry.index, 0, &stat) != 0)
             return refuse(QStringLiteral("paketet är trasigt: %1")
-                              .arg(zipProblem(zip_get_error(m_zip.get()))));
+                              .arg(zipProblem(libzip().get_error(m_zip.get()))));
         if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE)
             return refuse(QStringLiteral("%1 i paketet är krypterad").arg(quoted(entry.path)));
         if ((stat.valid & ZIP_STAT_COMP_METHOD) &&
-            !zip_compression_method_supported(stat.comp_method, 0))
+            !libzip().compression_method_supported(stat.comp_method, 0))
             return refuse(
                 QStringLiteral("%1 i paketet är packad på ett okänt sätt").arg(quoted(entry.path)));
         return true;
@@ -348,20 +356,20 @@ private:
     // `fileLimit` and the total before it is handed on. False once the pack is refused.
     bool pump(const Entry& entry, qint64 fileLimit,
               const std::function<bool(const char*, qint64)>& sink) {
-        const ZipEntryFile in(zip_fopen_index(m_zip.get(), entry.index, 0));
+        const ZipEntryFile in(libzip().fopen_index(m_zip.get(), entry.index, 0));
         if (!in)
             return refuse(QStringLiteral("%1 i paketet är trasig: %2")
-                              .arg(quoted(entry.path), zipProblem(zip_get_error(m_zip.get()))));
+                              .arg(quoted(entry.path), zipProblem(libzip().get_error(m_zip.get()))));
         std::vector<char> buffer(ChunkBytes);
         qint64 size = 0;
         for (;;) {
             // At the end libzip compares the size and checksum of what it unpacked with the
             // headers: a truncated or altered entry fails here.
-            const zip_int64_t n = zip_fread(in.get(), buffer.data(), zip_uint64_t(ChunkBytes));
+            const zip_int64_t n = libzip().fread(in.get(), buffer.data(), zip_uint64_t(ChunkBytes));
             if (n < 0)
                 return refuse(
                     QStringLiteral("%1 i paketet är trasig: %2")
-                        .arg(quoted(entry.path), zipProblem(zip_file_get_error(in.get()))));
+                        .arg(quoted(entry.path), zipProblem(libzip().file_get_error(in.get()))));
             if (n == 0)
                 return true;
             if (size + n > fileLimit)
@@ -430,7 +438,7 @@ private:
     }
 
     static QString writeProblem(const QString& path) {
-        return QStringLiteral("kan inte skriva %1: %2").arg(path, systemErrorText(errno));
+        return QStringLiteral("kan inte skriva %1: %2").arg(path, qt(systemErrorText(errno)));
     }
 
     UnpackLimits m_limits;

@@ -1,7 +1,8 @@
 #include "brumlis/packs/packwriter.h"
 
-#include "brumlis/audio/wavfile.h"
+#include "brumlis/qtbridge/files.h"
 #include "brumlis/sentence/fileresolver.h"
+#include "brumlis/text/text.h"
 #include "zipsupport.h"
 
 #include <QDateTime>
@@ -39,11 +40,11 @@ PackContents packContents(const QString& dataDir, const UnpackLimits& limits) {
         const char* suffix;
     };
     const Part parts[] = {{"text", ".txt"}, {"sound", ".wav"}};
-    const FileResolver files(dataDir);
+    const FileResolver files(corePath(dataDir));
     for (const Part& part : parts) {
-        const QByteArray found = files.resolve(QLatin1String(part.folder));
+        const std::filesystem::path found = files.resolve(fromUtf8(part.folder));
         const QString folder =
-            found.isEmpty() ? root.filePath(QLatin1String(part.folder)) : QFile::decodeName(found);
+            found.empty() ? root.filePath(QLatin1String(part.folder)) : qtPath(found);
         QStringList names;
         for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name))
             if (!name.startsWith(u'.') &&
@@ -91,14 +92,17 @@ namespace {
 
 QString writeArchive(const QString& packFile, const PackManifest& manifest,
                      const std::vector<PackEntry>& entries) {
+    QString why;
+    if (!loadLibZip(&why))
+        return QStringLiteral("kan inte skriva %1: %2").arg(packFile, why);
     int code = 0;
     ZipArchive zip(
-        zip_open(QFile::encodeName(packFile).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code));
+        libzip().open(QFile::encodeName(packFile).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code));
     if (!zip)
         return QStringLiteral("kan inte skriva %1: %2").arg(packFile, zipProblem(code));
     auto failed = [&] {
         return QStringLiteral("kan inte skriva %1: %2")
-            .arg(packFile, zipProblem(zip_get_error(zip.get())));
+            .arg(packFile, zipProblem(libzip().get_error(zip.get())));
     };
 
     // The manifest's bytes are read when the archive is written, at zip_close.
@@ -116,25 +120,25 @@ QString writeArchive(const QString& packFile, const PackManifest& manifest,
     for (const Item& item : items) {
         zip_source_t* source =
             item.source.isEmpty()
-                ? zip_source_buffer(zip.get(), json.constData(), zip_uint64_t(json.size()), 0)
-                : zip_source_file(zip.get(), QFile::encodeName(item.source).constData(), 0, -1);
+                ? libzip().source_buffer(zip.get(), json.constData(), zip_uint64_t(json.size()), 0)
+                : libzip().source_file(zip.get(), QFile::encodeName(item.source).constData(), 0, -1);
         if (!source)
             return failed();
         const zip_int64_t index =
-            zip_file_add(zip.get(), item.name.constData(), source, ZIP_FL_ENC_UTF_8);
+            libzip().file_add(zip.get(), item.name.constData(), source, ZIP_FL_ENC_UTF_8);
         if (index < 0) {
-            zip_source_free(source);
+            libzip().source_free(source);
             return failed();
         }
         const auto at = zip_uint64_t(index);
-        if (zip_file_set_dostime(zip.get(), at, FixedDosTime, FixedDosDate, 0) != 0 ||
-            zip_file_set_external_attributes(zip.get(), at, 0, ZIP_OPSYS_UNIX,
+        if (libzip().file_set_dostime(zip.get(), at, FixedDosTime, FixedDosDate, 0) != 0 ||
+            libzip().file_set_external_attributes(zip.get(), at, 0, ZIP_OPSYS_UNIX,
                                              zip_uint32_t(S_IFREG | 0644) << 16) != 0 ||
-            zip_set_file_compression(zip.get(), at, ZIP_CM_DEFLATE, 0) != 0)
+            libzip().set_file_compression(zip.get(), at, ZIP_CM_DEFLATE, 0) != 0)
             return failed();
     }
     // Written to a temporary file beside packFile, which then takes its name.
-    if (zip_close(zip.get()) != 0)
+    if (libzip().close(zip.get()) != 0)
         return failed();
     zip.release();
     return {};
@@ -144,7 +148,7 @@ QString writeArchive(const QString& packFile, const PackManifest& manifest,
 
 QString writePack(const QString& packFile, const PackManifest& manifest,
                   const std::vector<PackEntry>& entries) {
-    if (isSpecialFile(packFile)) {
+    if (platform::isSpecialFile(corePath(packFile))) {
         // A device or FIFO cannot be renamed over: the pack is made aside and written into it.
         const QTemporaryDir aside;
         if (!aside.isValid())
@@ -152,10 +156,10 @@ QString writePack(const QString& packFile, const PackManifest& manifest,
         const QString made = aside.filePath(QStringLiteral("pack.brumlis"));
         if (QString failed = writeArchive(made, manifest, entries); !failed.isEmpty())
             return failed;
-        QString why;
-        return copyInPlace(made, packFile, &why)
+        std::u16string why;
+        return platform::copyInPlace(corePath(made), corePath(packFile), &why)
                    ? QString()
-                   : QStringLiteral("kan inte skriva %1: %2").arg(packFile, why);
+                   : QStringLiteral("kan inte skriva %1: %2").arg(packFile, qt(why));
     }
     // A link to a pack stays a link: the file it names is the one written.
     const QFileInfo given(packFile);

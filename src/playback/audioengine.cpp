@@ -21,9 +21,9 @@ DeviceFormat wantedFormat() {
 
 } // namespace
 
-EngineState::EngineState(const QString& dataDir, std::shared_ptr<SoundServerConnection> connection)
+EngineState::EngineState(const std::filesystem::path& dataDir, Outputs kinds)
     : resolver(dataDir)
-    , server(connection ? std::move(connection) : makeSoundServerConnection())
+    , outputs(std::move(kinds))
     , format(wantedFormat()) {}
 
 void EngineState::poke() {
@@ -83,9 +83,9 @@ AudioEngine::AudioEngine(std::shared_ptr<EngineState> state)
     m_state->listener = [this](const PlayerEvent& event) { report(event); };
 }
 
-std::unique_ptr<AudioEngine> AudioEngine::create(const QString& dataDir, FailureReport onFailure,
-                                                 std::shared_ptr<SoundServerConnection> server) {
-    auto state = std::make_shared<EngineState>(dataDir, std::move(server));
+std::unique_ptr<AudioEngine> AudioEngine::create(const std::filesystem::path& dataDir,
+                                                 Outputs outputs, FailureReport onFailure) {
+    auto state = std::make_shared<EngineState>(dataDir, std::move(outputs));
     std::unique_ptr<AudioEngine> engine(new AudioEngine(state));
     std::lock_guard lock(state->mutex);
     state->onFailure = std::move(onFailure);
@@ -147,30 +147,27 @@ void runDeviceThread(std::shared_ptr<EngineState> state) {
             s.openWanted = false;
             closeDevice();
             lock.unlock();
-            // The sound server's own protocol where one answers, else SDL's drivers.
-            QString failure;
+            // The platform's outputs in their order (on Linux the sound server's own protocol
+            // where one answers, else SDL's drivers); the first that opens is kept, and the
+            // last one's failure is what is told.
+            std::u16string failure = u"ingen ljudutgång";
             std::shared_ptr<AudioDevice> device;
-            if (pulseWanted()) {
-                device = makePulseDevice(s.format, source, anchor, s.server);
-                if (!device->open(&failure))
-                    device.reset();
+            for (const OutputKind& kind : s.outputs.kinds) {
+                failure.clear();
+                device = kind.make(s.format, source, anchor);
+                if (device && device->open(&failure))
+                    break;
+                device.reset();
             }
-            if (!device) {
-                device = makeSdlDevice(s.format, source);
-                QString sdlFailure;
-                if (device->open(&sdlFailure))
-                    failure.clear();
-                else {
-                    device.reset();
-                    failure = sdlFailure;
-                }
-            }
+            if (device)
+                failure.clear();
             lock.lock();
             const bool first = !s.everOpened;
             s.everOpened = true;
             s.opening = false;
             s.failure = failure;
             s.device = device;
+            s.lead = device ? device->lead() : std::chrono::nanoseconds{};
             s.feeding = device && !s.openWanted;
             if (device && device->takesWhatThereIs())
                 s.queue->markStarted(Clock::now());
@@ -196,7 +193,10 @@ void runDeviceThread(std::shared_ptr<EngineState> state) {
     }
     closeDevice();
     lock.unlock();
-    releaseSdl();
+    if (s.outputs.engineEnds)
+        s.outputs.engineEnds();
+    if (s.outputs.threadEnds)
+        s.outputs.threadEnds();
     lock.lock();
     s.deviceDone = true;
     s.done.notify_all();
@@ -232,7 +232,7 @@ void AudioEngine::stop() {
     });
 }
 
-QString AudioEngine::unavailableReason() const {
+std::u16string AudioEngine::unavailableReason() const {
     std::lock_guard lock(m_state->mutex);
     return m_state->failure;
 }

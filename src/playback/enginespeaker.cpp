@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 #include <optional>
+#include <utility>
 
 namespace brumlis {
 
@@ -116,9 +117,9 @@ void Speaker::fill(std::int64_t enough) {
             bool opened = false;
             if (c.samples) {
                 opened = clip.open(c.samples, c.rate, s.format);
-            } else if (!c.path.isEmpty()) {
-                const QByteArray file = s.resolver.resolve(c.path);
-                opened = !file.isEmpty() && clip.open(file, s.format);
+            } else if (!c.path.empty()) {
+                const std::filesystem::path file = s.resolver.resolve(c.path);
+                opened = !file.empty() && clip.open(file, s.format);
             }
             lock.lock();
             streaming = opened;
@@ -157,11 +158,11 @@ void Speaker::report(Clock::time_point now) {
             heard = endAt;
         if (!heard)
             break;
-        events.push_back({PlayerEvent::Kind::ClipHeard, id, k, *heard});
+        events.push_back({PlayerEvent::Kind::ClipHeard, id, k, *heard, s.lead});
         told.push_back(*heard);
     }
     if (allTaken && int(told.size()) == count()) {
-        events.push_back({PlayerEvent::Kind::AllHeard, id, -1, endAt});
+        events.push_back({PlayerEvent::Kind::AllHeard, id, -1, endAt, s.lead});
         end(endAt);
     }
 }
@@ -172,11 +173,11 @@ void Speaker::retell(Clock::time_point now) {
         const std::optional<Clock::time_point> heard = q.heardAt(s.clipStarts[k]);
         if (heard && *heard != told[k] && told[k] > now && *heard > now) {
             told[k] = *heard;
-            events.push_back({PlayerEvent::Kind::ClipHeard, id, int(k), *heard});
+            events.push_back({PlayerEvent::Kind::ClipHeard, id, int(k), *heard, s.lead});
         }
     }
     if (endTold && q.endHeardAt() != *endTold && *endTold > now && q.endHeardAt() > now) {
-        events.push_back({PlayerEvent::Kind::AllHeard, id, -1, q.endHeardAt()});
+        events.push_back({PlayerEvent::Kind::AllHeard, id, -1, q.endHeardAt(), s.lead});
         end(q.endHeardAt());
     }
 }
@@ -184,8 +185,8 @@ void Speaker::retell(Clock::time_point now) {
 void Speaker::hearAtOnce() {
     const Clock::time_point now = Clock::now();
     for (int k = int(told.size()); k < count(); ++k)
-        events.push_back({PlayerEvent::Kind::ClipHeard, id, k, now});
-    events.push_back({PlayerEvent::Kind::AllHeard, id, -1, now});
+        events.push_back({PlayerEvent::Kind::ClipHeard, id, k, now, {}});
+    events.push_back({PlayerEvent::Kind::AllHeard, id, -1, now, {}});
     told.assign(std::size_t(count()), now);
     end(now);
     pauseAt.reset();
@@ -239,7 +240,7 @@ void Speaker::run() {
             const bool last = allQueued();
             onDevice([last](AudioDevice& d) { d.play(last); });
             continue;
-        } else if (!s.device && !s.opening && s.everOpened && !s.failure.isEmpty()) {
+        } else if (!s.device && !s.opening && s.everOpened && !s.failure.empty()) {
             hearAtOnce();
         } else {
             SoundQueue& q = *s.queue;
@@ -262,7 +263,7 @@ void Speaker::run() {
             if (q.checkStall(now)) {
                 if (!stallReported) {
                     stallReported = true;
-                    events.push_back({PlayerEvent::Kind::Stalled, id, -1, now});
+                    events.push_back({PlayerEvent::Kind::Stalled, id, -1, now, {}});
                 }
                 q.advance(now);
                 deadline = now + PacePeriod;
@@ -295,7 +296,8 @@ void runSpeakerThread(std::shared_ptr<EngineState> state) {
         Speaker speaker(s);
         speaker.run();
     }
-    releaseSdlThread();
+    if (s.outputs.threadEnds)
+        s.outputs.threadEnds();
     std::lock_guard lock(s.mutex);
     s.speakerDone = true;
     s.done.notify_all();

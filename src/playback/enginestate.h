@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audiodevice.h"
+#include "brumlis/playback/audiodevice.h"
 #include "brumlis/playback/audioengine.h"
 #include "brumlis/sentence/fileresolver.h"
 #include "soundqueue.h"
@@ -17,10 +17,10 @@ namespace brumlis {
 struct EngineState {
     using Clock = SoundQueue::Clock;
 
-    EngineState(const QString& dataDir, std::shared_ptr<SoundServerConnection> server);
+    EngineState(const std::filesystem::path& dataDir, Outputs outputs);
 
     const FileResolver resolver;
-    const std::shared_ptr<SoundServerConnection> server;
+    const Outputs outputs;
     std::mutex mutex;
     std::condition_variable wake;    ///< wakes the speaker: see poke()
     std::condition_variable command; ///< wakes the device thread
@@ -37,7 +37,8 @@ struct EngineState {
     bool active = false; ///< a sentence is being spoken
     Clock::time_point lastActive = Clock::now();
     std::shared_ptr<AudioDevice> device; ///< the open device, if any
-    QString failure;                     ///< why the latest open failed
+    std::u16string failure;              ///< why the latest open failed
+    std::chrono::nanoseconds lead{};     ///< of the open device: see AudioDevice::lead()
     AudioEngine::FailureReport onFailure;
 
     // What the speaker is asked to do: a request number that changes with every speak or

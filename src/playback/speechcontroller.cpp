@@ -1,7 +1,5 @@
 #include "brumlis/playback/speechcontroller.h"
 
-#include "brumlis/sentence/sentencebuffer.h"
-
 #include <algorithm>
 #include <utility>
 
@@ -16,31 +14,34 @@ int indexOf(SpeechController::Press press) {
 } // namespace
 
 SpeechController::SpeechController(SentenceView& view, std::unique_ptr<SoundPlayer> player,
-                                   QObject* parent)
-    : QObject(parent)
-    , m_view(view)
-    , m_player(player ? std::move(player) : std::make_unique<SilentPlayer>()) {
-    m_timer.setSingleShot(true);
-    m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &SpeechController::advance);
-    // The player reports from its own threads; the event is handled on this object's.
-    m_player->setListener([this](const PlayerEvent& event) {
-        QMetaObject::invokeMethod(
-            this, [this, event] { handle(event); }, Qt::QueuedConnection);
+                                   SpeechLoop& loop)
+    : m_view(view)
+    , m_player(player ? std::move(player) : std::make_unique<SilentPlayer>())
+    , m_loop(loop)
+    , m_self(std::make_shared<SpeechController*>(this)) {
+    // The player reports from its own threads; the event is handled on the loop's.
+    m_player->setListener([loop = &m_loop, self = std::weak_ptr(m_self)](const PlayerEvent& event) {
+        loop->post([self, event] {
+            if (const auto alive = self.lock())
+                (*alive)->handle(event);
+        });
     });
 }
 
 SpeechController::~SpeechController() {
-    // The player goes first, so that nothing reports to this object while it is taken apart.
+    // The player goes first, so that nothing reports to this object while it is taken apart;
+    // a report already posted finds it gone.
     m_player->setListener({});
     m_player.reset();
+    m_self.reset();
+    m_loop.stopTimer();
 }
 
 void SpeechController::setState(State state) {
     const bool wasBusy = busy();
     m_state = state;
     if (busy() != wasBusy)
-        Q_EMIT busyChanged(busy());
+        m_view.busyChanged(busy());
 }
 
 void SpeechController::notePress(Press press) {
@@ -58,40 +59,40 @@ bool SpeechController::take(Press press) {
 }
 
 void SpeechController::SpeakSentence(const SentenceBuffer& buffer) {
-    QStringList words, paths;
+    std::vector<std::u16string> words, paths;
     for (int i = 0; i < Slots; ++i) {
-        words << buffer.WordText(i);
-        paths << buffer.SoundFile(i);
+        words.push_back(buffer.WordText(i));
+        paths.push_back(buffer.SoundFile(i));
     }
     speak(words, clipsOf(paths));
 }
 
-void SpeechController::speak(const QStringList& words, std::vector<Clip> clips) {
+void SpeechController::speak(const std::vector<std::u16string>& words, std::vector<Clip> clips) {
     if (m_state == State::Closed)
         return;
     m_slots = std::min<int>({Slots, int(words.size()), int(clips.size())});
     clips.resize(std::size_t(m_slots));
     for (int i = 0; i < m_slots; ++i)
-        m_words[std::size_t(i)] = words[i];
+        m_words[std::size_t(i)] = words[std::size_t(i)];
     ++m_sentence;
     m_known = m_shown = 0;
     m_allHeard = false;
-    m_timer.stop();
+    m_loop.stopTimer();
     setState(State::Speaking);
-    m_view.showCaption(QString());
+    m_view.sentenceStarted();
     m_player->speak(m_sentence, clips);
 }
 
 void SpeechController::stop() {
     if (m_state != State::Speaking)
         return;
-    m_timer.stop();
+    m_loop.stopTimer();
     m_player->stop();
     finish();
 }
 
 void SpeechController::close() {
-    m_timer.stop();
+    m_loop.stopTimer();
     m_player->stop();
     setState(State::Closed);
 }
@@ -105,12 +106,12 @@ void SpeechController::handle(const PlayerEvent& event) {
         if (event.clip >= m_shown && event.clip < m_known) {
             // A better word on a clip reported before: its word is not shown yet, and
             // moves to it.
-            m_due[std::size_t(event.clip)] = event.at - Lead;
+            m_due[std::size_t(event.clip)] = event.at - event.lead;
             break;
         }
         if (event.clip != m_known || m_known >= m_slots)
             return;
-        m_due[std::size_t(m_known++)] = event.at - Lead;
+        m_due[std::size_t(m_known++)] = event.at - event.lead;
         break;
     case PlayerEvent::Kind::AllHeard:
         // Everything has been heard: a word not reported yet is due now.
@@ -120,7 +121,7 @@ void SpeechController::handle(const PlayerEvent& event) {
         m_endAt = event.at;
         break;
     case PlayerEvent::Kind::Stalled:
-        Q_EMIT deviceStalled();
+        m_view.deviceStalled();
         return;
     }
     advance();
@@ -129,15 +130,12 @@ void SpeechController::handle(const PlayerEvent& event) {
 void SpeechController::advance() {
     if (m_state != State::Speaking)
         return;
-    const SoundClock::time_point now = SoundClock::now();
-    // A word due this soon is shown now: a thread that sleeps a few milliseconds on an idle
-    // machine may wake much later than it asked, and the word after its sound.
+    const SoundClock::time_point now = m_loop.now();
     while (m_shown < m_known && m_due[std::size_t(m_shown)] <= now + Soon) {
         const int slot = m_shown++;
-        m_view.showCaption(m_view.caption() + m_words[std::size_t(slot)] + u' ');
-        Q_EMIT wordShown(slot);
+        m_view.wordShown(slot, m_words[std::size_t(slot)]);
         if (m_state != State::Speaking)
-            return; // closed from a slot
+            return; // closed from the view
     }
     SoundClock::time_point next;
     if (m_shown < m_known) {
@@ -151,16 +149,13 @@ void SpeechController::advance() {
     } else {
         return; // waiting for the player
     }
-    // Rounded up, and checked again when it fires.
-    m_timer.start(std::chrono::ceil<std::chrono::milliseconds>(next - now));
+    // Checked again when it fires.
+    m_loop.startTimer(next, [this] { advance(); });
 }
 
 void SpeechController::finish() {
     setState(State::Idle);
-    m_view.setRepeatEnabled(true);
-    m_view.setGenerateEnabled(true);
-    m_view.focusGenerate();
-    Q_EMIT sentenceEnded();
+    m_view.sentenceEnded();
 }
 
 } // namespace brumlis

@@ -1,42 +1,40 @@
 #include "brumlis/sentence/composer.h"
 
-#include "brumlis/sentence/fileresolver.h"
 #include "brumlis/sentence/messagesink.h"
 #include "brumlis/sentence/random.h"
 #include "brumlis/sentence/shapes.h"
-#include "brumlis/sentence/wordlist.h"
+#include "brumlis/text/text.h"
 
-#include <QDir>
 #include <vector>
 
 namespace brumlis {
 
-SentenceComposer::SentenceComposer(QString dataDir, MessageSink& messages, RandomSource& random,
-                                   Clock* clock)
+SentenceComposer::SentenceComposer(std::filesystem::path dataDir, MessageSink& messages,
+                                   RandomSource& random, Clock* clock)
     : m_dataDir(std::move(dataDir))
     , m_messages(messages)
     , m_random(random)
     , m_clock(clock)
     , m_files(m_dataDir) {}
 
-QString SentenceComposer::soundPathFor(const QString& word) {
-    return QStringLiteral("sound/") + word + QStringLiteral(".wav");
+std::u16string SentenceComposer::soundPathFor(std::u16string_view word) {
+    return u"sound/" + std::u16string(word) + u".wav";
 }
 
-bool SentenceComposer::PickWord(SentenceBuffer& buffer, QStringView category) {
-    const QString relative = QStringLiteral("text/") + category.toString() + QStringLiteral(".txt");
+bool SentenceComposer::PickWord(SentenceBuffer& buffer, std::u16string_view category) {
+    const std::u16string relative = u"text/" + std::u16string(category) + u".txt";
 
     buffer.PickedWord.clear();
     const ListStatus status = readDataList(m_files, relative, m_list);
-    QString problem = problemText(status);
+    std::u16string problem = problemText(status);
     if (status == ListStatus::Ok) {
         // Where every MarkEvery-th item starts, noted while counting, so that reaching the
         // chosen item does not walk a long list a second time.
-        constexpr qsizetype MarkEvery = 4096;
+        constexpr std::size_t MarkEvery = 4096;
         std::vector<ItemReader>& marks = m_marks;
         marks.clear();
         ItemReader reader(m_list.text);
-        qsizetype count = 0;
+        std::size_t count = 0;
         for (;; ++count) {
             if (count % MarkEvery == 0)
                 marks.push_back(reader);
@@ -44,18 +42,75 @@ bool SentenceComposer::PickWord(SentenceBuffer& buffer, QStringView category) {
                 break;
         }
         if (count > 0) {
-            const qsizetype wanted = qsizetype(m_random.below(std::uint64_t(count)));
-            ItemReader chosen = marks[std::size_t(wanted / MarkEvery)];
-            for (qsizetype skip = wanted % MarkEvery; skip > 0; --skip)
+            const auto wanted = std::size_t(m_random.below(std::uint64_t(count)));
+            ItemReader chosen = marks[wanted / MarkEvery];
+            for (std::size_t skip = wanted % MarkEvery; skip > 0; --skip)
                 chosen.next();
             chosen.next(&buffer.PickedWord);
             return true;
         }
-        problem = QStringLiteral("är tom");
+        problem = u"är tom";
     }
-    m_messages.show(QDir::toNativeSeparators(relative) + u' ' + problem);
+    // Named as the system names paths: "text/namn.txt" here, "text\namn.txt" on Windows.
+    m_messages.show(replaced(relative, u'/', char16_t(std::filesystem::path::preferred_separator)) +
+                    u' ' + problem);
     return false;
 }
+
+// Fills the next slots from a row, left to right: an alternative is drawn when it is
+// reached, a word when its slot is filled.
+struct SentenceComposer::Filler {
+    SentenceComposer& composer;
+    SentenceBuffer& buffer;
+    bool allPicked = true;
+    bool stopped = false;
+
+    // The slot for the next part, or -1 once the sentence is to go no further.
+    int nextSlot() {
+        if (stopped || (composer.m_stopped && composer.m_stopped())) {
+            stopped = true;
+            return -1;
+        }
+        const int k = buffer.SlotsUsed;
+        if (k >= SentenceBuffer::SpokenSlots) {
+            stopped = true; // a shape is never read that could give more
+            return -1;
+        }
+        buffer.SlotsUsed = k + 1;
+        return k;
+    }
+    void word(const ShapePart& part) {
+        const int k = nextSlot();
+        if (k < 0) {
+            allPicked = false;
+            return;
+        }
+        if (composer.PickWord(buffer, part.text)) {
+            buffer.SoundFile(k) = soundPathFor(buffer.PickedWord);
+            buffer.WordText(k) = buffer.PickedWord;
+        } else {
+            allPicked = false; // the slot stays empty: no text, no sound
+        }
+    }
+    void phrase(const ShapePart& part) {
+        const int k = nextSlot();
+        if (k < 0) {
+            allPicked = false;
+            return;
+        }
+        buffer.SoundFile(k) = phraseSoundPath(part.text);
+        buffer.WordText(k) = part.text;
+    }
+    void choice(const ShapePart& part) {
+        if (stopped || (composer.m_stopped && composer.m_stopped())) {
+            stopped = true;
+            allPicked = false;
+            return;
+        }
+        const auto drawn = composer.m_random.below(part.alternatives.size());
+        visitParts(part.alternatives[std::size_t(drawn)], *this);
+    }
+};
 
 bool SentenceComposer::compose(SentenceBuffer& buffer, int forcedTemplate) {
     if (m_clock)
@@ -72,20 +127,22 @@ bool SentenceComposer::compose(SentenceBuffer& buffer, int forcedTemplate) {
     bool allGood = true;
     // Every line is checked; only the shape drawn is kept in parts.
     const ShapeFile file = readShapeFile(m_dataDir, false);
-    if (const QStringList problems = file.problems(); !problems.isEmpty()) {
+    if (const std::vector<std::u16string> problems = file.problems(); !problems.empty()) {
         m_messages.show(problemsMessage(problems));
         allGood = false;
     }
     const ShapeBook& book = file.book();
     const SentenceShape* shape = forcedTemplate > 0 ? book.find(forcedTemplate) : nullptr;
     if (forcedTemplate > 0 && !shape) {
-        m_messages.show(QStringLiteral("mall %1 finns inte").arg(forcedTemplate));
+        m_messages.show(u"mall " + number(forcedTemplate) + u" finns inte");
         return false;
     }
     if (!shape)
         shape = &drawShape(book);
     buffer.TemplateNo = shape->number;
-    return fill(buffer, partsOf(file.text, *shape)) && allGood;
+    Filler filler{*this, buffer};
+    visitParts(partsOf(file.bookText(), *shape), filler);
+    return filler.allPicked && !filler.stopped && allGood;
 }
 
 const SentenceShape& SentenceComposer::drawShape(const ShapeBook& book) {
@@ -96,35 +153,6 @@ const SentenceShape& SentenceComposer::drawShape(const ShapeBook& book) {
         r -= std::uint64_t(shape.weight);
     }
     return book.shapes.back(); // not reached: the weights add up to totalWeight
-}
-
-// Fills the next slots from `row`, left to right: an alternative is drawn when it is
-// reached, a word when its slot is filled.
-bool SentenceComposer::fill(SentenceBuffer& buffer, const ShapeRow& row) {
-    bool allPicked = true;
-    for (const ShapePart& part : row) {
-        if (m_stopped && m_stopped())
-            return false;
-        if (part.kind == ShapePart::Kind::Choice) {
-            const auto drawn = m_random.below(part.alternatives.size());
-            allPicked = fill(buffer, part.alternatives[std::size_t(drawn)]) && allPicked;
-            continue;
-        }
-        const int k = buffer.SlotsUsed;
-        if (k >= SentenceBuffer::SpokenSlots)
-            return false; // a shape is never read that could give more
-        buffer.SlotsUsed = k + 1;
-        if (part.kind == ShapePart::Kind::Phrase) {
-            buffer.SoundFile(k) = phraseSoundPath(part.text);
-            buffer.WordText(k) = part.text;
-        } else if (PickWord(buffer, part.text)) {
-            buffer.SoundFile(k) = soundPathFor(buffer.PickedWord);
-            buffer.WordText(k) = buffer.PickedWord;
-        } else {
-            allPicked = false; // the slot stays empty: no text, no sound
-        }
-    }
-    return allPicked;
 }
 
 } // namespace brumlis

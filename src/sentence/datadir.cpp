@@ -1,128 +1,46 @@
 #include "brumlis/sentence/datadir.h"
 
+#include "brumlis/platform/locations.h"
 #include "brumlis/sentence/fileresolver.h"
-#include "version.h"
 
-#include <QCommandLineParser>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
-#include <cstdio>
+#include <system_error>
 
 namespace brumlis {
 
 namespace {
 
 // "Text" and "TEXT" count too: a folder copied from Windows, where they are one name.
-bool holdsText(const QString& folder) {
-    const QByteArray text = FileResolver(folder).resolve(QStringLiteral("text"));
-    return !text.isEmpty() && QFileInfo(QFile::decodeName(text)).isDir();
+bool holdsText(const std::filesystem::path& folder) {
+    const std::filesystem::path text = FileResolver(folder).resolve(u"text");
+    std::error_code error;
+    return !text.empty() && std::filesystem::is_directory(text, error);
 }
 
-void print(std::FILE* stream, const QString& text) {
-    std::fputs(text.toUtf8().constData(), stream);
-    std::fflush(stream);
+std::filesystem::path cleaned(const std::filesystem::path& path) {
+    std::error_code error;
+    std::filesystem::path clean = std::filesystem::absolute(path, error).lexically_normal();
+    // "data/" names the folder "data".
+    if (!clean.has_filename() && clean.has_relative_path())
+        clean = clean.parent_path();
+    return clean;
 }
-
-struct Options {
-    QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("hjälp"),
-                                        QStringLiteral("hjalp"), QStringLiteral("help")}};
-    QCommandLineOption version{QStringLiteral("version")};
-    QCommandLineOption data{QStringLiteral("data"), {}, QStringLiteral("MAPP")};
-
-    explicit Options(QCommandLineParser& parser) {
-        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        parser.addOptions({help, version, data});
-    }
-};
 
 } // namespace
 
-QString findDataDir(const QString& given) {
-    if (!given.isEmpty())
-        return QDir(given).absolutePath();
+std::filesystem::path findDataDir(const std::filesystem::path& given) {
+    if (!given.empty())
+        return cleaned(given);
 
     // The working directory comes first so that a checkout's data/ and a user's
     // folder of lists keep working as they always did.
-    const QString here = QDir::currentPath();
+    std::error_code error;
+    const std::filesystem::path here = cleaned(std::filesystem::current_path(error));
     if (holdsText(here))
         return here;
-
-    // XDG_DATA_HOME first, then each XDG_DATA_DIRS entry, defaults included.
-    const QStringList bases =
-        QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
-    for (const QString& base : bases) {
-        const QString candidate = QDir(base).filePath(QStringLiteral("brumlis"));
+    for (const std::filesystem::path& candidate : platform::dataLocations())
         if (holdsText(candidate))
-            return QDir::cleanPath(candidate);
-    }
+            return cleaned(candidate);
     return here;
-}
-
-std::optional<int> WindowCommandLine::answerEarly(int argc, char* argv[]) const {
-    // Qt's own options (-platform, -style, ...) are unknown here, which does not matter
-    // yet: only whether --help or --version is there counts.
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    QCommandLineParser parser;
-    const Options options(parser);
-    parser.parse(arguments);
-    if (parser.isSet(options.help))
-        print(stdout, usage());
-    else if (parser.isSet(options.version))
-        print(stdout, m_program + u' ' + QLatin1String(VersionRecord) + u'\n');
-    else
-        return std::nullopt;
-    return 0;
-}
-
-std::optional<QString> WindowCommandLine::givenDataDir(const QStringList& arguments) const {
-    QString given;
-    if (const QString wrong = problem(arguments, &given); !wrong.isEmpty()) {
-        print(stderr, m_program + QStringLiteral(": ") + wrong + u'\n');
-        return std::nullopt;
-    }
-    return given;
-}
-
-QString WindowCommandLine::problem(const QStringList& arguments, QString* given) {
-    QCommandLineParser parser;
-    const Options options(parser);
-    if (!parser.parse(arguments)) {
-        if (const QStringList unknown = parser.unknownOptionNames(); !unknown.isEmpty())
-            return QStringLiteral("okänd flagga: %1%2")
-                .arg(unknown.first().size() == 1 ? u"-" : u"--", unknown.first());
-        return QStringLiteral("--data kräver ett värde");
-    }
-    const QStringList positional = parser.positionalArguments();
-    if (positional.size() + int(parser.isSet(options.data)) > 1)
-        return QStringLiteral("ange bara en mapp");
-    const QString folder = parser.isSet(options.data) ? parser.value(options.data)
-                           : positional.isEmpty()     ? QString()
-                                                      : positional.first();
-    if (!folder.isEmpty() && !QFileInfo(folder).isDir())
-        return QStringLiteral("mappen finns inte: %1").arg(folder);
-    if (given)
-        *given = folder;
-    return {};
-}
-
-QString WindowCommandLine::usage() const {
-    return QStringLiteral(
-               "Användning: %1 [--data MAPP] [MAPP]\n"
-               "\n"
-               "%2\n"
-               "\n"
-               "  MAPP, --data MAPP  mappen som innehåller text/ och sound/; utan den den\n"
-               "                     första av arbetskatalogen, ~/.local/share/brumlis och\n"
-               "                     /usr/share/brumlis som innehåller text/\n"
-               "  --hjälp, -h        visa den här hjälpen (också --hjalp)\n"
-               "  --version          visa versionen\n"
-               "\n"
-               "Datamapp: %3\n")
-        .arg(m_program, m_description, QDir::toNativeSeparators(findDataDir()));
 }
 
 } // namespace brumlis

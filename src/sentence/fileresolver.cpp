@@ -1,16 +1,14 @@
 #include "brumlis/sentence/fileresolver.h"
 
-#include "brumlis/sentence/wordlist.h"
+#include "brumlis/platform/files.h"
+#include "brumlis/platform/text.h"
+#include "brumlis/text/text.h"
 
-#include <QFile>
-#include <QStringConverter>
-#include <QStringList>
 #include <algorithm>
-#include <ctime>
-#include <dirent.h>
+#include <map>
 #include <mutex>
 #include <optional>
-#include <sys/stat.h>
+#include <system_error>
 #include <unordered_map>
 #include <vector>
 
@@ -18,39 +16,52 @@ namespace brumlis {
 
 namespace {
 
-bool exists(const QByteArray& path) {
-    struct stat st;
-    return ::lstat(path.constData(), &st) == 0;
-}
-
-QString caseKey(const QString& name) {
-    return name.toCaseFolded();
-}
-
-QString normalisedKey(const QString& name) {
-    // Folding can change the composition, so normalise on both sides of it.
-    return name.normalized(QString::NormalizationForm_C)
-        .toCaseFolded()
-        .normalized(QString::NormalizationForm_C);
-}
-
-bool isUtf8(const QByteArray& bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder(bytes); // the decoder only runs when its result is taken
-    return !decoder.hasError();
-}
-
-bool earlier(const timespec& a, const timespec& b) {
-    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
-}
-
-QByteArray joined(const QByteArray& folder, const QByteArray& name) {
-    if (folder.isEmpty())
-        return name;
-    return folder.endsWith('/') ? folder + name : folder + '/' + name;
-}
-
 using Match = FileResolver::Match;
+
+std::u16string caseKey(std::u16string_view name) {
+    return platform::caseFolded(name);
+}
+
+std::u16string normalisedKey(std::u16string_view name) {
+    // Folding can change the composition, so normalise on both sides of it.
+    return platform::composed(platform::caseFolded(platform::composed(name)));
+}
+
+// The working directory is the data folder when none is given.
+std::filesystem::path orHere(const std::filesystem::path& folder) {
+    return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
+// The components of a path under the data folder, or nothing for one that is empty, absolute
+// or climbs out with "..".
+std::optional<std::vector<std::u16string>> componentsOf(std::u16string_view path) {
+    // No file name holds NUL, and the system calls would stop reading the path there.
+    if (path.empty() || path.find(u'\0') != std::u16string_view::npos)
+        return std::nullopt;
+    const std::u16string unified = replaced(std::u16string(path), u'\\', u'/');
+    // Absolute on either system: "/x", "C:x" or "C:/x".
+    if (unified.front() == u'/' || (unified.size() >= 2 && unified[1] == u':'))
+        return std::nullopt;
+
+    std::vector<std::u16string> parts;
+    for (const std::u16string_view part : splitSkippingEmpty(unified, u'/')) {
+        if (part == u"..")
+            return std::nullopt;
+        if (part != u".")
+            parts.emplace_back(part);
+    }
+    if (parts.empty())
+        return std::nullopt;
+    return parts;
+}
+
+std::filesystem::path exactPathOf(const std::filesystem::path& root,
+                                  const std::vector<std::u16string>& parts) {
+    std::filesystem::path exact = root;
+    for (const std::u16string& part : parts)
+        exact /= platform::pathOf(part);
+    return exact;
+}
 
 } // namespace
 
@@ -58,69 +69,53 @@ using Match = FileResolver::Match;
 /// threads share it without a lock.
 class FileResolver::FolderIndex {
 public:
-    /// Reads `folder`, whose status `info` was taken just before.
-    FolderIndex(const QByteArray& folder, const struct stat& info)
-        : m_device(info.st_dev)
-        , m_inode(info.st_ino)
-        , m_modified(info.st_mtim) {
-        // File times come from the kernel's coarse clock. A change made within the same
-        // tick as the folder's last one leaves its time as it was, so an index read in
-        // that tick cannot know it is out of date: it serves this lookup and no other.
-        timespec start{};
-        ::clock_gettime(CLOCK_REALTIME_COARSE, &start);
-        m_trusted = earlier(m_modified, start);
-
-        DIR* dir = ::opendir(folder.isEmpty() ? "." : folder.constData());
-        if (dir) {
-            while (const dirent* entry = ::readdir(dir)) {
-                const QByteArray name(entry->d_name);
-                if (name != "." && name != "..")
-                    m_names.push_back(name);
-            }
-            ::closedir(dir);
-        }
-        // Sorted, and each key kept by its first name: the first match by bytes wins.
-        std::sort(m_names.begin(), m_names.end());
+    /// Reads `folder`, whose stamp was taken just before.
+    FolderIndex(const std::filesystem::path& folder, const platform::FolderStamp& stamp)
+        : m_stamp(stamp) {
+        std::error_code error;
+        for (std::filesystem::directory_iterator it(orHere(folder), error), end;
+             !error && it != end; it.increment(error))
+            m_names.push_back(it->path().filename());
+        // Sorted, and each key kept by its first name: the first match by name wins.
+        std::sort(m_names.begin(), m_names.end(),
+                  [](const auto& a, const auto& b) { return a.native() < b.native(); });
         for (std::size_t i = 0; i < m_names.size(); ++i) {
-            const QByteArray& name = m_names[i];
-            if (isUtf8(name)) {
-                const QString text = QString::fromUtf8(name);
+            bool foreign = false;
+            const std::u16string text = platform::textOf(m_names[i], &foreign);
+            if (!foreign) {
                 m_byCase.try_emplace(caseKey(text), i);
                 m_byForm.try_emplace(normalisedKey(text), i);
             } else {
                 // Bytes that are not UTF-8 were most likely written in the Windows code page.
-                m_byWindows1252.try_emplace(normalisedKey(decodeWindows1252(name)), i);
+                m_byWindows1252.try_emplace(normalisedKey(text), i);
             }
         }
     }
 
-    /// Still describes the folder whose status is `info`.
-    bool current(const struct stat& info) const {
-        return m_trusted && info.st_dev == m_device && info.st_ino == m_inode &&
-               info.st_mtim.tv_sec == m_modified.tv_sec &&
-               info.st_mtim.tv_nsec == m_modified.tv_nsec;
+    /// Still describes the folder whose stamp is `stamp`. An index read in the same tick of
+    /// the file system's clock as the folder's last change cannot know it is out of date:
+    /// it serves the lookup it was built for and no other.
+    bool current(const platform::FolderStamp& stamp) const {
+        return m_stamp.settled && stamp == m_stamp;
     }
 
     /// Finds `wanted` by the relaxed rules, in their order.
-    Found match(const QString& wanted) const {
+    std::optional<std::pair<std::filesystem::path, Match>> match(std::u16string_view wanted) const {
         if (const auto it = m_byCase.find(caseKey(wanted)); it != m_byCase.end())
-            return {m_names[it->second], Match::Case};
-        const QString byForm = normalisedKey(wanted);
+            return std::pair{m_names[it->second], Match::Case};
+        const std::u16string byForm = normalisedKey(wanted);
         if (const auto it = m_byForm.find(byForm); it != m_byForm.end())
-            return {m_names[it->second], Match::Form};
+            return std::pair{m_names[it->second], Match::Form};
         if (const auto it = m_byWindows1252.find(byForm); it != m_byWindows1252.end())
-            return {m_names[it->second], Match::Windows1252};
-        return {};
+            return std::pair{m_names[it->second], Match::Windows1252};
+        return std::nullopt;
     }
 
 private:
-    using Keys = std::unordered_map<QString, std::size_t>;
+    using Keys = std::unordered_map<std::u16string, std::size_t>;
 
-    dev_t m_device;
-    ino_t m_inode;
-    timespec m_modified;
-    bool m_trusted = false;
-    std::vector<QByteArray> m_names;
+    platform::FolderStamp m_stamp;
+    std::vector<std::filesystem::path> m_names;
     Keys m_byCase;
     Keys m_byForm;
     Keys m_byWindows1252;
@@ -131,24 +126,23 @@ private:
 class FileResolver::IndexCache {
 public:
     /// The index of `folder`, current as of this call; null when it is no folder.
-    std::shared_ptr<const FolderIndex> get(const QByteArray& folder) {
-        struct stat info {};
-        if (::stat(folder.isEmpty() ? "." : folder.constData(), &info) != 0 ||
-            !S_ISDIR(info.st_mode))
+    std::shared_ptr<const FolderIndex> get(const std::filesystem::path& folder) {
+        platform::FolderStamp stamp;
+        if (!platform::folderStamp(orHere(folder), stamp))
             return nullptr;
         {
             const std::lock_guard lock(m_mutex);
-            const auto it = m_indexes.find(folder);
-            if (it != m_indexes.end() && it->second->current(info))
+            const auto it = m_indexes.find(folder.native());
+            if (it != m_indexes.end() && it->second->current(stamp))
                 return it->second;
         }
         // Built without the lock: reading a large folder must not hold up other lookups.
-        auto index = std::make_shared<const FolderIndex>(folder, info);
+        auto index = std::make_shared<const FolderIndex>(folder, stamp);
         const std::lock_guard lock(m_mutex);
         // Only existing folders get here, but a voice may still have very many of them.
         if (m_indexes.size() >= MaxFolders)
             m_indexes.clear();
-        m_indexes[folder] = index;
+        m_indexes[folder.native()] = index;
         return index;
     }
 
@@ -156,94 +150,59 @@ private:
     static constexpr std::size_t MaxFolders = 64;
 
     std::mutex m_mutex;
-    std::unordered_map<QByteArray, std::shared_ptr<const FolderIndex>> m_indexes;
+    std::map<std::filesystem::path::string_type, std::shared_ptr<const FolderIndex>> m_indexes;
 };
 
-FileResolver::FileResolver(QString dataDir)
-    : m_root(QFile::encodeName(dataDir))
+FileResolver::FileResolver(std::filesystem::path dataDir)
+    : m_root(std::move(dataDir))
     , m_indexes(std::make_unique<IndexCache>()) {}
 
 FileResolver::~FileResolver() = default;
 
 void FileResolver::prepare() const {
-    m_indexes->get(joined(m_root, QByteArrayLiteral("sound")));
+    m_indexes->get(m_root / "sound");
 }
 
-namespace {
-
-// The components of a path under the data folder, or nothing for one that is empty, absolute
-// or climbs out with "..".
-std::optional<QStringList> componentsOf(const QString& path) {
-    // No file name holds NUL, and the system calls would stop reading the path there.
-    if (path.isEmpty() || path.contains(QChar(0)))
-        return std::nullopt;
-    QString unified = path;
-    unified.replace(u'\\', u'/');
-    // Absolute on either system: "/x", "C:x" or "C:/x".
-    if (unified.startsWith(u'/') || (unified.size() >= 2 && unified[1] == u':'))
-        return std::nullopt;
-
-    QStringList parts;
-    for (const QString& part : unified.split(u'/', Qt::SkipEmptyParts)) {
-        if (part == u"..")
-            return std::nullopt;
-        if (part != u".")
-            parts << part;
-    }
-    if (parts.isEmpty())
-        return std::nullopt;
-    return parts;
+std::filesystem::path FileResolver::exactPath(std::u16string_view path) const {
+    const auto parts = componentsOf(path);
+    return parts ? exactPathOf(m_root, *parts) : std::filesystem::path();
 }
 
-QByteArray exactPathOf(const QByteArray& root, const QStringList& parts) {
-    QByteArray exact = root;
-    for (const QString& part : parts)
-        exact = joined(exact, QFile::encodeName(part));
-    return exact;
-}
-
-} // namespace
-
-QByteArray FileResolver::exactPath(const QString& path) const {
-    const std::optional<QStringList> parts = componentsOf(path);
-    return parts ? exactPathOf(m_root, *parts) : QByteArray();
-}
-
-FileResolver::Found FileResolver::find(const QString& path) const {
-    const std::optional<QStringList> parts = componentsOf(path);
+FileResolver::Found FileResolver::find(std::u16string_view path) const {
+    const auto parts = componentsOf(path);
     if (!parts)
         return {};
-    if (const QByteArray exact = exactPathOf(m_root, *parts); exists(exact))
-        return {exact, Match::Exact};
+    if (std::filesystem::path exact = exactPathOf(m_root, *parts); platform::entryExists(exact))
+        return {std::move(exact), Match::Exact};
 
     Found found{m_root, Match::Exact};
-    for (const QString& part : *parts) {
-        const QByteArray direct = joined(found.path, QFile::encodeName(part));
-        if (exists(direct)) {
+    for (const std::u16string& part : *parts) {
+        const std::filesystem::path direct = found.path / platform::pathOf(part);
+        if (platform::entryExists(direct)) {
             found.path = direct;
             continue;
         }
         const std::shared_ptr<const FolderIndex> index = m_indexes->get(found.path);
-        const Found match = index ? index->match(part) : Found{};
-        if (match.match == Match::None)
+        const auto match = index ? index->match(part) : std::nullopt;
+        if (!match)
             return {};
-        found.path = joined(found.path, match.path);
-        found.match = std::max(found.match, match.match);
+        found.path /= match->first;
+        found.match = std::max(found.match, match->second);
     }
     return found;
 }
 
-ListStatus readDataList(const FileResolver& files, const QString& path, ListBuffers& buffers,
+ListStatus readDataList(const FileResolver& files, std::u16string_view path, ListBuffers& buffers,
                         ListEncoding* encoding, FileResolver::Found* found) {
     // The exact name costs no more than it did before names were looked up loosely.
-    const QByteArray exact = files.exactPath(path);
+    const std::filesystem::path exact = files.exactPath(path);
     ListStatus status =
-        exact.isEmpty() ? ListStatus::Missing : readListFileAt(exact, buffers, encoding);
+        exact.empty() ? ListStatus::Missing : readListFile(exact, buffers, encoding);
     FileResolver::Found where{exact, FileResolver::Match::Exact};
     if (status == ListStatus::Missing) {
         where = files.find(path);
         if (where.match != FileResolver::Match::None)
-            status = readListFileAt(where.path, buffers, encoding);
+            status = readListFile(where.path, buffers, encoding);
     }
     if (found)
         *found = status == ListStatus::Missing ? FileResolver::Found{} : where;

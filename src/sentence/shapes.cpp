@@ -1,27 +1,36 @@
 #include "brumlis/sentence/shapes.h"
 
-#include "brumlis/sentence/templates.h"
+#include "brumlis/text/text.h"
 
-#include <QSet>
 #include <algorithm>
 #include <optional>
+#include <set>
 
 namespace brumlis {
 
 namespace {
 
-bool isBlank(QChar c) {
+bool isShapeBlank(char16_t c) {
     return c == u' ' || c == u'\t' || c == u'\f' || c == u'\v';
 }
 
-bool isControl(QChar c) {
-    return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0);
+bool isControl(char16_t c) {
+    return c < 0x20 || (c >= 0x7f && c < 0xa0);
 }
 
-QString shown(QChar c) {
+std::u16string shown(char16_t c) {
     if (!isControl(c))
-        return u'"' + QString(c) + u'"';
-    return QStringLiteral("U+%1").arg(c.unicode(), 4, 16, QChar(u'0')).toUpper();
+        return u'"' + std::u16string(1, c) + u'"';
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::u16string code = u"U+";
+    for (int shift = 12; shift >= 0; shift -= 4)
+        code += char16_t(Hex[(c >> shift) & 0xF]);
+    return code;
+}
+
+// At most `n` units of `text`, as a message quotes a name.
+std::u16string_view left(std::u16string_view text, std::size_t n) {
+    return text.substr(0, std::min(n, text.size()));
 }
 
 /// Reads the parts of one shape line, or says in Swedish what is wrong with it. Choices
@@ -30,18 +39,18 @@ QString shown(QChar c) {
 /// times, and a shared string costs no allocation.
 class Names {
 public:
-    QString operator()(QStringView text) {
-        for (const QString& known : m_known)
+    std::u16string operator()(std::u16string_view text) {
+        for (const std::u16string& known : m_known)
             if (known == text)
                 return known;
-        QString fresh = text.toString();
+        std::u16string fresh(text);
         if (m_known.size() < 64)
             m_known.push_back(fresh);
         return fresh;
     }
 
 private:
-    std::vector<QString> m_known;
+    std::vector<std::u16string> m_known;
 };
 
 /// Reads one shape line, or says in Swedish what is wrong with it. With `build` it keeps the
@@ -50,7 +59,7 @@ private:
 /// MaxShapeDepth.
 class LineReader {
 public:
-    LineReader(QStringView line, Names* build)
+    LineReader(std::u16string_view line, Names* build)
         : m_line(line)
         , m_names(build) {}
 
@@ -64,48 +73,49 @@ public:
         if (!readRow(parts, 0, most))
             return std::nullopt;
         if (most == 0) {
-            m_fault = QStringLiteral("mallen har inga delar");
+            m_fault = u"mallen har inga delar";
             return std::nullopt;
         }
-        if (most > MaxShapeParts) {
-            m_fault = QStringLiteral("mallen kan ge %1 delar, men högst %2 sägs")
-                          .arg(most > 999 ? QStringLiteral("fler än 999") : QString::number(most))
-                          .arg(MaxShapeParts);
+        if (most > SentenceBuffer::SpokenSlots) {
+            m_fault = u"mallen kan ge " + (most > 999 ? u"fler än 999" : number(most)) +
+                      u" delar, men högst " + number(SentenceBuffer::SpokenSlots) + u" sägs";
             return std::nullopt;
         }
         return weight;
     }
 
-    const QString& fault() const { return m_fault; }
+    const std::u16string& fault() const { return m_fault; }
 
 private:
-    bool fail(const QString& what) {
+    bool fail(const std::u16string& what) {
         m_fault = what;
         return false;
     }
 
     void skipBlanks() {
-        while (m_pos < m_line.size() && isBlank(m_line[m_pos]))
+        while (m_pos < m_line.size() && isShapeBlank(m_line[m_pos]))
             ++m_pos;
     }
 
     // "N:" before the parts; the first word of the line is a weight when it ends in a colon.
     bool readWeight(int& weight) {
         skipBlanks();
-        qsizetype end = m_pos;
-        while (end < m_line.size() && !isBlank(m_line[end]) && m_line[end] != u'[' &&
+        std::size_t end = m_pos;
+        while (end < m_line.size() && !isShapeBlank(m_line[end]) && m_line[end] != u'[' &&
                m_line[end] != u'"' && m_line[end] != u'(' && m_line[end] != u':')
             ++end;
         if (end >= m_line.size() || m_line[end] != u':')
             return true;
-        const QStringView digits = m_line.sliced(m_pos, end - m_pos);
-        bool ok = digits.size() <= 4 &&
-                  std::all_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); });
-        const int value = ok ? digits.toInt(&ok) : 0;
+        const std::u16string_view digits = m_line.substr(m_pos, end - m_pos);
+        const bool ok = !digits.empty() && digits.size() <= 4 &&
+                        std::all_of(digits.begin(), digits.end(),
+                                    [](char16_t c) { return c >= u'0' && c <= u'9'; });
+        int value = 0;
+        for (const char16_t c : ok ? digits : std::u16string_view())
+            value = value * 10 + (c - u'0');
         if (!ok || value < 1 || value > MaxShapeWeight)
-            return fail(QStringLiteral("vikten \"%1\" ska vara ett heltal från 1 till %2")
-                            .arg(digits.left(20))
-                            .arg(MaxShapeWeight));
+            return fail(u"vikten \"" + std::u16string(left(digits, 20)) +
+                        u"\" ska vara ett heltal från 1 till " + number(MaxShapeWeight));
         weight = value;
         m_pos = end + 1;
         return true;
@@ -118,7 +128,7 @@ private:
             skipBlanks();
             if (m_pos >= m_line.size())
                 return true;
-            const QChar c = m_line[m_pos];
+            const char16_t c = m_line[m_pos];
             if (depth > 0 && (c == u'|' || c == u')'))
                 return true;
             ShapePart part;
@@ -133,13 +143,11 @@ private:
                 if (!readChoice(part, depth + 1, gives))
                     return false;
             } else if (c == u')') {
-                return fail(QStringLiteral("\")\" stänger en parentes som aldrig öppnades"));
+                return fail(u"\")\" stänger en parentes som aldrig öppnades");
             } else if (c == u'|') {
-                return fail(QStringLiteral("\"|\" står utanför en parentes"));
+                return fail(u"\"|\" står utanför en parentes");
             } else {
-                return fail(QStringLiteral("%1 är ingen del: skriv [klass], \"fras\" eller "
-                                           "( A | B )")
-                                .arg(shown(c)));
+                return fail(shown(c) + u" är ingen del: skriv [klass], \"fras\" eller ( A | B )");
             }
             most = std::min(most + gives, 1000);
             if (m_names)
@@ -151,33 +159,30 @@ private:
     // must not lead out of it.
     bool readName(ShapePart& part, ShapePart::Kind kind, char16_t closing) {
         const bool isClass = kind == ShapePart::Kind::Word;
-        const qsizetype close = m_line.indexOf(QChar(closing), m_pos + 1);
-        if (close < 0)
-            return fail(isClass ? QStringLiteral("\"[\" stängs aldrig med \"]\"")
-                                : QStringLiteral("ett citattecken stängs aldrig"));
-        QStringView name = m_line.sliced(m_pos + 1, close - m_pos - 1);
+        const std::size_t close = m_line.find(closing, m_pos + 1);
+        if (close == std::u16string_view::npos)
+            return fail(isClass ? u"\"[\" stängs aldrig med \"]\""
+                                : u"ett citattecken stängs aldrig");
+        std::u16string_view name = m_line.substr(m_pos + 1, close - m_pos - 1);
         if (isClass)
-            name = name.trimmed();
-        if (name.trimmed().isEmpty())
-            return fail(isClass ? QStringLiteral("ett klassnamn är tomt")
-                                : QStringLiteral("en fras är tom"));
+            name = trimmed(name);
+        if (trimmed(name).empty())
+            return fail(isClass ? u"ett klassnamn är tomt" : u"en fras är tom");
         bool climbs = false;
         bool control = false;
-        for (qsizetype i = 0; i < name.size(); ++i) {
-            const QChar c = name[i];
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            const char16_t c = name[i];
             climbs = climbs || c == u'/' || c == u'\\' ||
                      (isClass && c == u'.' && i + 1 < name.size() && name[i + 1] == u'.');
             control = control || isControl(c);
         }
-        const QString what = isClass ? QStringLiteral("klassnamnet") : QStringLiteral("frasen");
+        const std::u16string what = isClass ? u"klassnamnet" : u"frasen";
+        const std::u16string quotedName = u" \"" + std::u16string(left(name, 40)) + u"\"";
         if (climbs)
-            return fail(QStringLiteral("%1 \"%2\" får inte innehålla %3")
-                            .arg(what, name.left(40),
-                                 isClass ? QStringLiteral("/, \\ eller ..")
-                                         : QStringLiteral("/ eller \\")));
+            return fail(what + quotedName + u" får inte innehålla " +
+                        (isClass ? u"/, \\ eller .." : u"/ eller \\"));
         if (control)
-            return fail(
-                QStringLiteral("%1 \"%2\" innehåller ett styrtecken").arg(what, name.left(40)));
+            return fail(what + quotedName + u" innehåller ett styrtecken");
         if (m_names) {
             part.kind = kind;
             part.text = (*m_names)(name);
@@ -188,8 +193,7 @@ private:
 
     bool readChoice(ShapePart& part, int depth, int& most) {
         if (depth > MaxShapeDepth)
-            return fail(
-                QStringLiteral("parenteserna ligger i fler än %1 nivåer").arg(MaxShapeDepth));
+            return fail(u"parenteserna ligger i fler än " + number(MaxShapeDepth) + u" nivåer");
         part.kind = ShapePart::Kind::Choice;
         most = 0;
         ++m_pos; // "("
@@ -199,9 +203,9 @@ private:
             if (!readRow(alternative, depth, gives))
                 return false;
             if (m_pos >= m_line.size())
-                return fail(QStringLiteral("\"(\" stängs aldrig med \")\""));
+                return fail(u"\"(\" stängs aldrig med \")\"");
             if (gives == 0)
-                return fail(QStringLiteral("ett alternativ är tomt"));
+                return fail(u"ett alternativ är tomt");
             most = std::max(most, gives);
             if (m_names)
                 part.alternatives.push_back(std::move(alternative));
@@ -210,29 +214,31 @@ private:
         }
     }
 
-    QStringView m_line;
+    std::u16string_view m_line;
     Names* m_names; ///< null: check and count only
-    qsizetype m_pos = 0;
-    QString m_fault;
+    std::size_t m_pos = 0;
+    std::u16string m_fault;
 };
 
-void collect(const ShapeRow& row, QSet<QString>& seenClasses, QSet<QString>& seenPhrases,
-             ShapeVocabulary& out) {
-    for (const ShapePart& part : row) {
-        if (part.kind == ShapePart::Kind::Choice) {
-            for (const ShapeRow& alternative : part.alternatives)
-                collect(alternative, seenClasses, seenPhrases, out);
-        } else if (part.kind == ShapePart::Kind::Word) {
-            if (!seenClasses.contains(part.text)) {
-                seenClasses.insert(part.text);
-                out.classes << part.text;
-            }
-        } else if (!seenPhrases.contains(part.text)) {
-            seenPhrases.insert(part.text);
-            out.phrases << part.text;
-        }
+// The classes and phrases of every alternative, each once.
+struct Collector {
+    std::set<std::u16string> seenClasses;
+    std::set<std::u16string> seenPhrases;
+    ShapeVocabulary& out;
+
+    void word(const ShapePart& part) {
+        if (seenClasses.insert(part.text).second)
+            out.classes.push_back(part.text);
     }
-}
+    void phrase(const ShapePart& part) {
+        if (seenPhrases.insert(part.text).second)
+            out.phrases.push_back(part.text);
+    }
+    void choice(const ShapePart& part) {
+        for (const ShapeRow& alternative : part.alternatives)
+            visitParts(alternative, *this);
+    }
+};
 
 } // namespace
 
@@ -243,17 +249,17 @@ const SentenceShape* ShapeBook::find(int number) const {
     return found == shapes.end() ? nullptr : &*found;
 }
 
-ShapeBook parseShapes(QStringView text, bool withParts) {
+ShapeBook parseShapes(std::u16string_view text, bool withParts) {
     ShapeBook book;
     Names names;
     int lineNo = 0;
-    qsizetype pos = 0;
+    std::size_t pos = 0;
     while (pos < text.size()) {
-        const qsizetype begin = pos;
-        qsizetype end = pos;
+        const std::size_t begin = pos;
+        std::size_t end = pos;
         while (end < text.size() && text[end] != u'\n' && text[end] != u'\r')
             ++end;
-        const QStringView line = text.sliced(begin, end - begin);
+        const std::u16string_view line = text.substr(begin, end - begin);
         ++lineNo;
         pos = end;
         if (pos < text.size() && text[pos] == u'\r')
@@ -263,8 +269,8 @@ ShapeBook parseShapes(QStringView text, bool withParts) {
         else if (end < text.size() && text[end] == u'\n')
             ++pos;
 
-        const QStringView content = line.trimmed();
-        if (content.isEmpty() || content.front() == u'#')
+        const std::u16string_view content = trimmed(line);
+        if (content.empty() || content.front() == u'#')
             continue;
         const int number = ++book.numbered;
         ShapeRow parts;
@@ -279,83 +285,64 @@ ShapeBook parseShapes(QStringView text, bool withParts) {
     return book;
 }
 
-ShapeRow partsOf(QStringView text, const SentenceShape& shape) {
+ShapeRow partsOf(std::u16string_view text, const SentenceShape& shape) {
     if (!shape.parts.empty())
         return shape.parts;
     Names names;
     ShapeRow parts;
-    LineReader reader(text.sliced(shape.at, shape.length), &names);
+    LineReader reader(text.substr(shape.at, shape.length), &names);
     reader.read(parts);
     return parts;
 }
 
 const ShapeBook& builtinShapes() {
     static const ShapeBook book = [] {
-        ShapeBook b;
+        ShapeBook b = parseShapes(builtinShapeText());
         b.builtin = true;
-        for (const SentenceTemplate& t : Templates) {
-            SentenceShape shape;
-            shape.number = ++b.numbered;
-            for (int k = 0; k < t.slotCount; ++k) {
-                const TemplateSlot& slot = t.slots[std::size_t(k)];
-                ShapePart part;
-                part.kind = slot.isPhrase() ? ShapePart::Kind::Phrase : ShapePart::Kind::Word;
-                part.text = slot.text.toString();
-                shape.parts.push_back(std::move(part));
-            }
-            b.totalWeight += 1;
-            b.shapes.push_back(std::move(shape));
-        }
         return b;
     }();
     return book;
 }
 
-QString phraseSoundPath(QStringView phrase) {
-    QString name = phrase.toString();
-    name.replace(u' ', u'_');
-    return QStringLiteral("sound/") + name + QStringLiteral(".wav");
+const std::vector<std::u16string> BuiltinClasses = {
+    u"namn",      u"adj",      u"adj_neu",  u"färg", u"sub",   u"sub_neu",
+    u"sub_reale", u"verb_pre", u"verb_per", u"prep", u"plats",
+};
+
+std::u16string phraseSoundPath(std::u16string_view phrase) {
+    return u"sound/" + replaced(std::u16string(phrase), u' ', u'_') + u".wav";
 }
 
 ShapeVocabulary vocabularyOf(const ShapeBook& book) {
     ShapeVocabulary vocabulary;
-    if (book.builtin) {
-        // In the order the tools have always listed them.
-        for (const QStringView wordClass : WordClasses)
-            vocabulary.classes << wordClass.toString();
-        for (const TemplateSlot& phrase : FixedPhrases)
-            vocabulary.phrases << phrase.text.toString();
-        return vocabulary;
-    }
-    QSet<QString> classes;
-    QSet<QString> phrases;
+    Collector collector{{}, {}, vocabulary};
     for (const SentenceShape& shape : book.shapes)
-        collect(shape.parts, classes, phrases, vocabulary);
+        visitParts(shape.parts, collector);
+    // In the order the tools have always listed them.
+    if (book.builtin)
+        vocabulary.classes = BuiltinClasses;
     return vocabulary;
 }
 
-QStringList ShapeFile::problems() const {
-    QStringList found;
-    const QString name = QString::fromUtf16(ShapeFileName);
+std::vector<std::u16string> ShapeFile::problems() const {
+    std::vector<std::u16string> found;
+    const std::u16string name = ShapeFileName;
     if (!present)
         return found;
     if (status != ListStatus::Ok)
-        return {name + u' ' + problemText(status) +
-                QStringLiteral("; de elva inbyggda mallarna används")};
+        return {name + u' ' + problemText(status) + u"; de elva inbyggda mallarna används"};
     for (const ShapeFault& fault : parsed.faults)
-        found << QStringLiteral("%1 rad %2: %3").arg(name).arg(fault.line).arg(fault.what);
+        found.push_back(name + u" rad " + number(fault.line) + u": " + fault.what);
     if (parsed.shapes.empty())
-        found << name + QStringLiteral(" har ingen mall som kan användas; de elva inbyggda "
-                                       "mallarna används");
+        found.push_back(name +
+                        u" har ingen mall som kan användas; de elva inbyggda mallarna används");
     return found;
 }
 
-ShapeFile readShapeFile(const QString& dataDir, bool withParts) {
-    const QString name = QString::fromUtf16(ShapeFileName);
+ShapeFile readShapeFile(const std::filesystem::path& dataDir, bool withParts) {
     ShapeFile file;
     ListBuffers buffers;
-    file.status =
-        readListFile(dataDir.isEmpty() ? name : dataDir + u'/' + name, buffers, &file.encoding);
+    file.status = readListFile(dataDir / ShapeFileName, buffers, &file.encoding);
     file.present = file.status != ListStatus::Missing;
     if (file.status == ListStatus::Ok) {
         file.text = std::move(buffers.text);
@@ -364,14 +351,13 @@ ShapeFile readShapeFile(const QString& dataDir, bool withParts) {
     return file;
 }
 
-QString problemsMessage(const QStringList& problems, int limit) {
-    QStringList shown = problems.mid(0, limit);
-    if (problems.size() > limit) {
-        const qsizetype more = problems.size() - limit;
-        shown << (more == 1 ? QStringLiteral("… och 1 fel till")
-                            : QStringLiteral("… och %1 fel till").arg(more));
-    }
-    return shown.join(u'\n');
+std::u16string problemsMessage(const std::vector<std::u16string>& problems, int limit) {
+    std::vector<std::u16string> shown(
+        problems.begin(),
+        problems.begin() + std::min<std::ptrdiff_t>(limit, std::ptrdiff_t(problems.size())));
+    if (problems.size() > std::size_t(limit))
+        shown.push_back(u"… och " + number(std::int64_t(problems.size()) - limit) + u" fel till");
+    return joined(shown, u"\n");
 }
 
 } // namespace brumlis

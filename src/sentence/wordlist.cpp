@@ -1,67 +1,16 @@
 #include "brumlis/sentence/wordlist.h"
 
+#include "brumlis/platform/files.h"
 #include "brumlis/sentence/enumnames.h"
+#include "brumlis/text/text.h"
 
-#include <QFile>
-#include <QStringDecoder>
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace brumlis {
 
 namespace {
-
-// Windows-1252 differs from Latin-1 only in 0x80..0x9F. The five bytes it leaves
-// undefined map to the C1 control of the same value, as Windows itself does.
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-QChar fromWindows1252(unsigned char b) {
-    return (b >= 0x80 && b < 0xA0) ? QChar(kCp1252High[b - 0x80]) : QChar(char16_t(b));
-}
-
-/// Decodes one strict UTF-8 sequence (no overlong forms, no surrogates, nothing past
-/// U+10FFFF) that starts with the non-ASCII byte at `in`. Returns the bytes it took, or
-/// 0 when the bytes there are not UTF-8.
-int decodeUtf8Sequence(const unsigned char* in, const unsigned char* end, QChar*& out) {
-    const unsigned b = *in;
-    int length = 0;
-    char32_t cp = 0;
-    char32_t min = 0;
-    if (b >= 0xC2 && b <= 0xDF) {
-        length = 2, cp = b & 0x1F, min = 0x80;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        length = 3, cp = b & 0x0F, min = 0x800;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        length = 4, cp = b & 0x07, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (end - in < length)
-        return 0;
-    for (int i = 1; i < length; ++i) {
-        if ((in[i] & 0xC0) != 0x80)
-            return 0;
-        cp = (cp << 6) | (in[i] & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
-    if (cp >= 0x10000) {
-        *out++ = QChar(QChar::highSurrogate(cp));
-        *out++ = QChar(QChar::lowSurrogate(cp));
-    } else {
-        *out++ = QChar(char16_t(cp));
-    }
-    return length;
-}
 
 /// Whether one of the eight bytes of `word` (all below 0x80) is `byte`.
 bool hasByte(std::uint64_t word, unsigned char byte) {
@@ -72,19 +21,19 @@ bool hasByte(std::uint64_t word, unsigned char byte) {
 /// Lists without a byte-order mark: each line in its own encoding. One pass: a line is
 /// decoded as UTF-8 until a byte proves it is not, and only then read again from its
 /// start as Windows-1252.
-ListEncoding decodeLinesApart(QByteArrayView bytes, QString& text) {
+ListEncoding decodeLinesApart(std::string_view bytes, std::u16string& text) {
     // UTF-8 never takes more code units than bytes, nor does Windows-1252. Storage the
     // string already has is reused.
     text.resize(bytes.size());
-    QChar* const begin = text.data();
-    QChar* out = begin;
+    char16_t* const begin = text.data();
+    char16_t* out = begin;
     bool utf8Letters = false; // a line with non-ASCII letters read as UTF-8
     bool cp1252Lines = false;
     const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = in + bytes.size();
     while (in < end) {
         const unsigned char* const lineStart = in;
-        QChar* const lineOut = out;
+        char16_t* const lineOut = out;
         bool nonAscii = false;
         bool utf8 = true;
         // CR and LF are single bytes in both encodings and never inside a UTF-8 sequence.
@@ -96,14 +45,14 @@ ListEncoding decodeLinesApart(QByteArrayView bytes, QString& text) {
                 if ((word & 0x8080808080808080u) || hasByte(word, '\n') || hasByte(word, '\r'))
                     break;
                 for (int i = 0; i < 8; ++i)
-                    out[i] = QChar(char16_t(in[i]));
+                    out[i] = char16_t(in[i]);
                 in += 8;
                 out += 8;
             }
             if (in == end || *in == '\n' || *in == '\r')
                 break;
             if (*in < 0x80) {
-                *out++ = QChar(char16_t(*in++));
+                *out++ = char16_t(*in++);
             } else if (const int taken = decodeUtf8Sequence(in, end, out)) {
                 in += taken;
                 nonAscii = true;
@@ -121,36 +70,49 @@ ListEncoding decodeLinesApart(QByteArrayView bytes, QString& text) {
             utf8Letters |= nonAscii;
         }
         for (; in < end && (*in == '\n' || *in == '\r'); ++in)
-            *out++ = QChar(char16_t(*in));
+            *out++ = char16_t(*in);
     }
-    text.truncate(out - begin);
+    text.resize(std::size_t(out - begin));
     return !cp1252Lines  ? ListEncoding::Utf8
            : utf8Letters ? ListEncoding::Mixed
                          : ListEncoding::Windows1252;
 }
 
-QString decodeWith(QStringConverter::Encoding encoding, QByteArrayView bytes) {
-    QStringDecoder decoder(encoding, QStringConverter::Flag::Stateless);
-    return decoder(bytes);
-}
-
-bool startsWith(QByteArrayView bytes, std::initializer_list<unsigned char> prefix) {
-    if (bytes.size() < qsizetype(prefix.size()))
+bool startsWith(std::string_view bytes, std::initializer_list<unsigned char> prefix) {
+    if (bytes.size() < prefix.size())
         return false;
-    qsizetype i = 0;
+    std::size_t i = 0;
     for (const unsigned char p : prefix)
         if (static_cast<unsigned char>(bytes[i++]) != p)
             return false;
     return true;
 }
 
-bool isBlank(char16_t c) {
+// UTF-16 in the byte order given; an odd last byte becomes U+FFFD. A second mark right
+// after the first is dropped too, as Qt's decoder, which read these lists before, did.
+std::u16string decodeUtf16(std::string_view bytes, bool bigEndian) {
+    if (startsWith(bytes, bigEndian ? std::initializer_list<unsigned char>{0xFE, 0xFF}
+                                    : std::initializer_list<unsigned char>{0xFF, 0xFE}))
+        bytes.remove_prefix(2);
+    std::u16string text;
+    text.reserve(bytes.size() / 2 + 1);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto a = static_cast<unsigned char>(bytes[i]);
+        const auto b = static_cast<unsigned char>(bytes[i + 1]);
+        text += bigEndian ? char16_t(a << 8 | b) : char16_t(b << 8 | a);
+    }
+    if (bytes.size() % 2)
+        text += char16_t(0xFFFD);
+    return text;
+}
+
+bool isItemBlank(char16_t c) {
     return c == u' ' || c == u'\t';
 }
 
 // The scans below look at every character of a list, so they test the one bound first:
 // every separator, quote and line end lies at or below ','.
-qsizetype findSeparator(const char16_t* text, qsizetype pos, qsizetype size) {
+std::size_t findSeparator(const char16_t* text, std::size_t pos, std::size_t size) {
     for (; pos < size; ++pos) {
         const char16_t c = text[pos];
         if (c <= u',' && (c == u',' || c == u'\n' || c == u'\r'))
@@ -159,7 +121,7 @@ qsizetype findSeparator(const char16_t* text, qsizetype pos, qsizetype size) {
     return pos;
 }
 
-qsizetype findQuoteOrLineEnd(const char16_t* text, qsizetype pos, qsizetype size) {
+std::size_t findQuoteOrLineEnd(const char16_t* text, std::size_t pos, std::size_t size) {
     for (; pos < size; ++pos) {
         const char16_t c = text[pos];
         if (c <= u'"' && (c == u'"' || c == u'\n' || c == u'\r'))
@@ -168,71 +130,57 @@ qsizetype findQuoteOrLineEnd(const char16_t* text, qsizetype pos, qsizetype size
     return pos;
 }
 
-// Closes the descriptor on every path out of readListFile.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd)
-        : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-} // namespace
-
-QString decodeWindows1252(QByteArrayView bytes) {
-    QString text(bytes.size(), Qt::Uninitialized);
-    QChar* out = text.data();
-    for (const char c : bytes)
-        *out++ = fromWindows1252(static_cast<unsigned char>(c));
-    return text;
-}
-
-ListEncoding decodeListInto(QByteArrayView bytes, QString& text) {
+ListEncoding decodeListInto(std::string_view bytes, std::u16string& text) {
     if (startsWith(bytes, {0xFF, 0xFE})) {
-        text = decodeWith(QStringConverter::Utf16LE, bytes.sliced(2));
+        text = decodeUtf16(bytes.substr(2), false);
         return ListEncoding::Utf16LE;
     }
     if (startsWith(bytes, {0xFE, 0xFF})) {
-        text = decodeWith(QStringConverter::Utf16BE, bytes.sliced(2));
+        text = decodeUtf16(bytes.substr(2), true);
         return ListEncoding::Utf16BE;
     }
     if (startsWith(bytes, {0xEF, 0xBB, 0xBF})) {
         // The mark speaks for the whole file, as it always has.
-        bytes = bytes.sliced(3);
-        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-        text = utf8(bytes);
-        if (!utf8.hasError())
+        bytes.remove_prefix(3);
+        if (startsWith(bytes, {0xEF, 0xBB, 0xBF}))
+            bytes.remove_prefix(3);
+        if (isUtf8(bytes)) {
+            text = fromUtf8(bytes);
             return ListEncoding::Utf8Bom;
+        }
         text = decodeWindows1252(bytes);
         return ListEncoding::Windows1252;
     }
-    // Nearly every list is valid UTF-8 throughout, which Qt's vectorised decoder settles
-    // in one pass; only a list it rejects is read line by line.
-    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    text.resize(bytes.size()); // keeps the storage; UTF-8 never needs more
-    const QChar* const end = utf8.appendToBuffer(text.data(), bytes);
-    if (!utf8.hasError()) {
-        text.truncate(end - text.constData());
-        return ListEncoding::Utf8;
-    }
+    // Nearly every list is valid UTF-8 throughout; a line that is not is read as
+    // Windows-1252 on its own.
     return decodeLinesApart(bytes, text);
 }
 
-DecodedList decodeList(QByteArrayView bytes) {
-    DecodedList decoded;
-    decoded.encoding = decodeListInto(bytes, decoded.text);
-    return decoded;
-}
+struct ReadOutcome {
+    ListStatus status = ListStatus::Ok;
+    bool changed = false; ///< size or modification time moved while reading
+};
 
-namespace {
+ReadOutcome readOnce(const std::filesystem::path& path, std::string& bytes, int attempt,
+                     const ListReadObserver& observer) {
+    platform::InputFile file;
+    if (!file.open(path))
+        return {file.problem() == platform::InputFile::Problem::Missing ? ListStatus::Missing
+                                                                        : ListStatus::Unreadable};
+    const auto progress = [&](std::int64_t read) {
+        if (observer)
+            observer(attempt, read);
+    };
+    switch (file.readAll(bytes, MaxListBytes, progress)) {
+    case platform::InputFile::Whole::Read:
+        break;
+    case platform::InputFile::Whole::TooLarge:
+        return {ListStatus::TooLarge};
+    case platform::InputFile::Whole::Failed:
+        return {ListStatus::Unreadable};
+    }
+    return {ListStatus::Ok, file.currentStamp() != file.stamp()};
+}
 
 constexpr EnumName<ListEncoding> EncodingNames[] = {
     {ListEncoding::Utf8, "utf-8", "UTF-8"},
@@ -253,23 +201,29 @@ constexpr EnumName<ListStatus> StatusNames[] = {
 
 } // namespace
 
-QString encodingKey(ListEncoding encoding) {
+DecodedList decodeList(std::string_view bytes) {
+    DecodedList decoded;
+    decoded.encoding = decodeListInto(bytes, decoded.text);
+    return decoded;
+}
+
+std::u16string encodingKey(ListEncoding encoding) {
     return keyOf(EncodingNames, encoding);
 }
 
-QString encodingName(ListEncoding encoding) {
+std::u16string encodingName(ListEncoding encoding) {
     return nameOf(EncodingNames, encoding);
 }
 
-QString listStatusKey(ListStatus status) {
+std::u16string listStatusKey(ListStatus status) {
     return keyOf(StatusNames, status);
 }
 
-QString problemText(ListStatus status) {
+std::u16string problemText(ListStatus status) {
     return nameOf(StatusNames, status);
 }
 
-bool ItemReader::next(QString* item) {
+bool ItemReader::next(std::u16string* item) {
     if (m_pendingEmpty) {
         m_pendingEmpty = false;
         m_lastCut = false;
@@ -277,17 +231,17 @@ bool ItemReader::next(QString* item) {
             item->clear();
         return true;
     }
-    const qsizetype size = m_text.size();
+    const std::size_t size = m_text.size();
     if (m_pos >= size)
         return false;
 
-    const char16_t* const text = m_text.utf16();
-    qsizetype pos = m_pos;
-    while (pos < size && isBlank(text[pos]))
+    const char16_t* const text = m_text.data();
+    std::size_t pos = m_pos;
+    while (pos < size && isItemBlank(text[pos]))
         ++pos;
 
-    qsizetype begin = pos;
-    qsizetype end = pos;
+    std::size_t begin = pos;
+    std::size_t end = pos;
     if (pos < size && text[pos] == u'"') {
         begin = ++pos;
         pos = end = findQuoteOrLineEnd(text, pos, size);
@@ -295,18 +249,18 @@ bool ItemReader::next(QString* item) {
         pos = findSeparator(text, pos, size);
     } else {
         pos = end = findSeparator(text, pos, size);
-        while (end > begin && isBlank(text[end - 1]))
+        while (end > begin && isItemBlank(text[end - 1]))
             --end;
     }
     m_lastCut = end - begin > MaxItemLength;
     if (item) {
-        qsizetype length = end - begin;
+        std::size_t length = end - begin;
         if (m_lastCut) {
             length = MaxItemLength;
-            if (m_text[begin + length - 1].isHighSurrogate())
+            if (isHighSurrogate(text[begin + length - 1]))
                 --length;
         }
-        *item = m_text.sliced(begin, length).toString();
+        item->assign(text + begin, length);
     }
 
     if (pos < size) {
@@ -323,83 +277,27 @@ bool ItemReader::next(QString* item) {
     return true;
 }
 
-qsizetype countItems(QStringView text) {
+std::size_t countItems(std::u16string_view text) {
     ItemReader reader(text);
-    qsizetype count = 0;
+    std::size_t count = 0;
     while (reader.next())
         ++count;
     return count;
 }
 
-QStringList parseItems(QStringView text) {
+std::vector<std::u16string> parseItems(std::u16string_view text) {
     ItemReader reader(text);
-    QStringList items;
-    QString item;
+    std::vector<std::u16string> items;
+    std::u16string item;
     while (reader.next(&item))
-        items.append(item);
+        items.push_back(item);
     return items;
 }
 
-namespace {
-
-bool sameFile(const struct stat& a, const struct stat& b) {
-    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
-struct ReadOutcome {
-    ListStatus status = ListStatus::Ok;
-    bool changed = false; ///< size or modification time moved while reading
-};
-
-ReadOutcome readOnce(const QByteArray& native, QByteArray& bytes, int attempt,
-                     const ListReadObserver& observer) {
-    // O_NONBLOCK: opening a FIFO must not wait for a writer. Only regular files are read.
-    FileDescriptor fd(::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0)
-        return {(errno == ENOENT || errno == ENOTDIR) ? ListStatus::Missing
-                                                      : ListStatus::Unreadable};
-
-    struct stat before {};
-    if (::fstat(fd.get(), &before) != 0 || !S_ISREG(before.st_mode))
-        return {ListStatus::Unreadable};
-    if (before.st_size > MaxListBytes)
-        return {ListStatus::TooLarge};
-
-    bytes.resize(0); // keeps the storage
-    bytes.reserve(qsizetype(before.st_size));
-    std::array<char, 64 * 1024> chunk;
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), chunk.data(), chunk.size());
-        if (n == 0)
-            break;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return {ListStatus::Unreadable};
-        }
-        bytes.append(chunk.data(), n);
-        // A file that grows while it is read is held to the same limit.
-        if (bytes.size() > MaxListBytes)
-            return {ListStatus::TooLarge};
-        if (observer)
-            observer(attempt, bytes.size());
-    }
-    struct stat after {};
-    return {ListStatus::Ok, ::fstat(fd.get(), &after) != 0 || !sameFile(before, after)};
-}
-
-} // namespace
-
-ListStatus readListFile(const QString& path, ListBuffers& buffers, ListEncoding* encoding,
-                        const ListReadObserver& observer) {
-    return readListFileAt(QFile::encodeName(path), buffers, encoding, observer);
-}
-
-ListStatus readListFileAt(const QByteArray& native, ListBuffers& buffers, ListEncoding* encoding,
-                          const ListReadObserver& observer) {
+ListStatus readListFile(const std::filesystem::path& path, ListBuffers& buffers,
+                        ListEncoding* encoding, const ListReadObserver& observer) {
     for (int attempt = 1; attempt <= 1 + MaxListRereads; ++attempt) {
-        const ReadOutcome read = readOnce(native, buffers.bytes, attempt, observer);
+        const ReadOutcome read = readOnce(path, buffers.bytes, attempt, observer);
         if (read.status != ListStatus::Ok)
             return read.status;
         if (!read.changed)
@@ -411,7 +309,7 @@ ListStatus readListFileAt(const QByteArray& native, ListBuffers& buffers, ListEn
     return ListStatus::Ok;
 }
 
-ListFile readListFile(const QString& path, const ListReadObserver& observer) {
+ListFile readListFile(const std::filesystem::path& path, const ListReadObserver& observer) {
     ListBuffers buffers;
     ListFile list;
     list.status = readListFile(path, buffers, &list.encoding, observer);

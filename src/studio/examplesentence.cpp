@@ -1,5 +1,6 @@
 #include "brumlis/studio/examplesentence.h"
 
+#include "brumlis/qtbridge/text.h"
 #include "brumlis/sentence/composer.h"
 #include "brumlis/sentence/messagesink.h"
 
@@ -16,33 +17,42 @@ namespace {
 // A failed pick leaves its slot blank; the example needs no message box for that.
 class QuietMessages final : public MessageSink {
 public:
-    void show(const QString&) override {}
+    void show(const std::u16string&) override {}
 };
 
 bool fits(const ShapePart& part, const WordReport& word) {
     switch (part.kind) {
     case ShapePart::Kind::Word:
-        return !word.isPhrase() && word.classes.contains(part.text);
+        return !word.isPhrase() && word.classes.contains(qt(part.text));
     case ShapePart::Kind::Phrase:
-        return word.isPhrase() && part.text == word.text;
+        return word.isPhrase() && qt(part.text) == word.text;
     case ShapePart::Kind::Choice:
         break;
     }
     return false;
 }
 
-// The places `word` can take in `row`, through every alternative of its choices.
-std::uint64_t placesIn(const ShapeRow& row, const WordReport& word) {
+// The places `word` can take in a row, through every alternative of its choices.
+struct PlaceCounter {
+    const WordReport& target;
     std::uint64_t places = 0;
-    for (const ShapePart& part : row) {
-        if (part.kind == ShapePart::Kind::Choice) {
-            for (const ShapeRow& alternative : part.alternatives)
-                places += placesIn(alternative, word);
-        } else if (fits(part, word)) {
+
+    void count(const ShapePart& part) {
+        if (fits(part, target))
             ++places;
-        }
     }
-    return places;
+    void word(const ShapePart& part) { count(part); }
+    void phrase(const ShapePart& part) { count(part); }
+    void choice(const ShapePart& part) {
+        for (const ShapeRow& alternative : part.alternatives)
+            visitParts(alternative, *this);
+    }
+};
+
+std::uint64_t placesIn(const ShapeRow& row, const WordReport& word) {
+    PlaceCounter counter{word};
+    visitParts(row, counter);
+    return counter.places;
 }
 
 // Fills a shape's slots as the composer does, except that the word goes in its place and
@@ -53,58 +63,71 @@ public:
                   ExampleSentence& example)
         : m_word(word)
         , m_random(random)
-        , m_composer(dataDir, m_messages, random)
+        , m_composer(corePath(dataDir), m_messages, random)
         , m_example(example) {}
 
     // `place`: which of the word's places in `row` it goes in, counted from 0 in the order
     // placesIn() counts them; none when it goes in no part of `row`.
     void fill(const ShapeRow& row, std::optional<std::uint64_t> place) {
-        SentenceBuffer& buffer = m_example.buffer;
-        for (const ShapePart& part : row) {
-            if (part.kind == ShapePart::Kind::Choice) {
-                fillChoice(part, place);
-                continue;
-            }
-            const int k = buffer.SlotsUsed;
-            if (k >= SentenceBuffer::SpokenSlots)
-                return; // a shape is never read that could give more
-            buffer.SlotsUsed = k + 1;
-            if (place && fits(part, m_word)) {
-                if (*place == 0) {
-                    m_example.wordSlot = k;
-                    buffer.WordText(k) = m_word.text;
-                    buffer.SoundFile(k) = m_word.soundPath;
-                    place.reset();
-                    continue;
-                }
-                --*place;
-            }
-            if (part.kind == ShapePart::Kind::Phrase) {
-                buffer.WordText(k) = part.text;
-                buffer.SoundFile(k) = phraseSoundPath(part.text);
-            } else if (m_composer.PickWord(buffer, part.text)) {
-                buffer.WordText(k) = buffer.PickedWord;
-                buffer.SoundFile(k) = SentenceComposer::soundPathFor(buffer.PickedWord);
-            }
-        }
+        const std::optional<std::uint64_t> outer = std::exchange(m_place, place);
+        visitParts(row, *this);
+        m_place = outer;
     }
 
-private:
+    void word(const ShapePart& part) {
+        if (const std::optional<int> k = slotFor(part);
+            k && m_composer.PickWord(buffer(), part.text)) {
+            buffer().WordText(*k) = buffer().PickedWord;
+            buffer().SoundFile(*k) = SentenceComposer::soundPathFor(buffer().PickedWord);
+        }
+    }
+    void phrase(const ShapePart& part) {
+        if (const std::optional<int> k = slotFor(part)) {
+            buffer().WordText(*k) = part.text;
+            buffer().SoundFile(*k) = phraseSoundPath(part.text);
+        }
+    }
     // Takes the alternative that holds the place when it lies in this choice, and counts
     // the choice's places off it when it lies further on.
-    void fillChoice(const ShapePart& choice, std::optional<std::uint64_t>& place) {
+    void choice(const ShapePart& choice) {
         const std::vector<ShapeRow>& alternatives = choice.alternatives;
-        if (place) {
+        if (m_place) {
             for (const ShapeRow& alternative : alternatives) {
                 const std::uint64_t here = placesIn(alternative, m_word);
-                if (*place < here) {
-                    fill(alternative, std::exchange(place, std::nullopt));
+                if (*m_place < here) {
+                    const std::uint64_t place = *m_place;
+                    m_place.reset();
+                    fill(alternative, place);
                     return;
                 }
-                *place -= here;
+                *m_place -= here;
             }
         }
         fill(alternatives[std::size_t(m_random.below(alternatives.size()))], std::nullopt);
+    }
+
+private:
+    SentenceBuffer& buffer() { return m_example.buffer; }
+
+    // The next slot for `part`, to be filled by the caller; none when the word itself took it
+    // or the sentence is full.
+    std::optional<int> slotFor(const ShapePart& part) {
+        SentenceBuffer& b = buffer();
+        const int k = b.SlotsUsed;
+        if (k >= SentenceBuffer::SpokenSlots)
+            return std::nullopt; // a shape is never read that could give more
+        b.SlotsUsed = k + 1;
+        if (m_place && fits(part, m_word)) {
+            if (*m_place == 0) {
+                m_example.wordSlot = k;
+                b.WordText(k) = core(m_word.text);
+                b.SoundFile(k) = core(m_word.soundPath);
+                m_place.reset();
+                return std::nullopt;
+            }
+            --*m_place;
+        }
+        return k;
     }
 
     const WordReport& m_word;
@@ -112,6 +135,7 @@ private:
     QuietMessages m_messages;
     SentenceComposer m_composer;
     ExampleSentence& m_example;
+    std::optional<std::uint64_t> m_place;
 };
 
 bool sameRows(const ShapeRow& a, const ShapeRow& b) {
@@ -128,8 +152,8 @@ bool sameRows(const ShapeRow& a, const ShapeRow& b) {
 QString ExampleSentence::text() const {
     QStringList words;
     for (int k = 0; k < slotCount; ++k)
-        if (!buffer.WordText(k).isEmpty())
-            words << buffer.WordText(k);
+        if (!buffer.WordText(k).empty())
+            words << qt(buffer.WordText(k));
     return words.join(u' ');
 }
 

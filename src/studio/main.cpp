@@ -1,6 +1,8 @@
-#include "brumlis/playback/playerfactory.h"
-#include "brumlis/playback/soundinput.h"
+#include "brumlis/linuxaudio/playerfactory.h"
+#include "brumlis/linuxaudio/soundinput.h"
 #include "brumlis/playback/soundplayer.h"
+#include "brumlis/qtbridge/text.h"
+#include "brumlis/qtbridge/windowcommandline.h"
 #include "brumlis/sentence/datadir.h"
 #include "brumlis/studio/studiowindow.h"
 #include "version.h"
@@ -27,7 +29,7 @@ int main(int argc, char* argv[]) {
     const std::optional<QString> given = commandLine.givenDataDir(QCoreApplication::arguments());
     if (!given)
         return 2;
-    const QString dataDir = brumlis::findDataDir(*given);
+    const QString dataDir = brumlis::qtPath(brumlis::findDataDir(brumlis::corePath(*given)));
     int code = 0;
     {
         // Everything the studio plays goes through the engine Brumlis speaks through, which
@@ -35,8 +37,9 @@ int main(int argc, char* argv[]) {
         // the sound server, which comes back by itself after the server restarts.
         const auto server = brumlis::makeSoundServerConnection(
             {"Brumlis studio", "se.brumlis.studio", "brumlis-studio"});
-        brumlis::StudioWindow window(brumlis::makeSoundInput(server), dataDir, {},
-                                     brumlis::createSystemPlayer(dataDir, server));
+        brumlis::StudioWindow window(
+            brumlis::makeSoundInput(server), dataDir, {},
+            brumlis::createSystemPlayer(brumlis::corePath(dataDir), server));
         window.show();
         code = app.exec();
     }

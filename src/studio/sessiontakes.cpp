@@ -1,7 +1,9 @@
 // The takes of the word on screen: recording them, reading them back, their cuts, keeping
 // one, taking the keeping back, and trying one in a sentence.
-#include "brumlis/audio/wavfile.h"
 #include "brumlis/playback/speechcontroller.h"
+#include "brumlis/qtbridge/files.h"
+#include "brumlis/qtbridge/text.h"
+#include "brumlis/soundfiles/wavfile.h"
 #include "brumlis/studio/examplesentence.h"
 #include "brumlis/studio/studiosession.h"
 #include "brumlis/voicetools/voicemaker.h"
@@ -268,7 +270,7 @@ void StudioSession::prova() {
     const QString relative =
         QStringLiteral("%1/%2/prova.wav")
             .arg(QLatin1String(TakesFolder), TakeStore::wordFolder(entry->word.soundPath));
-    example->buffer.SoundFile(example->wordSlot) = relative;
+    example->buffer.SoundFile(example->wordSlot) = core(relative);
     const Take& take = m_takes[std::size_t(m_chosen)];
     auto clip = std::make_shared<std::vector<float>>(cutClip(take));
     const double target = targetLoudness(m_queue.report().recordings, entry->word.file);

@@ -1,6 +1,7 @@
 #include "brumlis/studio/studiosession.h"
 
 #include "brumlis/playback/speechcontroller.h"
+#include "brumlis/qtbridge/text.h"
 #include "brumlis/sentence/sentencebuffer.h"
 #include "brumlis/sentence/shapes.h"
 #include "brumlis/studio/examplesentence.h"
@@ -29,14 +30,33 @@ class StudioSession::ExampleView final : public SentenceView {
 public:
     explicit ExampleView(StudioSession& session)
         : m_session(session) {}
-    QString caption() const override { return m_session.text(Text::Example); }
-    void showCaption(const QString& caption) override {
+    void sentenceStarted() override {
         if (m_session.m_sound != Sound::Take)
-            m_session.setText(Text::Example, caption);
+            m_session.setText(Text::Example, QString());
     }
-    void setRepeatEnabled(bool) override {}
-    void setGenerateEnabled(bool) override { m_session.updateControls(); }
-    void focusGenerate() override {}
+    void wordShown(int, const std::u16string& word) override {
+        if (m_session.m_sound != Sound::Take)
+            m_session.setText(Text::Example, m_session.text(Text::Example) + qt(word) + u' ');
+    }
+    void sentenceEnded() override {
+        m_session.updateControls();
+        // After a saved recording was heard, the word's sentence comes back in its place.
+        if (!m_session.m_exampleBefore.isNull())
+            m_session.setText(Text::Example, std::exchange(m_session.m_exampleBefore, QString()));
+    }
+    void busyChanged(bool busy) override {
+        // What is heard in the room must not start a take of its own.
+        if (busy) {
+            m_session.m_recorder->setListening(false);
+        } else {
+            m_session.m_sound = Sound::None;
+            QTimer::singleShot(ListenAgainAfterPlaybackMs, &m_session, [session = &m_session] {
+                if (!session->m_speech->busy())
+                    session->m_recorder->setListening(true);
+            });
+        }
+        m_session.updateControls();
+    }
 
 private:
     StudioSession& m_session;
@@ -51,7 +71,7 @@ StudioSession::StudioSession(std::unique_ptr<SoundInput> server, QString dataDir
     , m_server(std::move(server))
     , m_recorder(std::make_unique<Recorder>(*m_server))
     , m_exampleView(std::make_unique<ExampleView>(*this))
-    , m_speech(std::make_unique<SpeechController>(*m_exampleView, std::move(player)))
+    , m_speech(std::make_unique<SpeechController>(*m_exampleView, std::move(player), m_loop))
     , m_store(m_dataDir)
     , m_saver(m_dataDir)
     , m_random(std::uint64_t(std::chrono::system_clock::now().time_since_epoch().count()))
@@ -68,25 +88,6 @@ StudioSession::StudioSession(std::unique_ptr<SoundInput> server, QString dataDir
             qOverload<>(&QTimer::start));
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_rescanTimer,
             qOverload<>(&QTimer::start));
-
-    connect(m_speech.get(), &SpeechController::busyChanged, this, [this](bool busy) {
-        // What is heard in the room must not start a take of its own.
-        if (busy) {
-            m_recorder->setListening(false);
-        } else {
-            m_sound = Sound::None;
-            QTimer::singleShot(ListenAgainAfterPlaybackMs, this, [this] {
-                if (!m_speech->busy())
-                    m_recorder->setListening(true);
-            });
-        }
-        updateControls();
-    });
-    // After a saved recording was heard, the word's sentence comes back in its place.
-    connect(m_speech.get(), &SpeechController::sentenceEnded, this, [this] {
-        if (!m_exampleBefore.isNull())
-            setText(Text::Example, std::exchange(m_exampleBefore, QString()));
-    });
 
     connectServer();
     setText(Text::Status, QStringLiteral("Läser %1 …")
@@ -226,7 +227,7 @@ void StudioSession::requestScan() {
     m_scanner.start([this, dataDir = m_dataDir, saves = m_savesDone] {
         auto report = std::make_shared<FolderReport>(inspectFolder(dataDir));
         // The example sentences are made from these until the folder is read again.
-        auto shapes = std::make_shared<const ShapeBook>(readShapeFile(dataDir).book());
+        auto shapes = std::make_shared<const ShapeBook>(readShapeFile(corePath(dataDir)).book());
         inSession([this, report, shapes, saves] {
             m_scanning = false;
             // A save or an undo that ended meanwhile may be missing from this reading: it is
@@ -287,7 +288,7 @@ void StudioSession::showFolder(FolderReport report, std::shared_ptr<const ShapeB
     QStringList unread;
     for (const ListReport& list : m_queue.report().lists)
         if (list.status != ListStatus::Ok)
-            unread << list.path + u' ' + problemText(list.status);
+            unread << list.path + u' ' + qt(problemText(list.status));
     if (!unread.isEmpty())
         setText(Text::Status, unread.join(QStringLiteral("; ")));
     else if (text(Text::Status).startsWith(QStringLiteral("Läser ")))
@@ -429,7 +430,7 @@ void StudioSession::play(std::vector<float> samples, int rate) {
     if (!m_serverReady || samples.empty() || speakingSentence())
         return;
     m_sound = Sound::Take;
-    m_speech->speak({QString()}, {Clip::held(std::move(samples), rate)});
+    m_speech->speak({std::u16string()}, {Clip::held(std::move(samples), rate)});
 }
 
 bool StudioSession::beginSentence() {
@@ -443,8 +444,8 @@ void StudioSession::listenToSaved() {
     if (!entry || !entry->word.speakable() || m_recorder->isRecording() || !beginSentence())
         return;
     SentenceBuffer word;
-    word.WordText(0) = entry->word.text;
-    word.SoundFile(0) = entry->word.soundPath;
+    word.WordText(0) = core(entry->word.text);
+    word.SoundFile(0) = core(entry->word.soundPath);
     m_exampleBefore = text(Text::Example);
     m_speech->SpeakSentence(word);
 }

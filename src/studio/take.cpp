@@ -1,6 +1,7 @@
 #include "take.h"
 
-#include "brumlis/sentence/swedish.h"
+#include "brumlis/qtbridge/text.h"
+#include "brumlis/text/swedish.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -12,7 +13,7 @@ namespace {
 
 // Seconds as the cut is shown: to the hundredth, which is the step it moves by.
 QString cutSeconds(std::int64_t frames, int rate) {
-    return swedishDecimal(double(frames) / rate, 2);
+    return qt(swedishDecimal(double(frames) / rate, 2));
 }
 
 } // namespace
@@ -60,9 +61,9 @@ std::vector<float> cutClip(const StudioSession::Take& take) {
 QString takeRowText(const StudioSession::Take& take, int index) {
     QString text = QStringLiteral("Tagning %1: %2 LUFS, topp %3 dBFS, %4 s")
                        .arg(take.number > 0 ? take.number : index + 1)
-                       .arg(swedishDecimal(take.figures.clip.loudnessLufs, 1))
-                       .arg(swedishDecimal(take.figures.clip.peakDbfs, 1))
-                       .arg(swedishDecimal(take.figures.clip.seconds(), 2));
+                       .arg(qt(swedishDecimal(take.figures.clip.loudnessLufs, 1)))
+                       .arg(qt(swedishDecimal(take.figures.clip.peakDbfs, 1)))
+                       .arg(qt(swedishDecimal(take.figures.clip.seconds(), 2)));
     if (!take.warnings.isEmpty())
         text += QStringLiteral(" – ") + take.warnings.join(QStringLiteral(", "));
     return text;
@@ -71,10 +72,10 @@ QString takeRowText(const StudioSession::Take& take, int index) {
 QString takeFiguresText(const StudioSession::Take& take, std::optional<double> median) {
     QString text = QStringLiteral("Ljudstyrka %1 LUFS (rösten: %2 LUFS), topp %3 dBFS, brusgolv "
                                   "%4 dBFS, %5.")
-                       .arg(swedishDecimal(take.figures.clip.loudnessLufs, 1),
-                            median ? swedishDecimal(*median, 1) : QStringLiteral("-"),
-                            swedishDecimal(take.figures.clip.peakDbfs, 1),
-                            swedishDecimal(take.figures.noiseFloorDbfs, 0),
+                       .arg(qt(swedishDecimal(take.figures.clip.loudnessLufs, 1)),
+                            median ? qt(swedishDecimal(*median, 1)) : QStringLiteral("-"),
+                            qt(swedishDecimal(take.figures.clip.peakDbfs, 1)),
+                            qt(swedishDecimal(take.figures.noiseFloorDbfs, 0)),
                             take.figures.clipped ? QStringLiteral("överstyrd")
                                                  : QStringLiteral("inte överstyrd"));
     if (!take.warnings.isEmpty())

@@ -1,10 +1,12 @@
 #include "brumlis/voicecheck/folderreport.h"
 
-#include "brumlis/audio/wavfile.h"
+#include "brumlis/qtbridge/files.h"
+#include "brumlis/qtbridge/text.h"
 #include "brumlis/sentence/composer.h"
 #include "brumlis/sentence/enumnames.h"
 #include "brumlis/sentence/shapes.h"
-#include "brumlis/sentence/swedish.h"
+#include "brumlis/soundfiles/wavfile.h"
+#include "brumlis/text/swedish.h"
 
 #include <QFile>
 #include <QHash>
@@ -21,6 +23,10 @@ namespace brumlis {
 namespace {
 
 using Severity = Finding::Severity;
+
+QByteArray bytesOf(const std::filesystem::path& path) {
+    return QByteArray::fromStdString(path.native());
+}
 
 QByteArray realPath(const QByteArray& path) {
     char resolved[PATH_MAX];
@@ -71,7 +77,7 @@ bool isBlankItem(const QString& item) {
 }
 
 QString count(qsizetype n, const char* one, const char* many) {
-    return swedishCount(n, QString::fromUtf8(one), QString::fromUtf8(many));
+    return qt(swedishCount(n, fromUtf8(one), fromUtf8(many)));
 }
 
 // `shaped`: the folder has a mallar.txt, so a list that is not there is one its shapes ask for.
@@ -82,11 +88,11 @@ void reportList(const ListReport& list, bool shaped, std::vector<Finding>& findi
     if (shaped && list.status == ListStatus::Missing) {
         add(Severity::Error, "class-without-list",
             QStringLiteral("mallarna använder [%1], men %2 %3")
-                .arg(list.wordClass, list.path, problemText(list.status)));
+                .arg(list.wordClass, list.path, qt(problemText(list.status))));
         return;
     }
     if (list.status != ListStatus::Ok) {
-        add(Severity::Error, "list-unreadable", list.path + u' ' + problemText(list.status));
+        add(Severity::Error, "list-unreadable", list.path + u' ' + qt(problemText(list.status)));
         return;
     }
     if (const char* kind = looseMatchKind(list.match))
@@ -100,7 +106,7 @@ void reportList(const ListReport& list, bool shaped, std::vector<Finding>& findi
     if (list.encoding == ListEncoding::Windows1252 || list.encoding == ListEncoding::Mixed)
         add(Severity::Warning, "encoding",
             QStringLiteral("%1 är sparad som %2, inte UTF-8")
-                .arg(list.path, encodingName(list.encoding)));
+                .arg(list.path, qt(encodingName(list.encoding))));
     if (list.emptyItems > 0)
         add(Severity::Warning, "empty-items",
             QStringLiteral("%1 har %2")
@@ -164,8 +170,8 @@ void reportRecording(const RecordingReport& recording, std::optional<double> med
             add("loudness", QStringLiteral("%1 är tyst").arg(recording.name));
         else
             add("loudness", QStringLiteral("%1 ligger %2 LU från mappens median (%3 LUFS)")
-                                .arg(recording.name, swedishDecimal(lufs - *median, 1),
-                                     swedishDecimal(*median, 1)));
+                                .arg(recording.name, qt(swedishDecimal(lufs - *median, 1)),
+                                     qt(swedishDecimal(*median, 1))));
     }
 }
 
@@ -214,7 +220,7 @@ QByteArray folderBytes(const QString& dataDir) {
 
 DataSubfolder dataSubfolder(const QString& dataDir, const QString& name) {
     const QByteArray root = folderBytes(dataDir);
-    QByteArray found = FileResolver(QFile::decodeName(root)).resolve(name);
+    QByteArray found = bytesOf(FileResolver(corePath(root)).resolve(core(name)));
     if (found.isEmpty())
         found = root + '/' + QFile::encodeName(name);
     return {found, QFile::decodeName(found.sliced(root.size() + 1))};
@@ -267,10 +273,10 @@ ShapeFileReport reportShapes(const QString& dataDir, const ShapeFile& file,
     if (file.status != ListStatus::Ok)
         add(Severity::Error, "shapes-unreadable", shapes.path,
             QStringLiteral("%1 %2; de elva inbyggda mallarna används")
-                .arg(shapes.path, problemText(file.status)));
+                .arg(shapes.path, qt(problemText(file.status))));
     for (const ShapeFault& fault : shapes.faults) {
         const QString where = QStringLiteral("%1 rad %2").arg(shapes.path).arg(fault.line);
-        add(Severity::Error, "shape-fault", where, where + QStringLiteral(": ") + fault.what);
+        add(Severity::Error, "shape-fault", where, where + QStringLiteral(": ") + qt(fault.what));
     }
     if (file.status == ListStatus::Ok && !file.own())
         add(Severity::Warning, "no-shapes", shapes.path,
@@ -303,28 +309,31 @@ std::vector<WordReport> wordsOf(const QString& dataDir, const ShapeVocabulary& v
                                 std::vector<ListReport>* lists) {
     std::vector<WordReport> words;
     QHash<QString, std::size_t> index;
-    for (const QString& phrase : vocabulary.phrases) {
-        index.insert(phrase, words.size());
-        words.push_back({phrase, phraseSoundPath(phrase), {}, {}, {}, {}, {}, {}});
+    for (const std::u16string& phrase : vocabulary.phrases) {
+        index.insert(qt(phrase), words.size());
+        words.push_back({qt(phrase), qt(phraseSoundPath(phrase)), {}, {}, {}, {}, {}, {}});
     }
-    const FileResolver files(dataDir);
+    const FileResolver files(corePath(dataDir));
     ListBuffers buffers;
-    for (const QString& wordClass : vocabulary.classes) {
+    for (const std::u16string& wordClass : vocabulary.classes) {
         ListReport list;
-        list.wordClass = wordClass;
-        list.path = QStringLiteral("text/%1.txt").arg(wordClass);
+        list.wordClass = qt(wordClass);
+        list.path = QStringLiteral("text/%1.txt").arg(list.wordClass);
         FileResolver::Found found;
         buffers.text.clear();
-        list.status = readDataList(files, list.path, buffers, &list.encoding, &found);
+        list.status = readDataList(files, core(list.path), buffers, &list.encoding, &found);
         list.match = found.match;
-        list.file = found.path;
-        list.foundName = relativeName(dataDir, found.path);
-        const QString& text = list.status == ListStatus::Ok ? buffers.text : QString();
-        list.lineEnds = lineEndsOf(text);
+        list.file = bytesOf(found.path);
+        list.foundName = relativeName(dataDir, list.file);
+        const std::u16string_view text = list.status == ListStatus::Ok
+                                             ? std::u16string_view(buffers.text)
+                                             : std::u16string_view();
+        list.lineEnds = lineEndsOf(qt(text));
         QSet<QString> seen;
         ItemReader reader(text);
-        QString item;
-        while (reader.next(&item)) {
+        std::u16string read;
+        while (reader.next(&read)) {
+            const QString item = qt(read);
             ++list.items;
             if (reader.lastItemCut())
                 ++list.tooLong;
@@ -339,7 +348,7 @@ std::vector<WordReport> wordsOf(const QString& dataDir, const ShapeVocabulary& v
             seen.insert(item);
             // A word the program looks up by the same name as a fixed phrase shares its entry
             // only when the sound path is the same too.
-            const QString soundPath = SentenceComposer::soundPathFor(item);
+            const QString soundPath = qt(SentenceComposer::soundPathFor(read));
             const auto known = index.constFind(item);
             if (known != index.cend() && words[*known].soundPath == soundPath) {
                 words[*known].classes << list.wordClass;
@@ -358,7 +367,7 @@ std::vector<WordReport> wordsOf(const QString& dataDir, const ShapeVocabulary& v
 
 std::vector<WordReport> collectWords(const QString& dataDir, std::vector<ListReport>* lists) {
     // What the folder's shapes use: its own mallar.txt's, or the eleven built-in ones'.
-    return wordsOf(dataDir, vocabularyOf(readShapeFile(dataDir).book()), lists);
+    return wordsOf(dataDir, vocabularyOf(readShapeFile(corePath(dataDir)).book()), lists);
 }
 
 QList<QByteArray> recordingFiles(const QString& dataDir) {
@@ -371,24 +380,24 @@ QList<QByteArray> recordingFiles(const QString& dataDir) {
 
 FolderReport inspectFolder(const QString& dataDir) {
     FolderReport report;
-    const ShapeFile shapeFile = readShapeFile(dataDir);
+    const ShapeFile shapeFile = readShapeFile(corePath(dataDir));
     const ShapeVocabulary vocabulary = vocabularyOf(shapeFile.book());
     report.words = wordsOf(dataDir, vocabulary, &report.lists);
 
-    const FileResolver resolver(dataDir);
+    const FileResolver resolver(corePath(dataDir));
     QSet<QByteArray> used;
     for (WordReport& word : report.words) {
-        const FileResolver::Found found = resolver.find(word.soundPath);
+        const FileResolver::Found found = resolver.find(core(word.soundPath));
         word.match = found.match;
-        word.file = found.path;
-        word.foundName = relativeName(dataDir, found.path);
+        word.file = bytesOf(found.path);
+        word.foundName = relativeName(dataDir, word.file);
         if (found.match == FileResolver::Match::None)
             continue;
         ClipDecoder decoder;
         decoder.open(found.path);
         word.problem = decoder.problem();
-        word.madeByVoice = word.problem == ClipDecoder::Problem::None && isMadeByVoice(found.path);
-        used.insert(realPath(found.path));
+        word.madeByVoice = word.problem == ClipDecoder::Problem::None && isMadeByVoice(word.file);
+        used.insert(realPath(word.file));
     }
 
     const DataSubfolder sound = dataSubfolder(dataDir, QStringLiteral("sound"));
@@ -506,35 +515,35 @@ constexpr EnumName<WordState> WordStateNames[] = {
 } // namespace
 
 QString lineEndsKey(LineEnds ends) {
-    return keyOf(LineEndsNames, ends);
+    return qt(keyOf(LineEndsNames, ends));
 }
 
 QString lineEndsName(LineEnds ends) {
-    return nameOf(LineEndsNames, ends);
+    return qt(nameOf(LineEndsNames, ends));
 }
 
 QString matchKey(FileResolver::Match match) {
-    return keyOf(MatchNames, match);
+    return qt(keyOf(MatchNames, match));
 }
 
 QString matchName(FileResolver::Match match) {
-    return nameOf(MatchNames, match);
+    return qt(nameOf(MatchNames, match));
 }
 
 QString problemKey(ClipDecoder::Problem problem) {
-    return keyOf(ProblemNames, problem);
+    return qt(keyOf(ProblemNames, problem));
 }
 
 QString problemName(ClipDecoder::Problem problem) {
-    return nameOf(ProblemNames, problem);
+    return qt(nameOf(ProblemNames, problem));
 }
 
 QString wordStateKey(WordState state) {
-    return keyOf(WordStateNames, state);
+    return qt(keyOf(WordStateNames, state));
 }
 
 QString wordStateName(WordState state) {
-    return nameOf(WordStateNames, state);
+    return qt(nameOf(WordStateNames, state));
 }
 
 } // namespace brumlis

@@ -1,7 +1,8 @@
 #include "brumlis/voicetools/recordingsaver.h"
 
-#include "brumlis/audio/wavfile.h"
-#include "brumlis/sentence/systemerror.h"
+#include "brumlis/platform/systemerror.h"
+#include "brumlis/qtbridge/files.h"
+#include "brumlis/soundfiles/wavfile.h"
 #include "brumlis/voicecheck/folderreport.h"
 #include "brumlis/voicetools/takestore.h"
 
@@ -19,7 +20,7 @@ namespace brumlis {
 namespace {
 
 QString systemError() {
-    return systemErrorText(errno);
+    return qt(systemErrorText(errno));
 }
 
 bool sameFile(const QByteArray& a, const QByteArray& b) {
@@ -50,7 +51,7 @@ bool keep(const QByteArray& file, const QByteArray& backup, QString* error) {
     QFile source(QFile::decodeName(file));
     if (!source.open(QIODevice::ReadOnly)) {
         if (error)
-            *error = systemErrorText(errno);
+            *error = qt(systemErrorText(errno));
         return false;
     }
     return writeFileAtomically(QFile::decodeName(backup), source.readAll(), error);

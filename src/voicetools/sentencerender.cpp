@@ -1,14 +1,15 @@
 #include "brumlis/voicetools/sentencerender.h"
 
-#include "brumlis/audio/wavfile.h"
+#include "brumlis/qtbridge/text.h"
 #include "brumlis/sentence/sentencebuffer.h"
+#include "brumlis/soundfiles/wavfile.h"
 
 #include <cstring>
 
 namespace brumlis {
 
 SentenceRenderer::SentenceRenderer(const QString& dataDir, int rate, int channels)
-    : m_resolver(dataDir)
+    : m_resolver(corePath(dataDir))
     , m_format(DeviceFormat::of(SampleFormat::Signed16, rate, channels)) {}
 
 RenderedSentence SentenceRenderer::render(const SentenceBuffer& buffer) const {
@@ -17,11 +18,11 @@ RenderedSentence SentenceRenderer::render(const SentenceBuffer& buffer) const {
     std::vector<std::uint8_t> chunk;
     const int slots = buffer.SlotsUsed;
     for (int k = 0; k < slots; ++k) {
-        if (buffer.SoundFile(k).isEmpty())
+        if (buffer.SoundFile(k).empty())
             continue;
         ClipStream clip;
         if (!clip.open(m_resolver.resolve(buffer.SoundFile(k)), m_format)) {
-            result.unplayable << buffer.WordText(k);
+            result.unplayable << qt(buffer.WordText(k));
             continue;
         }
         while (clip.next(chunk)) {

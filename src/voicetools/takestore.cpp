@@ -1,7 +1,8 @@
 #include "brumlis/voicetools/takestore.h"
 
 #include "brumlis/audio/clipdecoder.h"
-#include "brumlis/audio/wavfile.h"
+#include "brumlis/qtbridge/files.h"
+#include "brumlis/soundfiles/wavfile.h"
 #include "brumlis/voicecheck/folderreport.h"
 
 #include <QDir>
@@ -133,7 +134,7 @@ std::vector<StoredTake> TakeStore::takes(const QString& soundPath) const {
 
 std::optional<RawTake> TakeStore::load(const StoredTake& take) const {
     ClipDecoder decoder;
-    if (!decoder.open(QFile::encodeName(take.wavPath)))
+    if (!decoder.open(corePath(take.wavPath)))
         return std::nullopt;
     RawTake raw;
     raw.rate = decoder.sampleRate();

@@ -2,7 +2,8 @@
 
 #include "brumlis/audio/decibels.h"
 #include "brumlis/audio/fade.h"
-#include "brumlis/sentence/swedish.h"
+#include "brumlis/qtbridge/text.h"
+#include "brumlis/text/swedish.h"
 #include "brumlis/voicetools/takedetector.h"
 
 #include <algorithm>
@@ -105,7 +106,7 @@ QStringList takeWarnings(const TakeFigures& figures, std::optional<double> media
         warnings << QStringLiteral("tyst");
     else if (medianLufs && lufs < *medianLufs - TooQuietLu)
         warnings << QStringLiteral("för svag: %1 LU under rösten")
-                        .arg(swedishDecimal(*medianLufs - lufs, 1));
+                        .arg(qt(swedishDecimal(*medianLufs - lufs, 1)));
     if (figures.noiseFloorDbfs >= NoisyFloorDbfs)
         warnings << QStringLiteral("brusig");
     return warnings;

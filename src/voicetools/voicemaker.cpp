@@ -1,8 +1,9 @@
 #include "brumlis/voicetools/voicemaker.h"
 
 #include "brumlis/audio/decibels.h"
-#include "brumlis/audio/loudness.h"
-#include "brumlis/audio/wavfile.h"
+#include "brumlis/qtbridge/files.h"
+#include "brumlis/soundfiles/loudness.h"
+#include "brumlis/soundfiles/wavfile.h"
 #include "speechsynth.h"
 
 #include <QDir>
@@ -62,7 +63,7 @@ VoiceMaker::VoiceMaker(const QString& dataDir, bool remake, const QString& voice
     : m_root(dataDir.isEmpty() ? QStringLiteral(".") : dataDir)
     , m_voice(voice) {
     const std::vector<WordReport> words = collectWords(dataDir, &m_lists);
-    const FileResolver resolver(dataDir);
+    const FileResolver resolver(corePath(dataDir));
     for (const WordReport& word : words) {
         // A phrase's file name is fixed by the program; a word's is the word itself.
         if (const QString why = word.isPhrase() ? QString() : fileNameProblem(word.text);
@@ -70,7 +71,7 @@ VoiceMaker::VoiceMaker(const QString& dataDir, bool remake, const QString& voice
             m_skipped.push_back({word.text, why});
             continue;
         }
-        if (!remake && resolver.find(word.soundPath).match != FileResolver::Match::None) {
+        if (!remake && resolver.find(core(word.soundPath)).match != FileResolver::Match::None) {
             ++m_present;
             continue;
         }

@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "qtcli.h"
 #include "support/tempdir.h"
 
 #include <QFile>

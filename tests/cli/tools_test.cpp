@@ -1,5 +1,6 @@
 #include "cli.h"
 #include "cli/capture.h"
+#include "qtcli.h"
 #include "support/levelclip.h"
 #include "support/tempdir.h"
 

@@ -1,5 +1,6 @@
 #include "about.h"
 #include "formfixture.h"
+#include "support/widgetevents.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -14,10 +15,10 @@ class AboutTest : public FormTest {
 protected:
     About* openAbout() {
         QTest::mouseClick(button("cmdInformera"), Qt::LeftButton);
-        About* about = form->aboutWindow();
+        About* about = aboutWindow();
         EXPECT_NE(about, nullptr);
         if (about) {
-            EXPECT_TRUE(QTest::qWaitForWindowActive(about));
+            EXPECT_TRUE(untilActive(about));
         }
         return about;
     }
@@ -115,10 +116,10 @@ TEST_F(AboutTest, InformeraNeverOpensASecondWindow) {
     ASSERT_NE(first, nullptr);
     // Bring the main window to the front and press Informera again: same window, active.
     form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    ASSERT_TRUE(untilActive(form.get()));
     QTest::mouseClick(button("cmdInformera"), Qt::LeftButton);
-    EXPECT_EQ(form->aboutWindow(), first);
-    EXPECT_TRUE(QTest::qWaitForWindowActive(first));
+    EXPECT_EQ(aboutWindow(), first);
+    EXPECT_TRUE(untilActive(first));
     EXPECT_EQ(aboutWindows(), 1);
     // The main window stays usable meanwhile.
     clickAndListen("Command1");
@@ -147,8 +148,8 @@ TEST_F(AboutTest, WhateverEnterAndEscCloseItAndFocusGenerera) {
         c.act(about);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_TRUE(about.isNull()) << c.how << ": not unloaded";
-        EXPECT_EQ(form->aboutWindow(), nullptr) << c.how;
-        EXPECT_TRUE(QTest::qWaitForWindowActive(form.get())) << c.how;
+        EXPECT_EQ(aboutWindow(), nullptr) << c.how;
+        EXPECT_TRUE(untilActive(form.get())) << c.how;
         EXPECT_EQ(QApplication::focusWidget(), button("Command1")) << c.how;
 
         About* again = openAbout();
@@ -156,7 +157,7 @@ TEST_F(AboutTest, WhateverEnterAndEscCloseItAndFocusGenerera) {
         EXPECT_EQ(part<QLabel>(again, "description")->text(), About::creditsText()) << c.how;
         closeStrayWindows();
         form->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+        ASSERT_TRUE(untilActive(form.get()));
     }
 }
 

@@ -1,8 +1,16 @@
 #include "formfixture.h"
 
+#include "about.h"
+#include "brumlis/qtbridge/text.h"
+#include "brumlis/sentence/shapes.h"
+#include "support/eventwait.h"
+#include "support/widgetevents.h"
+
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFile>
 #include <QMessageBox>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace brumlis::test {
@@ -43,21 +51,21 @@ void FormTest::SetUp() {
 
 void FormTest::openForm() {
     closeStrayWindows();
+    watch.reset();
     form.reset();
     auto fake = std::make_unique<FakePlayer>();
     player = fake.get();
     form = std::make_unique<Brumform>(std::move(fake), dir.path());
     shown.clear();
-    QObject::connect(&form->speech(), &SpeechController::wordShown, form.get(), [this] {
-        shown.push_back({smisk()->text(), button("Command1")->isEnabled()});
-    });
+    watch = std::make_unique<LabelWatch>(smisk(), button("Command1"), &shown);
     form->show();
     form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    ASSERT_TRUE(untilActive(form.get()));
 }
 
 void FormTest::TearDown() {
     closeStrayWindows();
+    watch.reset();
     form.reset();
 }
 
@@ -66,11 +74,61 @@ void FormTest::writeList(const QString& category, const QStringList& words) {
               words.join(u'\n').toUtf8() + '\n');
 }
 
+namespace {
+
+// The text a slot shows for the clip it plays: a phrase's own, or the word the clip is named
+// after ("sound/" + word + ".wav"); a slot without a clip shows nothing.
+QString shownFor(const QString& clip) {
+    for (const std::u16string& phrase : vocabularyOf(builtinShapes()).phrases)
+        if (clip == qt(phraseSoundPath(phrase)))
+            return qt(phrase);
+    if (clip.startsWith(QLatin1String("sound/")) && clip.endsWith(QLatin1String(".wav")))
+        return clip.sliced(6).chopped(4);
+    return QString();
+}
+
+} // namespace
+
 QString FormTest::expectedLabel(int last) const {
+    const QStringList clips = player->spoken.empty() ? QStringList() : qt(player->spoken.back());
     QString text;
     for (int i = 0; i <= last; ++i)
-        text += form->sentence().WordText(i) + u' ';
+        text += shownFor(clips.value(i)) + u' ';
     return text;
+}
+
+int FormTest::templateOf(const QStringList& paths) const {
+    const auto listed = [&](const QString& category, const QString& path) {
+        QFile list(dir.filePath(QStringLiteral("text/%1.txt").arg(category)));
+        if (!list.open(QIODevice::ReadOnly))
+            return path.isEmpty(); // a failed pick leaves its slot empty
+        for (const QByteArray& word : list.readAll().split('\n'))
+            if (!word.trimmed().isEmpty() &&
+                path == QStringLiteral("sound/%1.wav").arg(QString::fromUtf8(word.trimmed())))
+                return true;
+        return false;
+    };
+    const auto fits = [&](const SentenceShape& shape) {
+        if (paths.size() != SentenceBuffer::SpokenSlots)
+            return false;
+        int i = 0;
+        for (const ShapePart& part : shape.parts) {
+            const bool fitting = part.kind == ShapePart::Kind::Phrase
+                                     ? paths[i] == qt(phraseSoundPath(part.text))
+                                     : listed(qt(part.text), paths[i]);
+            if (!fitting)
+                return false;
+            ++i;
+        }
+        for (; i < SentenceBuffer::SpokenSlots; ++i)
+            if (!paths[i].isEmpty())
+                return false;
+        return true;
+    };
+    for (const SentenceShape& shape : builtinShapes().shapes)
+        if (fits(shape))
+            return shape.number;
+    return 0;
 }
 
 void FormTest::clickAndListen(const char* name) {
@@ -78,8 +136,42 @@ void FormTest::clickAndListen(const char* name) {
     EXPECT_TRUE(waitUntilSpoken()) << name;
 }
 
+bool FormTest::sentenceOver() const {
+    return button("Command1")->isEnabled() &&
+           (player->spoken.empty() || smisk()->text() == expectedLabel(14));
+}
+
 bool FormTest::waitUntilSpoken() const {
-    return QTest::qWaitFor([this] { return !form->isSpeaking(); });
+    return untilSeen({smisk(), button("Command1")}, [this] { return sentenceOver(); });
+}
+
+bool FormTest::takesInput() {
+    QPushButton probe;
+    QSignalSpy clicked(&probe, &QPushButton::clicked);
+    QTest::keyClick(&probe, Qt::Key_Space);
+    return clicked.count() == 1;
+}
+
+LabelWatch::LabelWatch(QLabel* label, QPushButton* generate, std::vector<Shown>* shown)
+    : m_label(label)
+    , m_generate(generate)
+    , m_shown(shown)
+    , m_last(label->text()) {
+    label->installEventFilter(this);
+}
+
+bool LabelWatch::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_label && m_label->text() != m_last) {
+        m_last = m_label->text();
+        // A sentence starts from an empty label; every word after that makes it longer.
+        if (!m_last.isEmpty())
+            m_shown->push_back({m_last, m_generate->isEnabled()});
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+About* aboutWindow() {
+    return qobject_cast<About*>(topLevelNamed("About"));
 }
 
 void closeStrayWindows() {

@@ -1,6 +1,6 @@
 // brumlis FIL.brumlis: the pack among the arguments, the question, and what each answer does.
-#include "brumlis/audio/wavfile.h"
 #include "brumlis/packs/packwriter.h"
+#include "brumlis/soundfiles/wavfile.h"
 #include "packopen.h"
 #include "support/tempdir.h"
 

@@ -3,6 +3,7 @@
 #include "brumlis/packs/packinstaller.h"
 #include "cli.h"
 #include "cli/capture.h"
+#include "qtcli.h"
 #include "support/tempdir.h"
 #include "zipmaker.h"
 

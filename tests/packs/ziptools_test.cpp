@@ -2,10 +2,11 @@
 // to a file and to a pipe, bsdtar, 7-Zip, libzip), zipped as its folder, from Windows and
 // from macOS. Each archive that every zip tool reads is installed and checked whole; one
 // whose voice cannot be spoken is refused, and nothing of it is installed.
-#include "brumlis/audio/wavfile.h"
 #include "brumlis/packs/packinstaller.h"
+#include "brumlis/soundfiles/wavfile.h"
 #include "cli.h"
 #include "cli/capture.h"
+#include "qtcli.h"
 #include "support/tempdir.h"
 #include "zipmaker.h"
 

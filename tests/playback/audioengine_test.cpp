@@ -1,6 +1,8 @@
+#include "brumlis/linuxaudio/playerfactory.h"
 #include "brumlis/playback/audioengine.h"
-#include "brumlis/playback/playerfactory.h"
+#include "brumlis/qtbridge/text.h"
 #include "brumlis/sentence/sentencebuffer.h"
+#include "brumlis/text/text.h"
 #include "support/capture.h"
 #include "support/fakes.h"
 #include "support/levelclip.h"
@@ -80,23 +82,23 @@ TEST_F(HeadlessAudio, EveryClipOfASentenceReachesTheDeviceWholeAndInOrder) {
     for (const SoundClip& clip : clips) {
         writeLevelClip(m_dir.filePath(QStringLiteral("sound/") + QString::fromUtf8(clip.fileName)),
                        clip.format, clip.rate, clip.channels, clip.frames, clip.level);
-        buffer.WordText(slot) = QString::fromUtf8(clip.fileName);
-        buffer.SoundFile(slot++) = QString::fromUtf8(clip.slotPath);
+        buffer.WordText(slot) = fromUtf8(clip.fileName);
+        buffer.SoundFile(slot++) = fromUtf8(clip.slotPath);
         if (slot == 2) {
             // A slot without a recording between two clips costs no time either.
-            buffer.WordText(slot) = QStringLiteral("saknas");
-            buffer.SoundFile(slot++) = QStringLiteral("sound\\saknas.wav");
+            buffer.WordText(slot) = u"saknas";
+            buffer.SoundFile(slot++) = u"sound\\saknas.wav";
         }
     }
     m_dir.mkdir(QStringLiteral("sound/mapp.wav"));
-    buffer.SoundFile(slot++) = QStringLiteral("sound\\mapp.wav");
+    buffer.SoundFile(slot++) = u"sound\\mapp.wav";
 
     // A take not saved yet is played from memory, as any recording.
     std::vector<Clip> sentence = clipsOf(test::pathsOf(buffer));
     const int held = 2400;
     sentence[std::size_t(slot)] = Clip::held(std::vector<float>(held, 0.8f), 48000);
     {
-        auto engine = AudioEngine::create(m_dir.path());
+        auto engine = createSystemPlayer(corePath(m_dir.path()));
         test::PlayerEvents events(*engine);
         engine->speak(1, sentence);
         const std::vector<PlayerEvent> heard = events.untilAllHeard();
@@ -142,17 +144,17 @@ TEST_F(HeadlessAudio, BrokenOrMissingRecordingsAreSilentAndNeverWait) {
     writeLevelClip(m_dir.filePath(QStringLiteral("utanför.wav")), SF_FORMAT_PCM_16, 48000, 1, 4800,
                    0.5f);
 
-    const QStringList paths = {"",
-                               "sound\\saknas.wav",
-                               "sound\\tom.wav",
-                               "sound\\text.wav",
-                               "sound\\skräp.wav",
-                               "sound\\mapp.wav",
-                               "sound\\rör.wav",
-                               "sound\\..\\utanför.wav",
-                               "saknad mapp\\x.wav"};
+    const std::vector<std::u16string> paths = {u"",
+                                               u"sound\\saknas.wav",
+                                               u"sound\\tom.wav",
+                                               u"sound\\text.wav",
+                                               u"sound\\skräp.wav",
+                                               u"sound\\mapp.wav",
+                                               u"sound\\rör.wav",
+                                               u"sound\\..\\utanför.wav",
+                                               u"saknad mapp\\x.wav"};
     {
-        auto engine = AudioEngine::create(m_dir.path());
+        auto engine = createSystemPlayer(corePath(m_dir.path()));
         test::PlayerEvents events(*engine);
         engine->speak(7, paths);
         const std::vector<PlayerEvent> heard = events.untilAllHeard();
@@ -172,14 +174,14 @@ TEST_F(HeadlessAudio, StopSilencesAtOnceAndTheNextClipStillPlays) {
     writeLevelClip(m_dir.filePath(QStringLiteral("sound/kort.wav")), SF_FORMAT_PCM_16, 48000, 1,
                    960, 0.3f);
     {
-        auto engine = AudioEngine::create(m_dir.path());
+        auto engine = createSystemPlayer(corePath(m_dir.path()));
         test::PlayerEvents events(*engine);
         // Stopped as soon as the long clip is about to be heard, as a window being closed
         // would.
-        engine->speak(1, {QStringLiteral("sound/lång.wav")});
+        engine->speak(1, std::vector<std::u16string>{u"sound/lång.wav"});
         events.until([](const PlayerEvent& e) { return e.kind == PlayerEvent::Kind::ClipHeard; });
         engine->stop();
-        engine->speak(2, {QStringLiteral("sound/kort.wav")});
+        engine->speak(2, std::vector<std::u16string>{u"sound/kort.wav"});
         const std::vector<PlayerEvent> heard = events.untilAllHeard();
         for (const PlayerEvent& e : heard)
             EXPECT_EQ(e.sentence, 2u) << "the stopped sentence reported on";
@@ -221,17 +223,17 @@ TEST(SystemPlayer, WithoutAnAudioDeviceSentencesAreHeardAtOnceAndItSaysSoOnce) {
             ::setenv("ALSA_CONFIG_PATH", c.alsaConfig.toLocal8Bit().constData(), 1);
         testing::internal::CaptureStderr();
         {
-            auto player = createSystemPlayer(dir.path());
+            auto player = createSystemPlayer(corePath(dir.path()));
             test::PlayerEvents events(*player);
             // Twice: the second sentence tries the device again, and says nothing more.
             for (std::uint64_t sentence : {1u, 2u}) {
-                player->speak(sentence, {QStringLiteral("sound\\Kalle.wav"), QString()});
+                player->speak(sentence, std::vector<std::u16string>{u"sound\\Kalle.wav", u""});
                 const std::vector<PlayerEvent> heard = events.untilAllHeard();
                 ASSERT_EQ(heard.size(), 3u);
                 // Not played into nothing at the clip's pace: its second passes unheard.
                 EXPECT_LT(heard.back().at - heard.front().at, std::chrono::milliseconds(500));
             }
-            EXPECT_FALSE(player->unavailableReason().isEmpty());
+            EXPECT_FALSE(player->unavailableReason().empty());
         }
         const std::string err = testing::internal::GetCapturedStderr();
         ::unsetenv("ALSA_CONFIG_PATH");

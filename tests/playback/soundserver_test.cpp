@@ -2,9 +2,12 @@
 // what a client sends whole and at its level, be reached by the engine through the output
 // asked for,
 // hold its clients while frozen, and end without leaving a process behind.
-#include "brumlis/playback/audioengine.h"
+#include "brumlis/linuxaudio/playerfactory.h"
+#include "brumlis/playback/soundplayer.h"
+#include "brumlis/qtbridge/text.h"
 #include "support/levelclip.h"
 #include "support/playerevents.h"
+#include "support/processwait.h"
 #include "support/soundservers.h"
 #include "support/tempdir.h"
 
@@ -126,7 +129,9 @@ protected:
             after = long(last - left.rbegin());
             return sound >= ClipFrames && after >= 4800;
         };
-        const bool heard = test::pollUntil(over, 15000);
+        test::Wakeups written;
+        written.onChange(m_server->captureFile(), test::Wakeups::Written);
+        const bool heard = written.until(over, 15000);
         const std::vector<float> left = m_server->stopCapture();
         ASSERT_TRUE(heard) << "the clip was not heard to its end within 15 s: " << sound
                            << " frames of sound, " << after << " of silence after them";
@@ -161,14 +166,15 @@ TEST_P(SoundServerTest, AClipIsHeardWholeAtItsLevel) {
 
 TEST_P(SoundServerTest, AFrozenServerHoldsItsClientsUntilThawed) {
     m_server->freeze();
-    EXPECT_TRUE(test::pollUntil(
-        [] {
-            const std::vector<Process> now = descendants();
-            return !now.empty() && std::all_of(now.begin(), now.end(),
-                                               [](const Process& p) { return p.state == 'T'; });
-        },
-        5000))
-        << "not all stopped: " << describe(descendants());
+    // Every program of a server is this test's child, so it hears each one stop.
+    std::vector<qint64> pids;
+    for (const Process& p : descendants())
+        pids.push_back(p.pid);
+    test::untilStopped(pids, 5000);
+    const std::vector<Process> now = descendants();
+    EXPECT_TRUE(!now.empty() && std::all_of(now.begin(), now.end(),
+                                            [](const Process& p) { return p.state == 'T'; }))
+        << "not all stopped: " << describe(now);
     QProcess info;
     info.start(QStringLiteral("pactl"), {QStringLiteral("info")});
     ASSERT_TRUE(info.waitForStarted(5000));
@@ -181,9 +187,9 @@ TEST_P(SoundServerTest, AFrozenServerHoldsItsClientsUntilThawed) {
 }
 
 TEST_P(SoundServerTest, AStoppedServerLeavesNoProcessAndPlaysAgainOnceRestarted) {
+    // stop() returns once it has reaped every program of the server.
     m_server->stop();
-    EXPECT_TRUE(test::pollUntil([] { return descendants().empty(); }, 5000))
-        << "left behind: " << describe(descendants());
+    EXPECT_TRUE(descendants().empty()) << "left behind: " << describe(descendants());
     ASSERT_NO_FATAL_FAILURE(startServer());
     playClipAndCheck();
 }
@@ -191,8 +197,7 @@ TEST_P(SoundServerTest, AStoppedServerLeavesNoProcessAndPlaysAgainOnceRestarted)
 TEST_P(SoundServerTest, AFrozenServerEndsWithoutLeavingAProcess) {
     m_server->freeze();
     m_server->stop();
-    EXPECT_TRUE(test::pollUntil([] { return descendants().empty(); }, 5000))
-        << "left behind: " << describe(descendants());
+    EXPECT_TRUE(descendants().empty()) << "left behind: " << describe(descendants());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -210,10 +215,10 @@ TEST_P(EngineOnSoundServerTest, AClipIsHeardWholeThroughTheOutputAskedFor) {
     m_dir.mkdir(QStringLiteral("sound"));
     ASSERT_TRUE(test::writeLevelClip(m_dir.filePath(QStringLiteral("sound/clip.wav")),
                                      SF_FORMAT_PCM_16, 48000, 2, ClipFrames, Level));
-    auto engine = AudioEngine::create(m_dir.path());
+    auto engine = createSystemPlayer(corePath(m_dir.path()));
     ASSERT_TRUE(m_server->startCapture()) << "the capture never ran";
     test::PlayerEvents events(*engine);
-    engine->speak(1, {QStringLiteral("sound/clip.wav")});
+    engine->speak(1, {u"sound/clip.wav"});
     events.untilAllHeard();
     // Only the program's own stream on the server's protocol carries its id.
     EXPECT_EQ(test::playbackStreams().contains("application.id = \"se.brumlis.brumlis\""),

@@ -1,29 +1,44 @@
 #include "brumlis/sentence/datadir.h"
-#include "support/tempdir.h"
+#include "testkit/tempfolder.h"
 
-#include <QDir>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace brumlis {
 namespace {
 
+#ifndef _WIN32
 // Restores an environment variable and the working directory when the test ends.
 class Restore {
 public:
     Restore()
-        : m_cwd(QDir::currentPath())
-        , m_home(qgetenv("XDG_DATA_HOME"))
-        , m_dirs(qgetenv("XDG_DATA_DIRS")) {}
+        : m_cwd(std::filesystem::current_path())
+        , m_home(get("XDG_DATA_HOME"))
+        , m_dirs(get("XDG_DATA_DIRS")) {}
     ~Restore() {
-        QDir::setCurrent(m_cwd);
-        qputenv("XDG_DATA_HOME", m_home);
-        qputenv("XDG_DATA_DIRS", m_dirs);
+        std::filesystem::current_path(m_cwd);
+        put("XDG_DATA_HOME", m_home);
+        put("XDG_DATA_DIRS", m_dirs);
     }
 
 private:
-    QString m_cwd;
-    QByteArray m_home;
-    QByteArray m_dirs;
+    static std::optional<std::string> get(const char* name) {
+        const char* value = std::getenv(name);
+        return value ? std::optional<std::string>(value) : std::nullopt;
+    }
+    static void put(const char* name, const std::optional<std::string>& value) {
+        if (value)
+            ::setenv(name, value->c_str(), 1);
+        else
+            ::unsetenv(name);
+    }
+
+    std::filesystem::path m_cwd;
+    std::optional<std::string> m_home;
+    std::optional<std::string> m_dirs;
 };
 
 // Folders under a scratch root: cwd is the working directory, home is XDG_DATA_HOME,
@@ -31,10 +46,10 @@ private:
 TEST(FindDataDir, TakesTheFirstFolderThatHoldsText) {
     struct Case {
         const char* name;
-        QStringList withText;
-        QStringList withoutText; // exist, hold sound/ only
-        QString given;
-        QString expected;
+        std::vector<std::string> withText;
+        std::vector<std::string> withoutText; // exist, hold sound/ only
+        std::string given;
+        std::string expected;
     } cases[] = {
         {"none: the working directory", {}, {}, {}, "cwd"},
         {"working directory first", {"cwd", "home/brumlis", "sys1/brumlis"}, {}, {}, "cwd"},
@@ -50,69 +65,44 @@ TEST(FindDataDir, TakesTheFirstFolderThatHoldsText) {
          {"cwd/sound", "home/brumlis/sound", "sys1/brumlis/sound"},
          {},
          "sys2/brumlis"},
+        {"a folder Text/ from Windows counts", {"home/brumlis/Text"}, {}, {}, "home/brumlis"},
         {"given wins, even without text/",
          {"cwd", "home/brumlis"},
          {"cwd/given"},
          "given",
          "cwd/given"},
         {"given absolute", {"cwd"}, {}, "@/sys2", "sys2"},
+        {"given with dots", {"cwd"}, {"sys1/x"}, "@/sys1/x/../../sys2/", "sys2"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Restore restore;
-        test::TempDir root;
+        test::TempFolder root;
         for (const char* folder : {"cwd", "home", "sys1", "sys2"})
-            root.mkdir(QString::fromLatin1(folder));
-        for (const QString& folder : c.withText)
-            root.mkdir(folder + "/text");
-        for (const QString& folder : c.withoutText)
             root.mkdir(folder);
-        qputenv("XDG_DATA_HOME", root.filePath("home").toUtf8());
-        qputenv("XDG_DATA_DIRS", (root.filePath("sys1") + ':' + root.filePath("sys2")).toUtf8());
-        ASSERT_TRUE(QDir::setCurrent(root.filePath("cwd")));
+        for (const std::string& folder : c.withText)
+            root.mkdir(folder.ends_with("/Text") ? folder : folder + "/text");
+        for (const std::string& folder : c.withoutText)
+            root.mkdir(folder);
+        ::setenv("XDG_DATA_HOME", root.filePath("home").c_str(), 1);
+        ::setenv("XDG_DATA_DIRS",
+                 (root.filePath("sys1").string() + ':' + root.filePath("sys2").string()).c_str(),
+                 1);
+        std::filesystem::current_path(root.filePath("cwd"));
 
-        QString given = c.given;
-        given.replace(u'@', root.path());
-        const QString found = findDataDir(given);
-        const QString expected = QDir(root.filePath(c.expected)).canonicalPath();
-        ASSERT_FALSE(expected.isEmpty());
-        EXPECT_EQ(QDir(found).canonicalPath(), expected) << found.toStdString();
-        EXPECT_TRUE(QDir::isAbsolutePath(found));
+        std::string given = c.given;
+        if (given.starts_with('@'))
+            given.replace(0, 1, root.path().string());
+        const std::filesystem::path found = findDataDir(given);
+        const std::filesystem::path expected =
+            std::filesystem::canonical(root.filePath(c.expected));
+        EXPECT_EQ(std::filesystem::canonical(found), expected) << found;
+        EXPECT_TRUE(found.is_absolute());
+        EXPECT_EQ(found, found.lexically_normal()) << found;
+        EXPECT_TRUE(found.has_filename()) << found;
     }
 }
-
-// The window programs' command line: the folder it names, or what is wrong with it.
-TEST(WindowCommandLine, NamesOneFolderThatExistsOrSaysWhatIsWrong) {
-    test::TempDir root;
-    root.mkdir(QStringLiteral("mapp"));
-    const QString folder = root.filePath(QStringLiteral("mapp"));
-    struct Case {
-        QStringList arguments; // after the program's name
-        QString given;
-        QString problem;
-    } cases[] = {
-        {{}, {}, {}},
-        {{folder}, folder, {}},
-        {{"--data", folder}, folder, {}},
-        {{"-data", folder}, folder, {}},
-        {{"--data"}, {}, "--data kräver ett värde"},
-        {{"--färg"}, {}, "okänd flagga: --färg"},
-        {{"-x"}, {}, "okänd flagga: -x"},
-        {{"--data", folder, folder}, {}, "ange bara en mapp"},
-        {{folder, folder}, {}, "ange bara en mapp"},
-        {{folder + "/saknas"}, {}, "mappen finns inte: " + folder + "/saknas"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.arguments.join(u' ').toStdString());
-        QString given = QStringLiteral("unchanged");
-        const QString problem = WindowCommandLine::problem(
-            QStringList{QStringLiteral("brumlis")} + c.arguments, &given);
-        EXPECT_EQ(problem, c.problem);
-        if (c.problem.isEmpty()) {
-            EXPECT_EQ(given, c.given);
-        }
-    }
-}
+#endif
 
 } // namespace
 } // namespace brumlis

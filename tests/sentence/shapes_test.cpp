@@ -1,11 +1,12 @@
 #include "brumlis/sentence/composer.h"
 #include "brumlis/sentence/shapes.h"
-#include "brumlis/sentence/swedish.h"
-#include "support/fakes.h"
-#include "support/tempdir.h"
+#include "brumlis/text/swedish.h"
+#include "testkit/fakes.h"
+#include "testkit/tempfolder.h"
+#include "testkit/text.h"
 
-#include <QDir>
-#include <QFile>
+#include <algorithm>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -14,41 +15,49 @@ namespace {
 
 using test::RecordingMessages;
 using test::ScriptedRandom;
-using test::TempDir;
+using test::TempFolder;
+using test::u;
+using test::utf8;
 
 // A row written back in the file's own notation, so that a case reads as what it gives.
-QString written(const ShapeRow& row) {
-    QStringList parts;
-    for (const ShapePart& part : row) {
-        if (part.kind == ShapePart::Kind::Word) {
-            parts << u'[' + part.text + u']';
-        } else if (part.kind == ShapePart::Kind::Phrase) {
-            parts << u'"' + part.text + u'"';
-        } else {
-            QStringList alternatives;
-            for (const ShapeRow& alternative : part.alternatives)
-                alternatives << written(alternative);
-            parts << u'(' + alternatives.join(QStringLiteral(" | ")) + u')';
-        }
+std::string written(const ShapeRow& row);
+
+struct Writer {
+    std::vector<std::string> parts;
+    void word(const ShapePart& part) { parts.push_back('[' + utf8(part.text) + ']'); }
+    void phrase(const ShapePart& part) { parts.push_back('"' + utf8(part.text) + '"'); }
+    void choice(const ShapePart& part) {
+        std::string alternatives;
+        for (const ShapeRow& alternative : part.alternatives)
+            alternatives += (alternatives.empty() ? "" : " | ") + written(alternative);
+        parts.push_back('(' + alternatives + ')');
     }
-    return parts.join(u' ');
+};
+
+std::string written(const ShapeRow& row) {
+    Writer writer;
+    visitParts(row, writer);
+    std::string line;
+    for (const std::string& part : writer.parts)
+        line += (line.empty() ? "" : " ") + part;
+    return line;
 }
 
-QString nested(int depth) {
-    return QString(depth, u'(') + QStringLiteral("[a]") + QString(depth, u')');
+std::string nested(int depth) {
+    return std::string(std::size_t(depth), '(') + "[a]" + std::string(std::size_t(depth), ')');
 }
 
-QString words(int n) {
-    QStringList parts;
+std::string words(int n) {
+    std::string line;
     for (int i = 0; i < n; ++i)
-        parts << QStringLiteral("[a]");
-    return parts.join(u' ');
+        line += i ? " [a]" : "[a]";
+    return line;
 }
 
 struct ShapeCase {
-    QString line;
-    int weight;     // 0: refused
-    QString expect; // what it gives, written back; or a piece of the fault
+    std::string line;
+    int weight;         // 0: refused
+    std::string expect; // what it gives, written back; or a piece of the fault
 };
 
 TEST(Shapes, EachLineGivesItsPartsOrSaysWhyNot) {
@@ -85,25 +94,26 @@ TEST(Shapes, EachLineGivesItsPartsOrSaysWhyNot) {
         {words(14) + " ([b] | [d])", 1, words(14) + " ([b] | [d])"},
     };
     for (const ShapeCase& c : cases) {
-        SCOPED_TRACE(c.line.toStdString());
-        const ShapeBook book = parseShapes(c.line);
+        SCOPED_TRACE(c.line);
+        const std::u16string line = u(c.line);
+        const ShapeBook book = parseShapes(line);
         ASSERT_EQ(book.numbered, 1);
         if (c.weight == 0) {
-            ASSERT_EQ(parseShapes(c.line, false).faults.size(), 1u);
+            ASSERT_EQ(parseShapes(line, false).faults.size(), 1u);
             ASSERT_EQ(book.faults.size(), 1u);
             EXPECT_TRUE(book.shapes.empty());
-            EXPECT_TRUE(book.faults[0].what.contains(c.expect))
-                << book.faults[0].what.toStdString();
+            EXPECT_NE(utf8(book.faults[0].what).find(c.expect), std::string::npos)
+                << utf8(book.faults[0].what);
             continue;
         }
-        ASSERT_EQ(book.shapes.size(), 1u) << book.faults[0].what.toStdString();
+        ASSERT_EQ(book.shapes.size(), 1u) << utf8(book.faults[0].what);
         EXPECT_EQ(book.shapes[0].weight, c.weight);
         EXPECT_EQ(written(book.shapes[0].parts), c.expect);
         // Read as a sentence reads it: checked only, and the drawn shape's parts read again.
-        const ShapeBook light = parseShapes(c.line, false);
+        const ShapeBook light = parseShapes(line, false);
         ASSERT_EQ(light.shapes.size(), 1u);
         EXPECT_TRUE(light.shapes[0].parts.empty());
-        EXPECT_EQ(written(partsOf(c.line, light.shapes[0])), c.expect);
+        EXPECT_EQ(written(partsOf(line, light.shapes[0])), c.expect);
     }
 }
 
@@ -123,16 +133,16 @@ TEST(Shapes, NumbersCountShapeLinesFaultyOnesTooAndLineEndsOfEveryKind) {
 }
 
 TEST(Shapes, HostileTextEndsWithAFault) {
-    const QString deep = QString(100000, u'(') + QString(100000, u')');
+    const std::u16string deep = std::u16string(100000, u'(') + std::u16string(100000, u')');
     EXPECT_EQ(parseShapes(deep).faults.size(), 1u);
-    const QString wide = QStringLiteral("(") + QString(50000, u'|') + QStringLiteral(")");
+    const std::u16string wide = u"(" + std::u16string(50000, u'|') + u")";
     EXPECT_EQ(parseShapes(wide).faults.size(), 1u);
 }
 
 class OwnShapes : public testing::Test {
 protected:
-    void writeShapes(const QByteArray& text) { dir.write("mallar.txt", text); }
-    TempDir dir;
+    void writeShapes(const std::string& text) { dir.write("mallar.txt", text); }
+    TempFolder dir;
     RecordingMessages messages;
     ScriptedRandom random;
     SentenceComposer composer{dir.path(), messages, random};
@@ -141,16 +151,16 @@ protected:
 
 TEST_F(OwnShapes, ShapesAreDrawnByWeightAndAlternativesEvenly) {
     writeShapes("1: \"ett\"\n3: (\"a\" | \"b\" | \"c\")\n");
-    std::map<QString, int> seen;
+    std::map<std::string, int> seen;
     constexpr int Draws = 6000;
     for (int i = 0; i < Draws; ++i) {
         ASSERT_TRUE(composer.compose(buffer));
-        ++seen[buffer.WordText(0)];
+        ++seen[utf8(buffer.WordText(0))];
     }
-    EXPECT_NEAR(seen[QStringLiteral("ett")], Draws / 4, Draws / 40);
+    EXPECT_NEAR(seen["ett"], Draws / 4, Draws / 40);
     for (const char* letter : {"a", "b", "c"})
-        EXPECT_NEAR(seen[QString::fromLatin1(letter)], Draws / 4, Draws / 40) << letter;
-    EXPECT_TRUE(messages.messages.isEmpty());
+        EXPECT_NEAR(seen[letter], Draws / 4, Draws / 40) << letter;
+    EXPECT_TRUE(messages.messages.empty());
 }
 
 TEST_F(OwnShapes, PhrasesAreShownAsWrittenAndPlayedWithUnderscores) {
@@ -158,96 +168,113 @@ TEST_F(OwnShapes, PhrasesAreShownAsWrittenAndPlayedWithUnderscores) {
     writeShapes("\xEF\xBB\xBF\"vi har\" [sak] \"i f\xC3\xB6nstret\"\r\n");
     ASSERT_TRUE(composer.compose(buffer));
     EXPECT_EQ(buffer.SlotsUsed, 3);
-    EXPECT_EQ(buffer.WordText(0), QStringLiteral("vi har"));
-    EXPECT_EQ(buffer.SoundFile(0), QStringLiteral("sound/vi_har.wav"));
-    EXPECT_EQ(buffer.SoundFile(1), QStringLiteral("sound/en stor bil.wav"));
-    EXPECT_EQ(buffer.WordText(2), QStringLiteral("i fönstret"));
+    EXPECT_EQ(buffer.WordText(0), u"vi har");
+    EXPECT_EQ(buffer.SoundFile(0), u"sound/vi_har.wav");
+    EXPECT_EQ(buffer.SoundFile(1), u"sound/en stor bil.wav");
+    EXPECT_EQ(buffer.WordText(2), u"i fönstret");
     EXPECT_EQ(buffer.TemplateNo, 1);
 }
 
 TEST_F(OwnShapes, FaultyLinesAreToldOnceAndTheRestUsed) {
-    QByteArray text = "[a\n";
+    std::string text = "[a\n";
     for (int i = 0; i < 11; ++i)
         text += "0: \"x\"\n";
     text += "\"kvar\"\n";
     writeShapes(text);
     EXPECT_FALSE(composer.compose(buffer));
-    ASSERT_EQ(messages.messages.size(), 1);
-    const QStringList lines = messages.messages[0].split(u'\n');
-    ASSERT_EQ(lines.size(), 11);
-    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("mallar.txt rad 1: ")))
-        << lines[0].toStdString();
-    EXPECT_TRUE(lines[9].startsWith(QStringLiteral("mallar.txt rad 10: ")));
-    EXPECT_EQ(lines[10], QStringLiteral("… och 2 fel till"));
-    EXPECT_EQ(buffer.WordText(0), QStringLiteral("kvar"));
+    ASSERT_EQ(messages.messages.size(), 1u);
+    std::vector<std::string> lines;
+    std::string rest = utf8(messages.messages[0]);
+    for (std::size_t end; (end = rest.find('\n')) != std::string::npos; rest.erase(0, end + 1))
+        lines.push_back(rest.substr(0, end));
+    lines.push_back(rest);
+    ASSERT_EQ(lines.size(), 11u);
+    EXPECT_TRUE(lines[0].starts_with("mallar.txt rad 1: ")) << lines[0];
+    EXPECT_TRUE(lines[9].starts_with("mallar.txt rad 10: "));
+    EXPECT_EQ(lines[10], "… och 2 fel till");
+    EXPECT_EQ(buffer.WordText(0), u"kvar");
     EXPECT_EQ(buffer.TemplateNo, 13);
 }
 
 TEST_F(OwnShapes, WithNoShapeLeftTheBuiltInOnesAreUsed) {
-    for (const QByteArray& text : {QByteArray("# only a comment\n"), QByteArray("[\n")}) {
+    for (const std::string text : {"# only a comment\n", "[\n"}) {
         writeShapes(text);
         messages.messages.clear();
         EXPECT_FALSE(composer.compose(buffer, 5));
-        ASSERT_FALSE(messages.messages.isEmpty());
-        EXPECT_TRUE(messages.messages[0].contains(QStringLiteral("inbyggda")));
-        EXPECT_EQ(buffer.WordText(1), QStringLiteral("är")) << "template 5 is [namn] \"är\" ...";
+        ASSERT_FALSE(messages.messages.empty());
+        EXPECT_NE(utf8(messages.messages[0]).find("inbyggda"), std::string::npos);
+        EXPECT_EQ(buffer.WordText(1), u"är") << "template 5 is [namn] \"är\" ...";
     }
 }
 
 TEST_F(OwnShapes, AMallarTxtThatCannotBeReadIsToldAndTheBuiltInOnesUsed) {
     dir.mkdir("mallar.txt");
     EXPECT_FALSE(composer.compose(buffer, 1));
-    ASSERT_FALSE(messages.messages.isEmpty());
-    EXPECT_EQ(messages.messages[0],
-              QStringLiteral("mallar.txt kan inte läsas; de elva inbyggda mallarna används"));
-    EXPECT_EQ(buffer.WordText(1), QStringLiteral("tycker att"));
+    ASSERT_FALSE(messages.messages.empty());
+    EXPECT_EQ(utf8(messages.messages[0]),
+              "mallar.txt kan inte läsas; de elva inbyggda mallarna används");
+    EXPECT_EQ(buffer.WordText(1), u"tycker att");
 }
 
-// The eleven templates written out in examples/mallar.txt give what the built-in ones give,
-// sentence for sentence, and both give the sentences recorded here once.
-TEST(ShapeGolden, TheExampleFileAndTheBuiltInTemplatesGiveTheSameSentences) {
-    QFile golden(QStringLiteral(BRUMLIS_SOURCE_DIR "/tests/sentence/golden/seed-2026.txt"));
-    ASSERT_TRUE(golden.open(QIODevice::ReadOnly));
-    const QStringList expected =
-        QString::fromUtf8(golden.readAll()).split(u'\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(expected.size(), 60);
+// The eleven built-in templates (examples/mallar.txt, built in) give the sentences
+// recorded here once, before the shapes were a file; and the file read from a data folder
+// gives them too.
+TEST(ShapeGolden, TheBuiltInTemplatesAndTheExampleFileGiveTheRecordedSentences) {
+    std::ifstream golden(BRUMLIS_SOURCE_DIR "/tests/sentence/golden/seed-2026.txt");
+    std::vector<std::string> expected;
+    for (std::string line; std::getline(golden, line);)
+        if (!line.empty())
+            expected.push_back(line);
+    ASSERT_EQ(expected.size(), 60u);
 
-    auto sentences = [](const QString& dataDir) {
+    auto sentences = [](const std::filesystem::path& dataDir) {
         RecordingMessages messages;
         MersenneRandom random(2026);
         SentenceComposer composer(dataDir, messages, random);
-        QStringList made;
+        std::vector<std::string> made;
         SentenceBuffer buffer;
         for (int i = 0; i < 60; ++i) {
             composer.compose(buffer);
-            QStringList words;
+            std::string line = std::to_string(buffer.TemplateNo);
             for (int k = 0; k < buffer.SlotsUsed; ++k)
-                words << buffer.WordText(k);
-            made << QString::number(buffer.TemplateNo) + u' ' + words.join(u' ');
+                line += ' ' + utf8(buffer.WordText(k));
+            made.push_back(line);
         }
-        EXPECT_TRUE(messages.messages.isEmpty()) << messages.messages.join(u'\n').toStdString();
+        EXPECT_TRUE(messages.messages.empty());
         return made;
     };
-    TempDir data;
+    TempFolder data;
     data.mkdir("text");
-    for (const QString& list : QDir(QStringLiteral(BRUMLIS_DATA "/text")).entryList(QDir::Files))
-        ASSERT_TRUE(QFile::copy(QStringLiteral(BRUMLIS_DATA "/text/") + list,
-                                data.filePath("text/" + list)));
+    for (const auto& list : std::filesystem::directory_iterator(BRUMLIS_DATA "/text"))
+        std::filesystem::copy_file(list.path(), data.filePath("text/") / list.path().filename(),
+                                   std::filesystem::copy_options::none);
     EXPECT_EQ(sentences(data.path()), expected) << "the built-in templates";
-    ASSERT_TRUE(QFile::copy(QStringLiteral(BRUMLIS_SOURCE_DIR "/examples/mallar.txt"),
-                            data.filePath("mallar.txt")));
+    std::filesystem::copy_file(BRUMLIS_SOURCE_DIR "/examples/mallar.txt",
+                               data.filePath("mallar.txt"));
     EXPECT_EQ(sentences(data.path()), expected) << "examples/mallar.txt";
+}
+
+// The tools list the built-in classes in their own order: every class the built-in shapes
+// use, each once, and no other.
+TEST(ShapeGolden, TheBuiltInClassesAreTheOnesTheBuiltInShapesUse) {
+    ShapeBook read = builtinShapes();
+    read.builtin = false; // the classes as any book's are collected, in the order met
+    std::vector<std::u16string> used = vocabularyOf(read).classes;
+    std::vector<std::u16string> listed = BuiltinClasses;
+    std::sort(used.begin(), used.end());
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(utf8(used), utf8(listed));
 }
 
 TEST(Swedish, NumbersAreWrittenWithADecimalCommaAndCountsAgree) {
     const std::pair<double, const char*> decimals[] = {
         {-23.0, "-23,0"}, {0.26, "0,3"}, {-0.04, "0,0"}, {1.0 / 0.0, "inf"}, {-1.0 / 0.0, "-inf"}};
     for (const auto& [value, text] : decimals)
-        EXPECT_EQ(swedishDecimal(value, 1), QString::fromUtf8(text)) << value;
-    EXPECT_EQ(swedishDecimal(1.275, 2), QStringLiteral("1,27")); // as printf rounds binary 1.275
-    EXPECT_EQ(swedishCount(1, "inspelning", "inspelningar"), QStringLiteral("1 inspelning"));
-    EXPECT_EQ(swedishCount(0, "inspelning", "inspelningar"), QStringLiteral("0 inspelningar"));
-    EXPECT_EQ(swedishCount(2, "inspelning", "inspelningar"), QStringLiteral("2 inspelningar"));
+        EXPECT_EQ(utf8(swedishDecimal(value, 1)), text) << value;
+    EXPECT_EQ(swedishDecimal(1.275, 2), u"1,27"); // as printf rounds binary 1.275
+    EXPECT_EQ(swedishCount(1, u"inspelning", u"inspelningar"), u"1 inspelning");
+    EXPECT_EQ(swedishCount(0, u"inspelning", u"inspelningar"), u"0 inspelningar");
+    EXPECT_EQ(swedishCount(2, u"inspelning", u"inspelningar"), u"2 inspelningar");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The example sentence shown with a word: a place for it in the folder's shapes, the other
 // slots filled from the lists.
+#include "brumlis/qtbridge/text.h"
 #include "brumlis/sentence/composer.h"
 #include "brumlis/studio/examplesentence.h"
 #include "studiofixture.h"
@@ -14,8 +15,8 @@ WordReport wordOf(const char* text, QStringList classes) {
     WordReport word;
     word.text = QString::fromUtf8(text);
     word.classes = std::move(classes);
-    word.soundPath =
-        word.isPhrase() ? phraseSoundPath(word.text) : SentenceComposer::soundPathFor(word.text);
+    word.soundPath = qt(word.isPhrase() ? phraseSoundPath(core(word.text))
+                                        : SentenceComposer::soundPathFor(core(word.text)));
     return word;
 }
 
@@ -79,8 +80,8 @@ TEST(ExampleSentenceTest, PutsTheWordInEachPlaceTheShapesHaveForIt) {
                 misplaced += !example.text().isEmpty();
                 continue;
             }
-            misplaced += example.buffer.WordText(example.wordSlot) != c.word.text ||
-                         example.buffer.SoundFile(example.wordSlot) != c.word.soundPath;
+            misplaced += qt(example.buffer.WordText(example.wordSlot)) != c.word.text ||
+                         qt(example.buffer.SoundFile(example.wordSlot)) != c.word.soundPath;
             seen.insert(example.text());
         }
         EXPECT_EQ(misplaced, 0);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "brumlis/playback/soundinput.h"
+#include "brumlis/linuxaudio/soundinput.h"
 
 #include <QMetaObject>
 #include <QString>

@@ -1,10 +1,11 @@
 // The whole path on a private PulseAudio server: known words are played into a null sink
+#include "brumlis/qtbridge/files.h"
 // "mic" whose monitor is the default input, found and trimmed by the session's recorder, and
 // saved. The server passes float samples through untouched at 48 kHz mono, so every edge
 // of the played sound can be found again in what the studio recorded.
-#include "brumlis/audio/loudness.h"
-#include "brumlis/playback/playerfactory.h"
-#include "brumlis/playback/soundinput.h"
+#include "brumlis/linuxaudio/playerfactory.h"
+#include "brumlis/linuxaudio/soundinput.h"
+#include "brumlis/soundfiles/loudness.h"
 #include "studiofixture.h"
 #include "support/pulsecapture.h"
 #include "support/pulseserver.h"
@@ -272,9 +273,9 @@ TEST_F(StudioOnServer, SavesAtTheVoicesLoudnessUnderTheExactNameRetakesAndUndoes
 // back by itself when the server restarts: the same studio records and is heard again.
 TEST_F(StudioOnServer, AfterTheServerRestartsItRecordsAndPlaysAgain) {
     const auto connection = makeSoundServerConnection();
-    session = std::make_unique<StudioSession>(makeSoundInput(connection), folder.dir.path(),
-                                              std::make_unique<test::AnsweringQuestions>(),
-                                              createSystemPlayer(folder.dir.path(), connection));
+    session = std::make_unique<StudioSession>(
+        makeSoundInput(connection), folder.dir.path(), std::make_unique<test::AnsweringQuestions>(),
+        createSystemPlayer(corePath(folder.dir.path()), connection));
     session->setPlayEachTake(false);
     session->setStartOnVoice(true);
     QSignalSpy level(&session->recorder(), &Recorder::level);

@@ -1,6 +1,7 @@
 // The studio's session without a window: a sound server in memory that records what the
 // test feeds it, a player that hears what the test says, and a data folder on disk.
-#include "brumlis/audio/loudness.h"
+#include "brumlis/qtbridge/text.h"
+#include "brumlis/soundfiles/loudness.h"
 #include "fakeconnection.h"
 #include "studiofixture.h"
 #include "support/fakes.h"
@@ -229,7 +230,7 @@ TEST_F(StudioSessionTest, TakesSentencesAndRecordingsAreHeardThroughThePlayer) {
     EXPECT_FALSE(session->canDo(Action::Prova));
     ASSERT_TRUE(waitUntil(session.get(), &StudioSession::textChanged,
                           [&] { return player->spoken.size() == 2; }));
-    const QStringList paths = player->spoken.back();
+    const QStringList paths = qt(player->spoken.back());
     const QString take =
         QStringLiteral("tagningar/%1/prova.wav")
             .arg(TakeStore::wordFolder(session->queue().currentEntry()->word.soundPath));
@@ -253,8 +254,8 @@ TEST_F(StudioSessionTest, TakesSentencesAndRecordingsAreHeardThroughThePlayer) {
     const QString kalles = text(Text::Example);
     session->listenToSaved();
     ASSERT_EQ(player->spoken.size(), 3u);
-    EXPECT_EQ(player->spoken.back().front(), QStringLiteral("sound/Kalle.wav"));
-    EXPECT_TRUE(player->spoken.back()[1].isEmpty());
+    EXPECT_EQ(player->spoken.back().front(), u"sound/Kalle.wav");
+    EXPECT_TRUE(player->spoken.back()[1].empty());
     EXPECT_FALSE(session->canDo(Action::Record));
     player->hearAll();
     EXPECT_TRUE(waitUntil(session.get(), &StudioSession::textChanged, [&] {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "brumlis/audio/wavfile.h"
+#include "brumlis/soundfiles/wavfile.h"
 #include "brumlis/studio/studiosession.h"
 #include "support/speechclip.h"
 #include "support/tempdir.h"

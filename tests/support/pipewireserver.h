@@ -8,9 +8,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <array>
 #include <csignal>
+#include <cstdint>
 #include <memory>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -20,14 +23,12 @@
 namespace brumlis::test {
 
 /// One program of a server, in a process group of its own, so that it and whatever it
-/// starts (dbus-run-session starts a bus and WirePlumber) can be stopped, continued
-/// and ended together. Its output goes to a log file.
+/// might start can be stopped, continued and ended together. Its output goes to a log file.
+/// Every program of a server is this process's own child: only a parent hears when its
+/// child stops or ends, and can reap it.
 class ServerProcess {
 public:
-    /// `endFirst`: the programs among its children that must end, one after the other,
-    /// before the rest.
-    explicit ServerProcess(QStringList endFirst = {})
-        : m_endFirst(std::move(endFirst)) {
+    ServerProcess() {
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.setChildProcessModifier([] {
             ::setpgid(0, 0);
@@ -39,9 +40,13 @@ public:
     ServerProcess& operator=(const ServerProcess&) = delete;
     ~ServerProcess() { stop(); }
 
+    /// `extra`: variables this program gets on top of this process's environment.
     bool start(const QString& program, const QStringList& arguments, const QString& log,
-               QString* why) {
+               QString* why, const QProcessEnvironment& extra = {}) {
         m_log = log;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(extra);
+        m_process.setProcessEnvironment(env);
         // Into a file: nobody reads a pipe while a test speaks, and a server whose pipe
         // fills up stops dead in its next log line.
         m_process.setStandardOutputFile(log);
@@ -60,6 +65,8 @@ public:
                    ? QStringLiteral("was killed")
                    : QStringLiteral("exited with %1").arg(m_process.exitCode());
     }
+    qint64 pid() const { return m_group; }
+    QString logFile() const { return m_log; }
     QByteArray log() const {
         QFile file(m_log);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -70,68 +77,22 @@ public:
             ::kill(-pid_t(m_group), signal);
     }
 
-    /// Ends the group, also when it is frozen. Children go before the program, so that
-    /// it can reap them: what it leaves behind falls to an init that may never reap it.
+    /// Ends the group, also when it is frozen, and returns once the program has been reaped.
     void stop() {
         if (m_group == 0)
             return;
         signal(SIGCONT); // a stopped process acts on SIGTERM only once continued
-        for (const QString& first : m_endFirst)
-            for (const Member& m : members())
-                if (m.name == first) {
-                    ::kill(pid_t(m.pid), SIGTERM);
-                    waitUntilGone(m.pid);
-                }
-        bool children = false;
-        for (const Member& m : members())
-            if (m.pid != m_group) {
-                ::kill(pid_t(m.pid), SIGTERM);
-                children = true;
-            }
-        if (!children)
-            m_process.terminate();
+        m_process.terminate();
         if (!m_process.waitForFinished(3000)) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(3000)) {
-                signal(SIGKILL);
-                m_process.waitForFinished(3000);
-            }
+            signal(SIGKILL);
+            m_process.waitForFinished(3000);
         }
         // Whatever outlived the program would never end by itself.
-        for (const Member& m : members())
-            ::kill(pid_t(m.pid), SIGKILL);
+        signal(SIGKILL);
         m_group = 0;
     }
 
 private:
-    struct Member {
-        qint64 pid;
-        QString name;
-    };
-
-    /// Every process in the group, the program among them while it runs.
-    std::vector<Member> members() const {
-        std::vector<Member> found;
-        const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-        for (const QString& entry : entries) {
-            bool number = false;
-            const qint64 pid = entry.toLongLong(&number);
-            if (!number || ::getpgid(pid_t(pid)) != m_group)
-                continue;
-            QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-            const QByteArray name =
-                comm.open(QIODevice::ReadOnly) ? comm.readAll().trimmed() : QByteArray();
-            found.push_back({pid, QString::fromLocal8Bit(name)});
-        }
-        return found;
-    }
-    /// Until its parent has reaped it, for at most three seconds.
-    static void waitUntilGone(qint64 pid) {
-        pollUntil([pid] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)); }, 3000,
-                  5);
-    }
-
-    QStringList m_endFirst;
     QProcess m_process;
     QString m_log;
     qint64 m_group = 0;
@@ -140,9 +101,10 @@ private:
 /// A private PipeWire with one null sink, WirePlumber to link streams to it, and
 /// pipewire-pulse on a socket in a temporary folder, so that clients of both protocols
 /// reach it: PulseAudio ones through PULSE_SERVER, native ones through
-/// XDG_RUNTIME_DIR/pipewire-0. No ALSA, no D-Bus session of the user, and none of the
-/// user's or the system's configuration: only the stock files of Debian's packages and
-/// what is written here. While it lives, this process's environment points at it.
+/// XDG_RUNTIME_DIR/pipewire-0. No ALSA, no D-Bus session of the user (WirePlumber gets a
+/// bus of its own), and none of the user's or the system's configuration: only the stock
+/// files of Debian's packages and what is written here. While it lives, this process's
+/// environment points at it.
 class PipeWireServer : public SoundServer {
 public:
     static constexpr const char* Sink = "brumlis_test";
@@ -195,10 +157,12 @@ public:
     }
     QString pulseSocket() const { return m_dir.filePath(QStringLiteral("pulse.sock")); }
     QString nativeSocket() const { return m_dir.filePath(QStringLiteral("run/pipewire-0")); }
+    QString busSocket() const { return m_dir.filePath(QStringLiteral("bus")); }
     QString captureFile() const override { return m_dir.filePath(QStringLiteral("capture.raw")); }
     QByteArray serverLog() const override {
-        return "--- pipewire ---\n" + m_pipewire.log() + "--- wireplumber ---\n" +
-               m_wireplumber.log() + "--- pipewire-pulse ---\n" + m_pulse.log();
+        return "--- pipewire ---\n" + m_pipewire.log() + "--- dbus-daemon ---\n" + m_bus.log() +
+               "--- wireplumber ---\n" + m_wireplumber.log() + "--- pipewire-pulse ---\n" +
+               m_pulse.log();
     }
 
     bool start(QString* why) override {
@@ -206,6 +170,7 @@ public:
         QFile::remove(nativeSocket());
         QFile::remove(nativeSocket() + QStringLiteral(".lock"));
         QFile::remove(pulseSocket());
+        QFile::remove(busSocket());
         if (!writeConfig(why))
             return false;
         if (!m_pipewire.start(
@@ -214,14 +179,31 @@ public:
                 m_dir.filePath(QStringLiteral("pipewire.log")), why))
             return false;
         // WirePlumber gives up at once when there is no PipeWire to connect to.
-        if (!waitFor([this] { return QFileInfo::exists(nativeSocket()); }, 5000)) {
+        if (!waitFor(
+                m_dir.filePath(QStringLiteral("run")), Wakeups::FolderChanges,
+                [this] { return QFileInfo::exists(nativeSocket()); }, 5000)) {
             fail(QStringLiteral("pipewire never made its socket"), why);
             return false;
         }
         // WirePlumber 0.4 exits without a session bus; this one is its own, not the user's.
-        if (!m_wireplumber.start(QStringLiteral("dbus-run-session"),
-                                 {QStringLiteral("--"), QStringLiteral("wireplumber")},
-                                 m_dir.filePath(QStringLiteral("wireplumber.log")), why))
+        // The bus prints its address once it takes connections.
+        const QString busAddress = QStringLiteral("unix:path=") + busSocket();
+        if (!m_bus.start(QStringLiteral("dbus-daemon"),
+                         {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                          QStringLiteral("--nopidfile"), QStringLiteral("--address=") + busAddress,
+                          QStringLiteral("--print-address=1")},
+                         m_dir.filePath(QStringLiteral("dbus-daemon.log")), why))
+            return false;
+        if (!waitFor(
+                m_bus.logFile(), Wakeups::Written,
+                [&] { return m_bus.log().contains(busAddress.toLocal8Bit()); }, 5000)) {
+            fail(QStringLiteral("the bus never said it was there"), why);
+            return false;
+        }
+        QProcessEnvironment bus;
+        bus.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+        if (!m_wireplumber.start(QStringLiteral("wireplumber"), {},
+                                 m_dir.filePath(QStringLiteral("wireplumber.log")), why, bus))
             return false;
         if (!m_pulse.start(QStringLiteral("pipewire-pulse"),
                            {QStringLiteral("-c"),
@@ -229,24 +211,38 @@ public:
                            m_dir.filePath(QStringLiteral("pipewire-pulse.log")), why))
             return false;
         // pipewire-pulse may answer before WirePlumber has taken up the sink, and until
-        // it has, nothing links a new stream to it: ready only when both hold.
-        QString missing = QStringLiteral("pactl info never answered");
-        const bool ready = waitFor(
-            [&] {
-                if (!run(QStringLiteral("pactl"), {QStringLiteral("info")}))
-                    return false;
-                missing = QStringLiteral("WirePlumber never made %1 the default sink")
-                              .arg(QLatin1String(Sink));
-                QByteArray said;
-                return run(QStringLiteral("pw-metadata"),
-                           {QStringLiteral("-n"), QStringLiteral("default"), QStringLiteral("0"),
-                            QStringLiteral("default.audio.sink")},
-                           &said) &&
-                       said.contains(QByteArray("\"name\":\"") + Sink + '"');
-            },
-            10000);
-        if (!ready) {
-            fail(missing, why);
+        // it has, nothing links a new stream to it: ready only when both hold. pw-metadata
+        // tells every change of the default sink as it happens (line by line through
+        // stdbuf: into a file, its output would otherwise wait for its end).
+        const QString said = m_dir.filePath(QStringLiteral("pw-metadata.out"));
+        QProcess metadata;
+        metadata.setStandardOutputFile(said);
+        metadata.setStandardErrorFile(QProcess::nullDevice());
+        metadata.start(QStringLiteral("stdbuf"),
+                       {QStringLiteral("-oL"), QStringLiteral("pw-metadata"), QStringLiteral("-m"),
+                        QStringLiteral("-n"), QStringLiteral("default"), QStringLiteral("0"),
+                        QStringLiteral("default.audio.sink")});
+        const auto sinkSaid = [&] {
+            QFile file(said);
+            return file.open(QIODevice::ReadOnly) &&
+                   file.readAll().contains(QByteArray("\"name\":\"") + Sink + '"');
+        };
+        const bool sinkTaken =
+            metadata.waitForStarted(5000) &&
+            waitFor(said, Wakeups::Written, sinkSaid, 10000, metadata.processId());
+        metadata.kill();
+        metadata.waitForFinished(3000);
+        if (!sinkTaken) {
+            fail(QStringLiteral("WirePlumber never made %1 the default sink")
+                     .arg(QLatin1String(Sink)),
+                 why);
+            return false;
+        }
+        if (!waitFor(
+                m_dir.path(), Wakeups::FolderChanges,
+                [this] { return QFileInfo::exists(pulseSocket()); }, 5000) ||
+            !run(QStringLiteral("pactl"), {QStringLiteral("info")})) {
+            fail(QStringLiteral("pactl info never answered"), why);
             return false;
         }
         return true;
@@ -255,14 +251,15 @@ public:
         // Clients first, PipeWire last: each goes while what it talks to is still there.
         m_pulse.stop();
         m_wireplumber.stop();
+        m_bus.stop();
         m_pipewire.stop();
     }
     void freeze() override {
-        for (const ServerProcess* p : {&m_pipewire, &m_wireplumber, &m_pulse})
+        for (const ServerProcess* p : programs())
             p->signal(SIGSTOP);
     }
     void thaw() override {
-        for (const ServerProcess* p : {&m_pipewire, &m_wireplumber, &m_pulse})
+        for (const ServerProcess* p : programs())
             p->signal(SIGCONT);
     }
 
@@ -431,25 +428,33 @@ pulse.properties = {
         return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     }
 
-    /// Polls until `ready` holds, for at most `ms`, or until a program of the server ended.
-    template <typename Ready> bool waitFor(Ready ready, int ms) const {
-        bool isReady = false;
-        pollUntil(
-            [&] {
-                isReady = ready();
-                return isReady || m_pipewire.ended() || m_wireplumber.ended() || m_pulse.ended();
-            },
-            ms);
-        return isReady;
+    std::array<const ServerProcess*, 4> programs() const {
+        return {&m_pipewire, &m_bus, &m_wireplumber, &m_pulse};
+    }
+
+    /// Until `ready` holds, looked at again whenever `path` changes as `mask` says, for at
+    /// most `ms`, or until a program of the server (or `helper`) ended.
+    template <typename Ready>
+    bool waitFor(const QString& path, std::uint32_t mask, Ready ready, int ms,
+                 qint64 helper = 0) const {
+        Wakeups wake;
+        wake.onChange(path, mask);
+        for (const ServerProcess* p : programs())
+            if (p->pid() != 0)
+                wake.onEnd(p->pid());
+        if (helper != 0)
+            wake.onEnd(helper);
+        return wake.until(ready, ms);
     }
 
     void fail(const QString& what, QString* why) {
         *why = what;
-        const std::pair<const ServerProcess*, const char*> programs[] = {
+        const std::pair<const ServerProcess*, const char*> named[] = {
             {&m_pipewire, "pipewire"},
-            {&m_wireplumber, "dbus-run-session -- wireplumber"},
+            {&m_bus, "dbus-daemon"},
+            {&m_wireplumber, "wireplumber"},
             {&m_pulse, "pipewire-pulse"}};
-        for (const auto& [process, name] : programs)
+        for (const auto& [process, name] : named)
             if (process->ended())
                 *why += QStringLiteral("; %1 %2").arg(QLatin1String(name), process->exitReason());
         *why += QStringLiteral("\n") + QString::fromLocal8Bit(serverLog());
@@ -460,9 +465,8 @@ pulse.properties = {
     EnvironmentOverride m_env;
     SdlDriver m_driver = SdlDriver::PulseAudio;
     ServerProcess m_pipewire;
-    // dbus-run-session ends the bus without waiting for it once WirePlumber is gone, but
-    // reaps a bus that ends first and waits on for WirePlumber.
-    ServerProcess m_wireplumber{{QStringLiteral("dbus-daemon")}};
+    ServerProcess m_bus;
+    ServerProcess m_wireplumber;
     ServerProcess m_pulse;
     MonitorCapture m_capture;
 };

@@ -59,6 +59,16 @@ public:
 
     bool start(QString* why) override {
         QFile::remove(socket());
+        // PulseAudio says READY=1 on NOTIFY_SOCKET, as to systemd, once it serves: after
+        // its modules are loaded, the socket among them.
+        ReadinessSocket readiness(m_dir.filePath(QStringLiteral("notify")));
+        if (!readiness.isOpen()) {
+            *why = QStringLiteral("cannot make the socket pulseaudio tells it is ready on");
+            return false;
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("NOTIFY_SOCKET"), readiness.path());
+        m_server.setProcessEnvironment(env);
         // Into a file: nobody reads a pipe while a test speaks, and a server whose pipe
         // fills up stops dead in its next log line.
         m_server.setProcessChannelMode(QProcess::MergedChannels);
@@ -80,17 +90,15 @@ public:
             *why = QStringLiteral("pulseaudio did not start: ") + m_server.errorString();
             return false;
         }
-        bool answered = false;
-        pollUntil(
-            [&] {
-                QProcess info;
-                info.start(QStringLiteral("pactl"), {QStringLiteral("info")});
-                answered = info.waitForFinished(3000) && info.exitCode() == 0;
-                return answered || m_server.state() != QProcess::Running;
-            },
-            10000, 50);
-        if (answered)
-            return true;
+        Wakeups wake;
+        wake.onRead(readiness.fd());
+        wake.onEnd(m_server.processId());
+        if (wake.until([&] { return readiness.ready(); }, 10000)) {
+            QProcess info;
+            info.start(QStringLiteral("pactl"), {QStringLiteral("info")});
+            if (info.waitForFinished(3000) && info.exitCode() == 0)
+                return true;
+        }
         m_server.waitForFinished(100);
         *why = QStringLiteral("pulseaudio never answered: ") + QString::fromLocal8Bit(serverLog());
         return false;

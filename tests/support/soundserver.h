@@ -1,12 +1,12 @@
 #pragma once
 
+#include "support/processwait.h"
+
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QString>
-#include <QThread>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -15,20 +15,6 @@
 #include <vector>
 
 namespace brumlis::test {
-
-/// Looks at `condition` every `everyMs` until it holds, for at most `ms`: for what other
-/// processes do (a server answering, a process gone, a file growing), which sends this
-/// one no event. Whether it came to hold.
-template <typename Condition> bool pollUntil(Condition condition, int ms, int everyMs = 20) {
-    QElapsedTimer waited;
-    waited.start();
-    while (!condition()) {
-        if (waited.elapsed() >= ms)
-            return false;
-        QThread::msleep(everyMs);
-    }
-    return true;
-}
 
 /// Which of SDL's audio backends a test uses to reach the server.
 enum class SdlDriver { PulseAudio, PipeWire };
@@ -102,7 +88,11 @@ public:
         constexpr qint64 Flowing = 48000 * 8 * 6 / 10;
         if (!m_parec.waitForStarted(5000))
             return false;
-        return pollUntil([&] { return QFileInfo(path).size() >= Flowing; }, 10000);
+        // The file is there once parec runs: QProcess opens it before parec starts.
+        Wakeups wake;
+        wake.onChange(path, Wakeups::Written);
+        wake.onEnd(m_parec.processId());
+        return wake.until([&] { return QFileInfo(path).size() >= Flowing; }, 10000);
     }
     std::vector<float> stop() {
         if (m_parec.state() == QProcess::NotRunning)

@@ -1,5 +1,6 @@
 // Finding, trimming and keeping takes, on generated words whose every edge is known.
-#include "brumlis/audio/wavfile.h"
+#include "brumlis/qtbridge/files.h"
+#include "brumlis/soundfiles/wavfile.h"
 #include "brumlis/voicecheck/folderreport.h"
 #include "brumlis/voicetools/recordingsaver.h"
 #include "brumlis/voicetools/takedetector.h"

@@ -1,11 +1,12 @@
 #pragma once
 
-#include <QByteArray>
+#include "brumlis/platform/files.h"
+#include "brumlis/platform/sound.h"
+
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <vector>
-
-typedef struct sf_private_tag SNDFILE;
 
 namespace brumlis {
 
@@ -23,7 +24,7 @@ public:
         None,        ///< the last open() succeeded, or none was tried
         Missing,     ///< nothing by that name
         NotRegular,  ///< a folder, FIFO, device or the like
-        Undecodable, ///< empty, unreadable, or not audio libsndfile knows
+        Undecodable, ///< empty, unreadable, or not audio the decoder knows
         Refused,     ///< decodable, but with a rate or channel count outside the limits
     };
 
@@ -32,15 +33,15 @@ public:
     ClipDecoder(const ClipDecoder&) = delete;
     ClipDecoder& operator=(const ClipDecoder&) = delete;
 
-    /// Opens `path` (file-system bytes). False for anything but a regular file that holds
-    /// decodable audio with a sane rate and channel count. Never blocks: a FIFO or device
-    /// is recognised by its status and not opened.
-    bool open(const QByteArray& path);
+    /// Opens `path`. False for anything but a regular file that holds decodable audio with
+    /// a sane rate and channel count. Never blocks: a FIFO or device is recognised by its
+    /// status and not opened.
+    bool open(const std::filesystem::path& path);
     /// Reads mono `samples` at `rate` held in memory, as a file of them would be read.
     bool open(std::shared_ptr<const std::vector<float>> samples, int rate);
     void close();
 
-    bool isOpen() const { return m_file != nullptr || m_held != nullptr; }
+    bool isOpen() const { return m_sound != nullptr || m_held != nullptr; }
     Problem problem() const { return m_problem; }
     int sampleRate() const { return m_rate; }
     int channels() const { return m_channels; }
@@ -50,8 +51,8 @@ public:
     std::int64_t read(float* out, std::int64_t frames);
 
 private:
-    SNDFILE* m_file = nullptr;
-    int m_fd = -1;
+    platform::InputFile m_file;
+    std::unique_ptr<platform::SoundDecoder> m_sound;
     std::shared_ptr<const std::vector<float>> m_held;
     std::size_t m_heldAt = 0;
     int m_rate = 0;

@@ -2,8 +2,8 @@
 
 #include "brumlis/audio/clipdecoder.h"
 
-#include <QByteArray>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -26,16 +26,18 @@ struct DeviceFormat {
 };
 
 /// One recording decoded and converted to a device's format, a chunk at a time, so that
-/// a long file never sits in memory whole.
+/// a long file never sits in memory whole: its rate by the platform's resampler, its
+/// channels by copying (a mono clip plays on every channel; channels the device lacks are
+/// left out, or averaged into one for a mono device), its samples as the device stores them.
+/// At the device's rate it is as long as it was, to the nearest whole frame.
 ///
 /// The first and last `FadeSeconds` of every clip are faded in and out (a raised cosine),
 /// so that two clips that meet at different levels do not click, however they were cut;
 /// no frame is added. A clip shorter than two fades is faded over half its length each way.
 class ClipStream {
 public:
-    /// Input frames decoded per step, about.
+    /// Input frames decoded per step.
     static constexpr int ChunkFrames = 1024;
-    static constexpr int MaxChunkFrames = 8192;
     static constexpr double FadeSeconds = 0.0025;
 
     ClipStream();
@@ -44,7 +46,7 @@ public:
     ClipStream& operator=(const ClipStream&) = delete;
 
     /// False, at once, for anything ClipDecoder refuses or that cannot be converted.
-    bool open(const QByteArray& path, const DeviceFormat& device);
+    bool open(const std::filesystem::path& path, const DeviceFormat& device);
     /// The same for mono `samples` at `rate` held in memory.
     bool open(std::shared_ptr<const std::vector<float>> samples, int rate,
               const DeviceFormat& device);
@@ -57,35 +59,31 @@ public:
     void close();
 
 private:
-    /// Chunks of silence fed at most to push out the resampler's last frames.
-    static constexpr int MaxPaddingChunks = 8;
-
-    /// Sets up the converter for what the decoder has opened.
+    /// Sets up the conversion for what the decoder has opened.
     bool start(const DeviceFormat& device);
-    int bytesOf(std::int64_t frames) const;
-    /// Hands the first `frames` held frames to the converter, faded as their place in the
-    /// clip asks; `total` is the clip's length once known (else 0).
-    int putHeld(std::int64_t frames, std::int64_t total);
-
-    /// The resampling converter, SDL's: nothing of it shows outside clipstream.cpp.
-    struct Converter;
+    /// Hands the first `frames` held frames on, faded as their place in the clip asks;
+    /// `total` is the clip's length once known (else 0), and `last` says they are its end.
+    bool putHeld(std::int64_t frames, std::int64_t total, bool last);
+    /// Appends the converted frames waiting in m_converted to `out`, as the device takes
+    /// them: its channels and sample format, never past the clip's length at its rate.
+    void deliver(std::vector<std::uint8_t>& out);
 
     ClipDecoder m_decoder;
-    std::unique_ptr<Converter> m_stream;
+    /// Only when the clip's rate is not the device's.
+    std::unique_ptr<platform::Resampler> m_resampler;
+    DeviceFormat m_device;
     std::vector<float> m_input;
     /// Decoded frames not yet converted: the last of them may turn out to be the clip's end.
     std::vector<float> m_held;
+    /// At the device's rate, still in the clip's channels.
+    std::vector<float> m_converted;
     std::int64_t m_heldStart = 0; ///< the clip's frame at m_held's start
     int m_fadeFrames = 1;         ///< at the clip's own rate
-    int m_inputRate = 0;
-    int m_outputRate = 0;
-    int m_frameBytes = 0;
-    int m_chunkFrames = ChunkFrames;
+    bool m_open = false;
     bool m_ended = false;            ///< the decoder has delivered everything
     std::int64_t m_inputFrames = 0;  ///< decoded so far
     std::int64_t m_outputFrames = 0; ///< the clip's length at the device rate, once known
     std::int64_t m_outputDelivered = 0;
-    int m_padding = MaxPaddingChunks; ///< silence chunks still allowed
 };
 
 } // namespace brumlis

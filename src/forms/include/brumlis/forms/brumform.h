@@ -1,6 +1,7 @@
 #pragma once
 
 #include "brumlis/playback/speechcontroller.h"
+#include "brumlis/qtbridge/qtspeechloop.h"
 #include "brumlis/sentence/composer.h"
 #include "brumlis/sentence/random.h"
 #include "brumlis/sentence/sentencebuffer.h"
@@ -42,24 +43,15 @@ public:
                       QWidget* parent = nullptr);
     ~Brumform() override;
 
-    const SentenceBuffer& sentence() const { return m_sentence; }
-    SpeechController& speech() { return m_speech; }
-    /// Composing or speaking: the window takes no input.
-    bool isSpeaking() const { return m_speech.busy(); }
-
-    /// The open About window, or null.
-    About* aboutWindow() const;
-
     /// Activates this window and puts the focus on Generera; does nothing once the
     /// window has been closed.
     void returnFocusToGenerate();
 
     // SentenceView
-    QString caption() const override;
-    void showCaption(const QString& caption) override;
-    void setRepeatEnabled(bool enabled) override;
-    void setGenerateEnabled(bool enabled) override;
-    void focusGenerate() override;
+    void sentenceStarted() override;
+    void wordShown(int slot, const std::u16string& word) override;
+    void sentenceEnded() override;
+    void busyChanged(bool busy) override;
 
 public Q_SLOTS:
     /// Generera: composes a new sentence and speaks it.
@@ -95,6 +87,7 @@ private:
     SystemClock m_clock;
     std::unique_ptr<MessageBoxSink> m_messages;
     SentenceComposer m_composer;
+    QtSpeechLoop m_loop;
     SpeechController m_speech;
     InputBlocker m_inputBlocker;
     QPointer<About> m_about;

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "brumlis/playback/audiodevice.h"
 #include "brumlis/playback/soundplayer.h"
-#include "brumlis/playback/soundserver.h"
 
-#include <QString>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -14,8 +14,9 @@ namespace brumlis {
 
 struct EngineState;
 
-/// Speaks recordings through the sound server (PulseAudio, or PipeWire through
-/// pipewire-pulse), or through SDL's drivers where there is none.
+/// Speaks recordings through the first of the platform's outputs that opens (on Linux the
+/// sound server's own protocol, PulseAudio or PipeWire through pipewire-pulse, else SDL's
+/// drivers).
 ///
 /// A thread of the engine's own, the speaker, decodes and converts each clip a chunk at a
 /// time into a SoundQueue that the device drains on its own thread, keeping the queue as
@@ -45,20 +46,19 @@ public:
     static constexpr auto CloseBound = std::chrono::milliseconds(300);
 
     /// Called once, on the engine's thread, when the first device cannot be opened.
-    using FailureReport = std::function<void(const QString& reason)>;
+    using FailureReport = std::function<void(const std::u16string& reason)>;
 
-    /// Starts opening the default output (honouring PULSE_SERVER, SDL_AUDIODRIVER and
-    /// friends) and returns at once: a sentence spoken meanwhile waits for the device on the
-    /// engine's threads. On a sound server it plays through `server`, the program's
-    /// connection to it (without one, a connection of its own).
-    static std::unique_ptr<AudioEngine> create(const QString& dataDir, FailureReport onFailure = {},
-                                               std::shared_ptr<SoundServerConnection> server = {});
+    /// Starts opening the first of `outputs` that opens and returns at once: a sentence
+    /// spoken meanwhile waits for the device on the engine's threads. Recordings are looked
+    /// up under `dataDir`.
+    static std::unique_ptr<AudioEngine> create(const std::filesystem::path& dataDir,
+                                               Outputs outputs, FailureReport onFailure = {});
     ~AudioEngine() override;
 
     using SoundPlayer::speak;
     void speak(std::uint64_t sentence, const std::vector<Clip>& clips) override;
     void stop() override;
-    QString unavailableReason() const override;
+    std::u16string unavailableReason() const override;
 
 private:
     explicit AudioEngine(std::shared_ptr<EngineState> state);

@@ -1,13 +1,12 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace brumlis {
@@ -32,6 +31,10 @@ struct PlayerEvent {
     std::uint64_t sentence = 0; ///< as given to speak()
     int clip = -1;              ///< ClipHeard only
     SoundClock::time_point at;
+    /// ClipHeard: how long before it is heard the clip's word is best shown. What the
+    /// output knows of itself: how its figures relate to what a listener hears, and how late
+    /// a timer on this machine may wake.
+    std::chrono::nanoseconds lead{};
 };
 
 /// What one slot of a sentence plays: a recording under the player's data folder, or
@@ -39,21 +42,21 @@ struct PlayerEvent {
 struct Clip {
     /// Relative to the data folder ("sound/Kalle.wav"; backslashes count as separators);
     /// empty for a slot without sound.
-    QString path;
+    std::u16string path;
     /// Mono samples at `rate`, played instead of a file when set.
     std::shared_ptr<const std::vector<float>> samples;
     int rate = 0;
 
     static Clip held(std::vector<float> samples, int rate) {
-        return {QString(), std::make_shared<const std::vector<float>>(std::move(samples)), rate};
+        return {{}, std::make_shared<const std::vector<float>>(std::move(samples)), rate};
     }
 };
 
 /// The clips of recordings at `paths`.
-inline std::vector<Clip> clipsOf(const QStringList& paths) {
+inline std::vector<Clip> clipsOf(const std::vector<std::u16string>& paths) {
     std::vector<Clip> clips;
-    clips.reserve(std::size_t(paths.size()));
-    for (const QString& path : paths)
+    clips.reserve(paths.size());
+    for (const std::u16string& path : paths)
         clips.push_back({path, nullptr, 0});
     return clips;
 }
@@ -77,14 +80,14 @@ public:
     /// Speaks `clips` one after another. Whatever was still sounding is cut off.
     virtual void speak(std::uint64_t sentence, const std::vector<Clip>& clips) = 0;
     /// The same for recordings at `paths`.
-    void speak(std::uint64_t sentence, const QStringList& paths) {
+    void speak(std::uint64_t sentence, const std::vector<std::u16string>& paths) {
         speak(sentence, clipsOf(paths));
     }
     /// Silences everything at once; the current sentence reports nothing more.
     virtual void stop() = 0;
 
-    /// Why no sound can be heard, in the words of the system that failed; empty when it can.
-    virtual QString unavailableReason() const { return {}; }
+    /// Why no sound can be heard, in Swedish; empty when it can.
+    virtual std::u16string unavailableReason() const { return {}; }
 
     void setListener(Listener listener) {
         std::lock_guard lock(m_listenerMutex);
@@ -106,20 +109,21 @@ private:
 /// The player used where no audio device exists: every sentence is heard at once.
 class SilentPlayer final : public SoundPlayer {
 public:
-    explicit SilentPlayer(QString reason = {})
+    explicit SilentPlayer(std::u16string reason = {})
         : m_reason(std::move(reason)) {}
     using SoundPlayer::speak;
     void speak(std::uint64_t sentence, const std::vector<Clip>& clips) override {
-        const SoundClock::time_point now = SoundClock::now();
+        // Heard before any clock can say "now": whatever clock the listener keeps.
+        const SoundClock::time_point atOnce{};
         for (int k = 0; k < int(clips.size()); ++k)
-            report({PlayerEvent::Kind::ClipHeard, sentence, k, now});
-        report({PlayerEvent::Kind::AllHeard, sentence, -1, now});
+            report({PlayerEvent::Kind::ClipHeard, sentence, k, atOnce, {}});
+        report({PlayerEvent::Kind::AllHeard, sentence, -1, atOnce, {}});
     }
     void stop() override {}
-    QString unavailableReason() const override { return m_reason; }
+    std::u16string unavailableReason() const override { return m_reason; }
 
 private:
-    QString m_reason;
+    std::u16string m_reason;
 };
 
 /// Set once a player had to leave a thread behind that waits on a sound server that

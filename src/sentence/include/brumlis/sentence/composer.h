@@ -4,9 +4,10 @@
 #include "brumlis/sentence/sentencebuffer.h"
 #include "brumlis/sentence/wordlist.h"
 
-#include <QString>
-#include <QStringView>
+#include <filesystem>
 #include <functional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace brumlis {
@@ -24,7 +25,7 @@ class SentenceComposer {
 public:
     /// `dataDir` holds text/ (empty: the working directory at each pick). Without a
     /// clock the generator is never re-seeded, which makes seeded runs repeatable.
-    SentenceComposer(QString dataDir, MessageSink& messages, RandomSource& random,
+    SentenceComposer(std::filesystem::path dataDir, MessageSink& messages, RandomSource& random,
                      Clock* clock = nullptr);
 
     /// Re-seeds from the clock, empties slots 0..14, reads the folder's mallar.txt, draws
@@ -39,19 +40,20 @@ public:
     void setStopCheck(std::function<bool()> stopped) { m_stopped = std::move(stopped); }
 
     /// Reads text/<category>.txt afresh (by another case or Unicode form when the exact
-    /// name is not there, as recordings are found) and leaves one item, each equally likely, in
-    /// `buffer.PickedWord`. On failure the reason is reported once, PickedWord is
-    /// emptied and false returned.
-    bool PickWord(SentenceBuffer& buffer, QStringView category);
+    /// name is not there, as recordings are found) and leaves one item, each equally
+    /// likely, in `buffer.PickedWord`. On failure the reason is reported once, PickedWord
+    /// is emptied and false returned.
+    bool PickWord(SentenceBuffer& buffer, std::u16string_view category);
 
     /// The recording of a picked word: "sound/" + word + ".wav", the word kept exactly.
-    static QString soundPathFor(const QString& word);
+    static std::u16string soundPathFor(std::u16string_view word);
 
 private:
-    const SentenceShape& drawShape(const ShapeBook& book);
-    bool fill(SentenceBuffer& buffer, const std::vector<ShapePart>& row);
+    struct Filler;
 
-    QString m_dataDir;
+    const SentenceShape& drawShape(const ShapeBook& book);
+
+    std::filesystem::path m_dataDir;
     MessageSink& m_messages;
     RandomSource& m_random;
     Clock* m_clock;

@@ -1,42 +1,15 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
-#include <optional>
+#include <filesystem>
 
 namespace brumlis {
 
 /// The folder whose text/ and sound/ the programs read. `given` (from --data or the
-/// window's argument) wins as it is; otherwise the first folder that holds text/ of:
-/// the working directory, $XDG_DATA_HOME/brumlis, each $XDG_DATA_DIRS entry's brumlis.
-/// When none does, the working directory, so the usual messages name what is missing.
-/// The result is an absolute path.
-QString findDataDir(const QString& given = {});
-
-/// The command line the window programs share: `<program> [--data MAPP] [MAPP]`, with
-/// --help and --version.
-class WindowCommandLine {
-public:
-    /// `description`: what the program does, the lines --help prints under its usage.
-    WindowCommandLine(QString program, QString description)
-        : m_program(std::move(program))
-        , m_description(std::move(description)) {}
-
-    /// Before QApplication exists, so that they need no display: answers --help or
-    /// --version on stdout. The exit status when one was asked for.
-    std::optional<int> answerEarly(int argc, char* argv[]) const;
-    /// Once QApplication has taken its own options out: the folder named (empty when
-    /// none), or nothing once a bad command line has been reported on stderr.
-    std::optional<QString> givenDataDir(const QStringList& arguments) const;
-
-    /// What is wrong with `arguments` (argv[0] first), in Swedish; empty when nothing.
-    static QString problem(const QStringList& arguments, QString* given = nullptr);
-
-private:
-    QString usage() const;
-
-    QString m_program;
-    QString m_description;
-};
+/// window's argument) wins as it is; otherwise the first folder that holds text/ (in any
+/// case: "Text") of: the working directory, then platform::dataLocations() (on Linux
+/// $XDG_DATA_HOME/brumlis and each $XDG_DATA_DIRS entry's brumlis). When none does, the
+/// working directory, so the usual messages name what is missing. The result is an
+/// absolute path without "." or ".." parts.
+std::filesystem::path findDataDir(const std::filesystem::path& given = {});
 
 } // namespace brumlis

@@ -1,7 +1,9 @@
 #pragma once
 
-#include <QString>
+#include "brumlis/text/text.h"
+
 #include <cstddef>
+#include <string>
 
 namespace brumlis {
 
@@ -17,19 +19,19 @@ template <typename Enum> struct EnumName {
 
 /// The key of `value` in `table`; empty when it has no row.
 template <typename Enum, std::size_t Size>
-QString keyOf(const EnumName<Enum> (&table)[Size], Enum value) {
+std::u16string keyOf(const EnumName<Enum> (&table)[Size], Enum value) {
     for (const EnumName<Enum>& row : table)
         if (row.value == value)
-            return QString::fromLatin1(row.key);
+            return fromUtf8(row.key);
     return {};
 }
 
 /// The name of `value` in `table`; empty when it has no row.
 template <typename Enum, std::size_t Size>
-QString nameOf(const EnumName<Enum> (&table)[Size], Enum value) {
+std::u16string nameOf(const EnumName<Enum> (&table)[Size], Enum value) {
     for (const EnumName<Enum>& row : table)
         if (row.value == value)
-            return QString::fromUtf8(row.name);
+            return fromUtf8(row.name);
     return {};
 }
 

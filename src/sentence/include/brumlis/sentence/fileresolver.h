@@ -2,9 +2,10 @@
 
 #include "brumlis/sentence/wordlist.h"
 
-#include <QByteArray>
-#include <QString>
+#include <filesystem>
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace brumlis {
 
@@ -18,10 +19,10 @@ namespace brumlis {
 /// order: the same name ignoring case (Unicode-aware, so "Åsa" finds "åsa.wav"); the
 /// same name ignoring case and Unicode normalisation (NFC/NFD); and a name stored as
 /// Windows-1252 bytes, as old archive tools unpack them. Among several matches of the
-/// same kind the one whose bytes sort first wins, so the choice is stable.
+/// same kind the one whose name sorts first wins, so the choice is stable.
 ///
-/// An exact name costs one `stat`. The relaxed rules look a name up in an index of the
-/// folder's entries, built on first need and rebuilt only when the folder's
+/// An exact name costs one look at the file system. The relaxed rules look a name up in an
+/// index of the folder's entries, built on first need and rebuilt only when the folder's
 /// modification time says it changed, so a voice of 100,000 recordings does not scan
 /// the folder for every word it lacks. One resolver may be used from several threads.
 class FileResolver {
@@ -36,11 +37,11 @@ public:
     };
 
     struct Found {
-        QByteArray path;           ///< in the file system's own bytes; empty when nothing matched
-        Match match = Match::None; ///< the loosest rule any component of the path needed
+        std::filesystem::path path; ///< empty when nothing matched
+        Match match = Match::None;  ///< the loosest rule any component of the path needed
     };
 
-    explicit FileResolver(QString dataDir);
+    explicit FileResolver(std::filesystem::path dataDir);
     ~FileResolver();
     FileResolver(const FileResolver&) = delete;
     FileResolver& operator=(const FileResolver&) = delete;
@@ -53,20 +54,20 @@ public:
 
     /// The file for `path`, and the rule it was found by. The result may name something
     /// that is not a regular file; the decoder checks that.
-    Found find(const QString& path) const;
+    Found find(std::u16string_view path) const;
 
     /// The path of find(): empty when there is nothing to play.
-    QByteArray resolve(const QString& path) const { return find(path).path; }
+    std::filesystem::path resolve(std::u16string_view path) const { return find(path).path; }
 
     /// `path` under the data folder by its exact name, whether it exists or not; empty for a
     /// path find() refuses (absolute, climbing out).
-    QByteArray exactPath(const QString& path) const;
+    std::filesystem::path exactPath(std::u16string_view path) const;
 
 private:
     class FolderIndex;
     class IndexCache;
 
-    QByteArray m_root;
+    std::filesystem::path m_root;
     std::unique_ptr<IndexCache> m_indexes;
 };
 
@@ -74,7 +75,7 @@ private:
 /// when that is missing, as find() finds it (another case or Unicode form, a name stored as
 /// Windows-1252 bytes, a folder "Text"). `found`, when given, says which file was read and
 /// by what rule; Match::None when there was none.
-ListStatus readDataList(const FileResolver& files, const QString& path, ListBuffers& buffers,
+ListStatus readDataList(const FileResolver& files, std::u16string_view path, ListBuffers& buffers,
                         ListEncoding* encoding = nullptr, FileResolver::Found* found = nullptr);
 
 } // namespace brumlis

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QString>
+#include <string>
 
 namespace brumlis {
 
@@ -9,7 +9,7 @@ namespace brumlis {
 class MessageSink {
 public:
     virtual ~MessageSink() = default;
-    virtual void show(const QString& message) = 0;
+    virtual void show(const std::u16string& message) = 0;
 };
 
 } // namespace brumlis

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QString>
 #include <array>
+#include <string>
 
 namespace brumlis {
 
@@ -11,8 +11,8 @@ template <int Size> class SlotArray {
 public:
     static constexpr int size() { return Size; }
 
-    QString& operator()(int i) { return m_slots.at(checked(i)); }
-    const QString& operator()(int i) const { return m_slots.at(checked(i)); }
+    std::u16string& operator()(int i) { return m_slots.at(checked(i)); }
+    const std::u16string& operator()(int i) const { return m_slots.at(checked(i)); }
 
 private:
     static std::size_t checked(int i) {
@@ -20,7 +20,7 @@ private:
         return i < 0 ? std::size_t(Size) : std::size_t(i);
     }
 
-    std::array<QString, Size> m_slots;
+    std::array<std::u16string, Size> m_slots;
 };
 
 /// One sentence, from composing to speaking, kept afterwards for Repeat.
@@ -34,7 +34,7 @@ struct SentenceBuffer {
     int SlotsUsed = 0;  ///< Slots the shape filled, from 0 up.
     SlotArray<SlotCount> SoundFile;
     SlotArray<SlotCount> WordText;
-    QString PickedWord; ///< The item read by the last pick; empty after a failed one.
+    std::u16string PickedWord; ///< The item read by the last pick; empty after a failed one.
 };
 
 } // namespace brumlis

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-#include <QStringList>
-#include <QStringView>
+#include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace brumlis {
 
@@ -20,11 +21,11 @@ enum class ListEncoding {
 
 /// The encoding for scripts ("utf-8", "windows-1252", ...) and for people ("UTF-8",
 /// "Windows-1252", ...).
-QString encodingKey(ListEncoding encoding);
-QString encodingName(ListEncoding encoding);
+std::u16string encodingKey(ListEncoding encoding);
+std::u16string encodingName(ListEncoding encoding);
 
 struct DecodedList {
-    QString text;
+    std::u16string text;
     ListEncoding encoding = ListEncoding::Utf8;
 };
 
@@ -33,13 +34,10 @@ struct DecodedList {
 /// UTF-8 after all). Without a mark each line is decoded on its own: as UTF-8 when it is
 /// valid UTF-8, otherwise as Windows-1252, which is what lists saved on older Windows
 /// are in. So a stray byte pasted into a UTF-8 list spoils only its own line.
-DecodedList decodeList(QByteArrayView bytes);
-
-/// Bytes in the Windows code page 1252, one character each.
-QString decodeWindows1252(QByteArrayView bytes);
+DecodedList decodeList(std::string_view bytes);
 
 /// The text of decodeList().
-inline QString decodeListBytes(QByteArrayView bytes) {
+inline std::u16string decodeListBytes(std::string_view bytes) {
     return decodeList(bytes).text;
 }
 
@@ -54,35 +52,35 @@ inline QString decodeListBytes(QByteArrayView bytes) {
 /// MaxItemLength is cut there (never inside a surrogate pair); the rest of it is skipped.
 class ItemReader {
 public:
-    explicit ItemReader(QStringView text)
+    explicit ItemReader(std::u16string_view text)
         : m_text(text) {}
 
     /// Moves to the next item; false at the end of the text. With `item` given, the
     /// item's text is stored there (counting passes leave it null and copy nothing).
-    bool next(QString* item = nullptr);
+    bool next(std::u16string* item = nullptr);
 
     /// True when the item next() last moved to was longer than MaxItemLength and is
     /// handed out cut.
     bool lastItemCut() const { return m_lastCut; }
 
 private:
-    QStringView m_text;
-    qsizetype m_pos = 0;
+    std::u16string_view m_text;
+    std::size_t m_pos = 0;
     bool m_pendingEmpty = false; ///< a trailing comma left one empty item to hand out
     bool m_lastCut = false;
 };
 
-qsizetype countItems(QStringView text);
-QStringList parseItems(QStringView text);
+std::size_t countItems(std::u16string_view text);
+std::vector<std::u16string> parseItems(std::u16string_view text);
 
 /// A list file larger than this is not read: no word list needs it, and reading and
 /// laying out more would keep the window from answering.
-inline constexpr qint64 MaxListBytes = 16 * 1024 * 1024;
+inline constexpr std::int64_t MaxListBytes = 16 * 1024 * 1024;
 
 /// No item is longer than this many characters (UTF-16 code units), on screen or in a
 /// file name. Longer items are cut rather than the list refused: one runaway line, say
 /// a file that lost its line ends, should not take every other word with it.
-inline constexpr qsizetype MaxItemLength = 1000;
+inline constexpr std::size_t MaxItemLength = 1000;
 
 /// How often a list that changed while it was read is read again before the last read
 /// is taken as it is.
@@ -98,41 +96,37 @@ enum class ListStatus {
 
 struct ListFile {
     ListStatus status = ListStatus::Missing;
-    QString text; ///< the decoded contents when status is Ok
+    std::u16string text; ///< the decoded contents when status is Ok
     ListEncoding encoding = ListEncoding::Utf8;
 };
 
 /// What a failed pick says after "text/<klass>.txt ": "existerar inte", "kan inte läsas".
 /// Empty for ListStatus::Ok.
-QString problemText(ListStatus status);
+std::u16string problemText(ListStatus status);
 /// The status for scripts: "ok", "missing", ...
-QString listStatusKey(ListStatus status);
+std::u16string listStatusKey(ListStatus status);
 
 /// Called after each chunk readListFile() takes from a file, with the number of the
 /// read (1 for the first, 2 and 3 for the re-reads) and the bytes read so far in it.
 /// Tests use it to change a file while it is being read.
-using ListReadObserver = std::function<void(int read, qint64 bytesSoFar)>;
+using ListReadObserver = std::function<void(int read, std::int64_t bytesSoFar)>;
 
 /// Storage that readListFile() reuses from one call to the next, so that picking again
 /// from a large list needs no fresh memory, which the system would first have to fault in.
 struct ListBuffers {
-    QByteArray bytes; ///< the file as read
-    QString text;     ///< the decoded list
+    std::string bytes;   ///< the file as read
+    std::u16string text; ///< the decoded list
 };
 
 /// Reads and decodes the file at `path`. Never blocks on a FIFO or device, and never
 /// reads from anything but a regular file. A file whose size or modification time
 /// changed while it was read (an editor saving in place) is read again, at most
 /// MaxListRereads more times; a file that keeps changing is used as last read.
-ListFile readListFile(const QString& path, const ListReadObserver& observer = {});
+ListFile readListFile(const std::filesystem::path& path, const ListReadObserver& observer = {});
 
 /// As readListFile(), with the decoded list in `buffers.text` (left as it was on failure)
 /// and its encoding in `encoding` when given.
-ListStatus readListFile(const QString& path, ListBuffers& buffers, ListEncoding* encoding = nullptr,
-                        const ListReadObserver& observer = {});
-
-/// As readListFile(), for a path in the file system's own bytes, which need not be UTF-8.
-ListStatus readListFileAt(const QByteArray& nativePath, ListBuffers& buffers,
-                          ListEncoding* encoding = nullptr, const ListReadObserver& observer = {});
+ListStatus readListFile(const std::filesystem::path& path, ListBuffers& buffers,
+                        ListEncoding* encoding = nullptr, const ListReadObserver& observer = {});
 
 } // namespace brumlis

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "brumlis/playback/soundinput.h"
+#include "brumlis/linuxaudio/soundinput.h"
 #include "brumlis/playback/soundplayer.h"
+#include "brumlis/qtbridge/qtspeechloop.h"
 #include "brumlis/sentence/random.h"
 #include "brumlis/studio/recorder.h"
 #include "brumlis/studio/wordqueue.h"
@@ -247,6 +248,7 @@ private:
     std::unique_ptr<SoundInput> m_server;
     std::unique_ptr<Recorder> m_recorder;
     std::unique_ptr<ExampleView> m_exampleView;
+    QtSpeechLoop m_loop;
     std::unique_ptr<SpeechController> m_speech;
     TakeStore m_store;
     RecordingSaver m_saver; ///< used on the disk thread only

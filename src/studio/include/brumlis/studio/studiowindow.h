@@ -35,8 +35,6 @@ public:
                  std::unique_ptr<SoundPlayer> player = {}, QWidget* parent = nullptr);
     ~StudioWindow() override;
 
-    StudioSession& session() { return *m_session; }
-
 protected:
     void closeEvent(QCloseEvent* event) override;
 

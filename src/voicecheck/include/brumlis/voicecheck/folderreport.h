@@ -1,10 +1,10 @@
 #pragma once
 
 #include "brumlis/audio/clipdecoder.h"
-#include "brumlis/audio/loudness.h"
 #include "brumlis/sentence/fileresolver.h"
 #include "brumlis/sentence/shapes.h"
 #include "brumlis/sentence/wordlist.h"
+#include "brumlis/soundfiles/loudness.h"
 
 #include <QByteArray>
 #include <QString>

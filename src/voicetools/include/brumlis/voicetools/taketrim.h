@@ -1,6 +1,6 @@
 #pragma once
 
-#include "brumlis/audio/loudness.h"
+#include "brumlis/soundfiles/loudness.h"
 
 #include <QStringList>
 #include <cmath>
