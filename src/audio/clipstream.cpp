@@ -182,9 +182,8 @@ bool ClipStream::next(std::vector<std::uint8_t>& out) {
                 m_ended = true;
                 // Rounded to the nearest frame, as resamplers deliver: a frame more would be
                 // a frame of silence padded between two words.
-                m_outputFrames =
-                    (2 * m_inputFrames * m_device.rate + m_decoder.sampleRate()) /
-                    (2 * std::int64_t(m_decoder.sampleRate()));
+                m_outputFrames = (2 * m_inputFrames * m_device.rate + m_decoder.sampleRate()) /
+                                 (2 * std::int64_t(m_decoder.sampleRate()));
                 ok = putHeld(std::int64_t(m_held.size()) / channels, m_inputFrames, true);
             }
             if (!ok) {

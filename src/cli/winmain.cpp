@@ -4,11 +4,10 @@
 #include "brumlis/windowsaudio/playerfactory.h"
 #include "cli.h"
 
-#include <windows.h>
-
 #include <shellapi.h>
 #include <string>
 #include <vector>
+#include <windows.h>
 
 int main() {
     std::vector<std::u16string> args;

@@ -10,15 +10,15 @@
 #include "version.h"
 
 #include <QApplication>
-#include <QTimer>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <functional>
 #include <optional>
-#include <utility>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 

@@ -316,7 +316,8 @@ private:
 
         zip_uint8_t opsys = 0;
         zip_uint32_t attributes = 0;
-        if (libzip().file_get_external_attributes(m_zip.get(), entry.index, 0, &opsys, &attributes) != 0)
+        if (libzip().file_get_external_attributes(m_zip.get(), entry.index, 0, &opsys,
+                                                  &attributes) != 0)
             return refuse(QStringLiteral("paketet är trasigt: %1")
                               .arg(zipProblem(libzip().get_error(m_zip.get()))));
         bool folder = name.endsWith(u'/') || entry.parts.isEmpty();
@@ -358,8 +359,9 @@ private:
               const std::function<bool(const char*, qint64)>& sink) {
         const ZipEntryFile in(libzip().fopen_index(m_zip.get(), entry.index, 0));
         if (!in)
-            return refuse(QStringLiteral("%1 i paketet är trasig: %2")
-                              .arg(quoted(entry.path), zipProblem(libzip().get_error(m_zip.get()))));
+            return refuse(
+                QStringLiteral("%1 i paketet är trasig: %2")
+                    .arg(quoted(entry.path), zipProblem(libzip().get_error(m_zip.get()))));
         std::vector<char> buffer(ChunkBytes);
         qint64 size = 0;
         for (;;) {

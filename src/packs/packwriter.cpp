@@ -121,7 +121,8 @@ QString writeArchive(const QString& packFile, const PackManifest& manifest,
         zip_source_t* source =
             item.source.isEmpty()
                 ? libzip().source_buffer(zip.get(), json.constData(), zip_uint64_t(json.size()), 0)
-                : libzip().source_file(zip.get(), QFile::encodeName(item.source).constData(), 0, -1);
+                : libzip().source_file(zip.get(), QFile::encodeName(item.source).constData(), 0,
+                                       -1);
         if (!source)
             return failed();
         const zip_int64_t index =
@@ -133,7 +134,7 @@ QString writeArchive(const QString& packFile, const PackManifest& manifest,
         const auto at = zip_uint64_t(index);
         if (libzip().file_set_dostime(zip.get(), at, FixedDosTime, FixedDosDate, 0) != 0 ||
             libzip().file_set_external_attributes(zip.get(), at, 0, ZIP_OPSYS_UNIX,
-                                             zip_uint32_t(S_IFREG | 0644) << 16) != 0 ||
+                                                  zip_uint32_t(S_IFREG | 0644) << 16) != 0 ||
             libzip().set_file_compression(zip.get(), at, ZIP_CM_DEFLATE, 0) != 0)
             return failed();
     }

@@ -33,33 +33,25 @@ const Loaded& loaded() {
             return function != nullptr;
         };
         LibZip& f = l.functions;
-        l.ok =
-            resolve(f.discard, "zip_discard") &&
-            resolve(f.fclose, "zip_fclose") &&
-            resolve(f.error_code_zip, "zip_error_code_zip") &&
-            resolve(f.fdopen, "zip_fdopen") &&
-            resolve(f.get_num_entries, "zip_get_num_entries") &&
-            resolve(f.get_name, "zip_get_name") &&
-            resolve(f.get_error, "zip_get_error") &&
-            resolve(f.file_get_external_attributes, "zip_file_get_external_attributes") &&
-            resolve(f.stat_init, "zip_stat_init") &&
-            resolve(f.stat_index, "zip_stat_index") &&
-            resolve(f.compression_method_supported, "zip_compression_method_supported") &&
-            resolve(f.fopen_index, "zip_fopen_index") &&
-            resolve(f.fread, "zip_fread") &&
-            resolve(f.file_get_error, "zip_file_get_error") &&
-            resolve(f.open, "zip_open") &&
-            resolve(f.source_buffer, "zip_source_buffer") &&
-            resolve(f.source_file, "zip_source_file") &&
-            resolve(f.file_add, "zip_file_add") &&
-            resolve(f.source_free, "zip_source_free") &&
-            resolve(f.file_set_dostime, "zip_file_set_dostime") &&
-            resolve(f.file_set_external_attributes, "zip_file_set_external_attributes") &&
-            resolve(f.set_file_compression, "zip_set_file_compression") &&
-            resolve(f.close, "zip_close");
+        l.ok = resolve(f.discard, "zip_discard") && resolve(f.fclose, "zip_fclose") &&
+               resolve(f.error_code_zip, "zip_error_code_zip") && resolve(f.fdopen, "zip_fdopen") &&
+               resolve(f.get_num_entries, "zip_get_num_entries") &&
+               resolve(f.get_name, "zip_get_name") && resolve(f.get_error, "zip_get_error") &&
+               resolve(f.file_get_external_attributes, "zip_file_get_external_attributes") &&
+               resolve(f.stat_init, "zip_stat_init") && resolve(f.stat_index, "zip_stat_index") &&
+               resolve(f.compression_method_supported, "zip_compression_method_supported") &&
+               resolve(f.fopen_index, "zip_fopen_index") && resolve(f.fread, "zip_fread") &&
+               resolve(f.file_get_error, "zip_file_get_error") && resolve(f.open, "zip_open") &&
+               resolve(f.source_buffer, "zip_source_buffer") &&
+               resolve(f.source_file, "zip_source_file") && resolve(f.file_add, "zip_file_add") &&
+               resolve(f.source_free, "zip_source_free") &&
+               resolve(f.file_set_dostime, "zip_file_set_dostime") &&
+               resolve(f.file_set_external_attributes, "zip_file_set_external_attributes") &&
+               resolve(f.set_file_compression, "zip_set_file_compression") &&
+               resolve(f.close, "zip_close");
         if (!l.ok)
-            l.why = QStringLiteral("%1 saknar %2").arg(QLatin1String(LibZipName),
-                                                      QLatin1String(missing));
+            l.why = QStringLiteral("%1 saknar %2")
+                        .arg(QLatin1String(LibZipName), QLatin1String(missing));
         return l;
     }();
     return library;

@@ -97,7 +97,8 @@ TEST(ClipStream, EveryClipIsFadedInAndOutWithoutAFrameAdded) {
         std::vector<float> left(bytes.size() / 8);
         for (std::size_t i = 0; i < left.size(); ++i)
             std::memcpy(&left[i], bytes.data() + 8 * i, sizeof(float));
-        ASSERT_EQ(std::int64_t(left.size()), (2 * c.frames * 48000 + c.rate) / (2 * c.rate)) << "frames added";
+        ASSERT_EQ(std::int64_t(left.size()), (2 * c.frames * 48000 + c.rate) / (2 * c.rate))
+            << "frames added";
         const float full = std::fabs(c.level);
         // Both ends near silence, whatever the level the recording was cut at.
         EXPECT_LE(std::fabs(left.front()), 0.02f * std::max(full, 1e-6f));

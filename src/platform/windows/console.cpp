@@ -4,9 +4,8 @@
 
 #include "brumlis/text/text.h"
 
-#include <windows.h>
-
 #include <io.h>
+#include <windows.h>
 
 namespace brumlis::platform {
 
