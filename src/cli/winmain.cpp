@@ -4,10 +4,11 @@
 #include "brumlis/windowsaudio/playerfactory.h"
 #include "cli.h"
 
-#include <shellapi.h>
 #include <string>
 #include <vector>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 int main() {
     std::vector<std::u16string> args;

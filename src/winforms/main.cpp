@@ -1,0 +1,51 @@
+// brumlis.exe: Brumform over the portable core, in a Win32 message loop.
+#include "brumlis/sentence/datadir.h"
+#include "forms.h"
+#include "looks.h"
+#include "windowarguments.h"
+#include "windowplayer.h"
+#include "winspeechloop.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <string>
+#include <vector>
+#include <windows.h>
+
+namespace {
+
+std::vector<std::u16string> arguments() {
+    std::vector<std::u16string> args;
+    int count = 0;
+    if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 1; i < count; ++i) // not the program's own name
+            args.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));
+        LocalFree(argv);
+    }
+    return args;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    using namespace brumlis::winforms;
+    const WindowArguments given = parseWindowArguments(arguments());
+    if (!given.problem.empty()) {
+        const std::u16string text =
+            given.problem + u"\r\n\r\nAnvändning: brumlis [--data MAPP] [MAPP]";
+        MessageBoxW(nullptr, wide(text).c_str(), L"Brumlis", MB_OK | MB_ICONERROR);
+        return 2;
+    }
+    const std::filesystem::path dataDir = brumlis::findDataDir(given.dataDir);
+
+    // The buttons of Common Controls 6, as the manifest asks for.
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    Program program(instance);
+    brumlis::WinSpeechLoop loop;
+    Brumform form(program, dataDir, createWindowPlayer(dataDir), loop);
+    if (!form.window())
+        return 1;
+    return program.run(form);
+}
