@@ -41,4 +41,4 @@ if [ ! -s "$work/log" ]; then
     exit 1
 fi
 tr -d '\r' <"$work/log"
-[ "$(tail -n 1 "$work/log" | tr -d '\r')" = PASS ]
+[ "$(tail -n 1 "$work/log" | tr -d '\r' | awk '{print $2}')" = PASS ]

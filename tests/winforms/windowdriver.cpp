@@ -42,7 +42,11 @@ std::string utf8(std::wstring_view text) {
     return out;
 }
 
+// Each line starts with the milliseconds since the driver started, so that a slow step shows.
+const ULONGLONG g_started = GetTickCount64();
+
 void note(const char* format, ...) {
+    std::fprintf(g_log, "%6llu ", GetTickCount64() - g_started);
     va_list args;
     va_start(args, format);
     std::vfprintf(g_log, format, args);
