@@ -1,4 +1,5 @@
 // brumlis.exe: Brumform over the portable core, in a Win32 message loop.
+#include "brumlis/playback/lazyplayer.h"
 #include "brumlis/sentence/datadir.h"
 #include "forms.h"
 #include "looks.h"
@@ -44,8 +45,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     Program program(instance);
     brumlis::WinSpeechLoop loop;
-    Brumform form(program, dataDir, createWindowPlayer(dataDir), loop);
+    std::unique_ptr<brumlis::LazyPlayer> player = createWindowPlayer(dataDir);
+    brumlis::LazyPlayer& sound = *player;
+    // Drawn before this returns (UpdateWindow): the sound device opens after that.
+    Brumform form(program, dataDir, std::move(player), loop);
     if (!form.window())
         return 1;
+    loop.post([&sound] { sound.start(); });
     return program.run(form);
 }

@@ -1,10 +1,12 @@
 #include "windowplayer.h"
 
+#include "brumlis/playback/lazyplayer.h"
+#include "brumlis/windowsaudio/playerfactory.h"
+
 namespace brumlis::winforms {
 
-std::unique_ptr<SoundPlayer> createWindowPlayer(const std::filesystem::path&) {
-    // Silent until the Windows output is built in: every sentence is shown at once.
-    return std::make_unique<SilentPlayer>(u"ingen ljudutgång i den här versionen");
+std::unique_ptr<LazyPlayer> createWindowPlayer(const std::filesystem::path& dataDir) {
+    return std::make_unique<LazyPlayer>([dataDir] { return createWindowsPlayer(dataDir); });
 }
 
 } // namespace brumlis::winforms

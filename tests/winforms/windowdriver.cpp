@@ -9,7 +9,9 @@
 // Runs inside the same Wine desktop as the program it starts. Writes what it checked to
 // LOG-FILE, ending with PASS or FAIL, and exits 0 only when every check held.
 #include "brumlis/winforms/controls.h"
+#include "windowprobe.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <functional>
@@ -74,8 +76,41 @@ bool checkText(const std::wstring& actual, const std::wstring& expected, const s
 // Every event of the program's windows wakes a wait to look again.
 void CALLBACK onEvent(HWINEVENTHOOK, DWORD, HWND, LONG, LONG, DWORD, DWORD) {}
 
-/// Looks at `condition` now and after each event of the program, until it holds, the
-/// program ends or `bound` passes.
+// While the program speaks, how long it takes to answer a message, asked every
+// AnswerPeriodMs: the slowest answer, and how many were asked.
+constexpr LONG AnswerPeriodMs = 25;
+HANDLE g_answerTimer = nullptr;
+HWND g_answerTarget = nullptr;
+double g_slowestAnswerMs = 0;
+int g_answers = 0;
+
+double counterMs(LONGLONG ticks) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return double(ticks) * 1000.0 / double(frequency.QuadPart);
+}
+
+void askForAnswer() {
+    LARGE_INTEGER before, after;
+    QueryPerformanceCounter(&before);
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(g_answerTarget, WM_NULL, 0, 0, SMTO_NORMAL, Bound, &result);
+    QueryPerformanceCounter(&after);
+    g_slowestAnswerMs = std::max(g_slowestAnswerMs, counterMs(after.QuadPart - before.QuadPart));
+    ++g_answers;
+}
+
+/// Asks `window` for an answer every AnswerPeriodMs while the driver waits, from now on.
+void keepAsking(HWND window) {
+    g_answerTarget = window;
+    g_answerTimer = CreateWaitableTimerW(nullptr, FALSE, nullptr);
+    LARGE_INTEGER due;
+    due.QuadPart = -LONGLONG(AnswerPeriodMs) * 10'000;
+    SetWaitableTimer(g_answerTimer, &due, AnswerPeriodMs, nullptr, nullptr, FALSE);
+}
+
+/// Looks at `condition` now and after each event of the program (and each time the program
+/// is asked for an answer), until it holds, the program ends or `bound` passes.
 bool waitFor(const std::function<bool()>& condition, const std::string& what, DWORD bound = Bound) {
     const ULONGLONG end = GetTickCount64() + bound;
     for (;;) {
@@ -84,13 +119,16 @@ bool waitFor(const std::function<bool()>& condition, const std::string& what, DW
         const ULONGLONG now = GetTickCount64();
         if (now >= end)
             return check(false, "within " + std::to_string(bound) + " ms: " + what);
-        const DWORD woke =
-            MsgWaitForMultipleObjects(1, &g_process, FALSE, DWORD(end - now), QS_ALLINPUT);
+        const HANDLE handles[2] = {g_process, g_answerTimer};
+        const DWORD woke = MsgWaitForMultipleObjects(g_answerTimer ? 2 : 1, handles, FALSE,
+                                                     DWORD(end - now), QS_ALLINPUT);
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageW(&message);
         if (woke == WAIT_OBJECT_0)
             return check(condition(), "before the program ended: " + what);
+        if (woke == WAIT_OBJECT_0 + 1)
+            askForAnswer();
     }
 }
 
@@ -169,47 +207,83 @@ std::string describe(const RECT& r) {
            std::to_string(r.right - r.left) + " x " + std::to_string(r.bottom - r.top) + ")";
 }
 
-// The font a control asks for, as fontprobe.dll reads it inside the program.
+// What windowprobe.dll sees inside the program: the font a control asks for, and the texts
+// the sentence label was given, with when.
 HWND g_probeWindow = nullptr;
 UINT g_probeQuery = 0;
 LOGFONTW g_probed{};
 bool g_probeAnswered = false;
 
+struct Shown {
+    LONGLONG counter; ///< the program's performance counter when the label was given it
+    std::wstring text;
+};
+std::vector<Shown> g_shown;
+
+void readTexts(const wchar_t* records, size_t size) {
+    g_shown.clear();
+    constexpr size_t CounterChars = sizeof(LONGLONG) / sizeof(wchar_t);
+    size_t at = 0;
+    while (at + CounterChars < size) {
+        Shown shown{};
+        CopyMemory(&shown.counter, records + at, sizeof shown.counter);
+        at += CounterChars;
+        const size_t end = std::wstring_view(records + at, size - at).find(L'\0');
+        if (end == std::wstring_view::npos)
+            break;
+        shown.text.assign(records + at, end);
+        at += end + 1;
+        g_shown.push_back(std::move(shown));
+    }
+}
+
 LRESULT CALLBACK probeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_COPYDATA) {
         const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-        g_probeAnswered = data->cbData == sizeof g_probed;
-        if (g_probeAnswered)
-            CopyMemory(&g_probed, data->lpData, sizeof g_probed);
+        if (data->dwData == ProbeFont) {
+            g_probeAnswered = data->cbData == sizeof g_probed;
+            if (g_probeAnswered)
+                CopyMemory(&g_probed, data->lpData, sizeof g_probed);
+        } else if (data->dwData == ProbeTexts) {
+            g_probeAnswered = true;
+            readTexts(static_cast<const wchar_t*>(data->lpData), data->cbData / sizeof(wchar_t));
+        }
         return TRUE;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-bool startFontProbe(const std::wstring& folder) {
-    const HMODULE probe = LoadLibraryW((folder + L"\\fontprobe.dll").c_str());
+bool ask(HWND window, ProbeQuestion question) {
+    g_probeAnswered = false;
+    SendMessageTimeoutW(window, g_probeQuery, question, LPARAM(g_probeWindow), SMTO_ABORTIFHUNG,
+                        Bound, nullptr);
+    return g_probeAnswered;
+}
+
+bool startProbe(const std::wstring& folder, HWND brumform) {
+    const HMODULE probe = LoadLibraryW((folder + L"\\windowprobe.dll").c_str());
     const auto hook = probe ? reinterpret_cast<HOOKPROC>(
-                                  reinterpret_cast<void*>(GetProcAddress(probe, "fontProbeHook")))
+                                  reinterpret_cast<void*>(GetProcAddress(probe, "windowProbeHook")))
                             : nullptr;
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = probeWindowProc;
     windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"BrumlisFontProbeAnswers";
+    windowClass.lpszClassName = L"BrumlisWindowProbeAnswers";
     RegisterClassW(&windowClass);
     g_probeWindow = CreateWindowExW(0, windowClass.lpszClassName, nullptr, WS_POPUP, 0, 0, 0, 0,
                                     nullptr, nullptr, windowClass.hInstance, nullptr);
-    g_probeQuery = RegisterWindowMessageW(L"BrumlisFontProbe");
-    return check(hook && g_probeWindow &&
-                     SetWindowsHookExW(WH_CALLWNDPROC, hook, probe, g_thread) != nullptr,
-                 "the font probe is hooked into the program");
+    g_probeQuery = RegisterWindowMessageW(ProbeQueryMessage);
+    const bool hooked = hook && g_probeWindow &&
+                        SetWindowsHookExW(WH_CALLWNDPROC, hook, probe, g_thread) != nullptr;
+    if (hooked)
+        ask(brumform, ProbeHello);
+    return check(hooked, "the probe is hooked into the program");
 }
 
 bool fontAsked(HWND control, LOGFONTW& font) {
-    g_probeAnswered = false;
-    SendMessageTimeoutW(control, g_probeQuery, 0, LPARAM(g_probeWindow), SMTO_ABORTIFHUNG, Bound,
-                        nullptr);
+    const bool known = ask(control, ProbeFont);
     font = g_probed;
-    return g_probeAnswered;
+    return known;
 }
 
 std::string describe(const LOGFONTW& f) {
@@ -435,7 +509,7 @@ bool start(const std::wstring& exe, const std::wstring& arguments, const std::ws
         return false;
     g_thread = GetWindowThreadProcessId(run.brumform, nullptr);
     const std::wstring driverFolder = exe.substr(0, exe.find_last_of(L"\\/"));
-    if (!startFontProbe(driverFolder))
+    if (!startProbe(driverFolder, run.brumform))
         return false;
     run.controls = controlsOf(run.brumform);
     for (int id : {Image2Id, Image1Id, SmiskId, CmdRepeatId, Command1Id, CmdInformeraId})
@@ -755,6 +829,84 @@ void missingList(const std::wstring& exe, const std::wstring& data) {
     RemoveDirectoryW(folder.c_str());
 }
 
+// Speaking, word by word, with the sound: the program's data folder holds a recording of a
+// level of its own for every word (tests/winforms/speak_window.py makes it and listens at the
+// sound server). Generera, Repetera, Generera and Generera; what the label was given, with
+// when, and when each press was made, go to the log by the performance counter, for the
+// listener to set against what it heard. Meanwhile the program is asked for an answer every
+// 25 ms.
+void speaking(const std::wstring& exe, const std::wstring& data) {
+    Run run;
+    if (!start(exe, L"\"" + data + L"\"", {}, run))
+        return finish(false);
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    note("counter-frequency %lld", frequency.QuadPart);
+    keepAsking(run.brumform);
+    const auto sentencesStarted = [&] {
+        ask(run.brumform, ProbeTexts);
+        return std::count_if(g_shown.begin(), g_shown.end(),
+                             [](const Shown& shown) { return shown.text.empty(); });
+    };
+    const auto press = [&](HWND button) {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        note("press %lld", now.QuadPart);
+        click(button);
+    };
+    const HWND generate = run.control(Command1Id);
+    const HWND repeat = run.control(CmdRepeatId);
+    const struct {
+        HWND button;
+        const char* name;
+    } presses[] = {{generate, "Generera"},
+                   {repeat, "Repetera"},
+                   {generate, "Generera"},
+                   {generate, "Generera"}};
+    long long started = 0;
+    std::wstring last;
+    for (const auto& [button, name] : presses) {
+        // A sentence that Repetera speaks ends without a sign on screen (the buttons stay
+        // enabled): the next press is made again each time the program has answered, and
+        // is dropped until that sentence is over.
+        press(button);
+        const bool spoken = waitFor(
+            [&] {
+                if (sentencesStarted() > started && IsWindowEnabled(generate) &&
+                    IsWindowEnabled(repeat) && focusOfProgram() == generate &&
+                    !g_shown.back().text.empty())
+                    return true;
+                if (sentencesStarted() == started && button == generate && started > 0 &&
+                    presses[started - 1].button == repeat)
+                    press(button);
+                return false;
+            },
+            std::string(name) + " speaks a sentence");
+        if (!spoken)
+            return finish(false);
+        started = sentencesStarted();
+        // Repetera: done once its last word is on screen, which is the sentence before it.
+        if (button == repeat)
+            waitFor(
+                [&] {
+                    ask(run.brumform, ProbeTexts);
+                    return g_shown.back().text == last;
+                },
+                "Repetera shows the same sentence again");
+        last = g_shown.back().text;
+        note("     the sentence: \"%s\"", utf8(last).c_str());
+    }
+    check(g_answers > 0 && g_slowestAnswerMs < 100,
+          "the window answered within 100 ms while it spoke: the slowest of " +
+              std::to_string(g_answers) + " answers took " + std::to_string(g_slowestAnswerMs) +
+              " ms");
+    ask(run.brumform, ProbeTexts);
+    for (const Shown& shown : g_shown)
+        note("shown %lld %s", shown.counter, utf8(shown.text).c_str());
+    PostMessageW(run.brumform, WM_SYSCOMMAND, SC_CLOSE, 0);
+    finish(true);
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -771,7 +923,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::map<std::wstring, void (*)(const std::wstring&, const std::wstring&)> scenarios = {
         {L"at-start", atStart},         {L"generate-repeat", generateAndRepeat},
         {L"about", aboutWindow},        {L"close-main-with-about", closeMainWithAbout},
-        {L"missing-list", missingList},
+        {L"missing-list", missingList}, {L"speaking", speaking},
     };
     const auto found = scenarios.find(scenario);
     if (found == scenarios.end()) {
