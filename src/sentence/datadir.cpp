@@ -40,7 +40,7 @@ std::filesystem::path findDataDir(const std::filesystem::path& given) {
     for (const std::filesystem::path& candidate : platform::dataLocations())
         if (holdsText(candidate))
             return cleaned(candidate);
-    return here;
+    return cleaned(platform::lastDataLocation(here));
 }
 
 } // namespace brumlis

@@ -50,16 +50,7 @@ About::About(Program& program, Brumform& main)
     : m_program(program)
     , m_main(main) {
     const HINSTANCE instance = program.instance();
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = &About::windowProc;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = brumlisIcon();
-    windowClass.hIconSm = brumlisIcon();
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = pinkBrush();
-    windowClass.lpszClassName = AboutClass;
-    RegisterClassExW(&windowClass);
+    registerFormClass(instance, AboutClass, &About::windowProc);
 
     // A fixed dialog frame with a close box, no Minimize or Maximize; owned by the hidden
     // window, so it has no taskbar button and stays when Brumform closes.
@@ -71,20 +62,14 @@ About::About(Program& program, Brumform& main)
         return;
     g_open = this;
     m_program.windowOpened(m_window);
-    SendMessageW(m_window, WM_SETICON, ICON_SMALL, LPARAM(brumlisIcon()));
-    SendMessageW(m_window, WM_SETICON, ICON_BIG, LPARAM(brumlisIcon()));
+    setFormIcons(m_window);
 
     // In the tab order: the button, then the two labels, which take no focus.
-    cmdOK = CreateWindowExW(0, L"BUTTON", L"whatever..",
-                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 0, 0, 0,
-                            m_window, HMENU(INT_PTR(CmdOkId)), instance, nullptr);
-    description =
-        CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 0,
-                        0, m_window, HMENU(INT_PTR(DescriptionId)), instance, nullptr);
+    cmdOK = makeChild(m_window, L"BUTTON", L"whatever..", WS_TABSTOP | BS_DEFPUSHBUTTON, CmdOkId);
+    description = makeChild(m_window, L"STATIC", L"", SS_LEFT | SS_NOPREFIX, DescriptionId);
     // Shown as it is, so the one ampersand between the names is no access key.
-    title = CreateWindowExW(0, L"STATIC", L"Brumlis av fnurre & vRx",
-                            WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, m_window,
-                            HMENU(INT_PTR(TitleId)), instance, nullptr);
+    title = makeChild(m_window, L"STATIC", L"Brumlis av fnurre & vRx", SS_LEFT | SS_NOPREFIX,
+                      TitleId);
 
     layout(GetDpiForWindow(m_window));
     const HWND mainWindow = main.window();

@@ -26,11 +26,6 @@ bool isPointerOrKeyInput(UINT message) {
            (message >= WM_LBUTTONDOWN && message <= WM_MOUSELAST);
 }
 
-HWND makeChild(HWND parent, const wchar_t* windowClass, const wchar_t* text, DWORD style, int id) {
-    return CreateWindowExW(0, windowClass, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
-                           HMENU(INT_PTR(id)), GetModuleHandleW(nullptr), nullptr);
-}
-
 void setPicture(HWND control, HBITMAP& held, HBITMAP picture) {
     const HGDIOBJ before =
         HGDIOBJ(SendMessageW(control, STM_SETIMAGE, IMAGE_BITMAP, LPARAM(picture)));
@@ -134,16 +129,7 @@ Brumform::~Brumform() {
 
 void Brumform::create() {
     const HINSTANCE instance = m_program.instance();
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = &Brumform::windowProc;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = brumlisIcon();
-    windowClass.hIconSm = brumlisIcon();
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = pinkBrush();
-    windowClass.lpszClassName = BrumformClass;
-    RegisterClassExW(&windowClass);
+    registerFormClass(instance, BrumformClass, &Brumform::windowProc);
 
     // A fixed single frame with a close box only; unowned, with a taskbar button.
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
@@ -153,8 +139,7 @@ void Brumform::create() {
     if (!m_window)
         return;
     m_program.windowOpened(m_window);
-    SendMessageW(m_window, WM_SETICON, ICON_SMALL, LPARAM(brumlisIcon()));
-    SendMessageW(m_window, WM_SETICON, ICON_BIG, LPARAM(brumlisIcon()));
+    setFormIcons(m_window);
 
     // Created in the tab order: Repetera, Generera, Informera, then the label, which takes
     // no focus.

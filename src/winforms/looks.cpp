@@ -61,6 +61,29 @@ HICON brumlisIcon() {
     return icon;
 }
 
+void registerFormClass(HINSTANCE instance, const wchar_t* name, WNDPROC procedure) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = brumlisIcon();
+    windowClass.hIconSm = brumlisIcon();
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = pinkBrush();
+    windowClass.lpszClassName = name;
+    RegisterClassExW(&windowClass);
+}
+
+void setFormIcons(HWND window) {
+    SendMessageW(window, WM_SETICON, ICON_SMALL, LPARAM(brumlisIcon()));
+    SendMessageW(window, WM_SETICON, ICON_BIG, LPARAM(brumlisIcon()));
+}
+
+HWND makeChild(HWND parent, const wchar_t* windowClass, const wchar_t* text, DWORD style, int id) {
+    return CreateWindowExW(0, windowClass, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
+                           HMENU(INT_PTR(id)), GetModuleHandleW(nullptr), nullptr);
+}
+
 HBITMAP loadPicture(int resource, int width, int height, UINT dpi) {
     // A DIB section keeps the palette's colours exact on any screen.
     const int cx = dpi == USER_DEFAULT_SCREEN_DPI ? 0 : scaled(width, dpi);

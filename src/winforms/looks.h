@@ -55,6 +55,13 @@ LOGFONTW dialogFont(UINT dpi);
 /// The 16 × 16, 256-colour icon of the program and its windows (shared, not to be freed).
 HICON brumlisIcon();
 
+/// Registers a window class of the program's: pink, with its icon and the arrow cursor.
+void registerFormClass(HINSTANCE instance, const wchar_t* name, WNDPROC procedure);
+/// Gives `window` the program's icon, small and big.
+void setFormIcons(HWND window);
+/// A visible child control of `parent` of `windowClass` ("STATIC", "BUTTON"), placed later.
+HWND makeChild(HWND parent, const wchar_t* windowClass, const wchar_t* text, DWORD style, int id);
+
 /// A picture of the resources at its natural size at 96 dpi, scaled to `dpi`; the caller
 /// deletes it.
 HBITMAP loadPicture(int resource, int width, int height, UINT dpi);

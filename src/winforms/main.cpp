@@ -1,4 +1,5 @@
 // brumlis.exe: Brumform over the portable core, in a Win32 message loop.
+#include "brumlis/platform/arguments.h"
 #include "brumlis/playback/lazyplayer.h"
 #include "brumlis/sentence/datadir.h"
 #include "forms.h"
@@ -8,29 +9,13 @@
 #include "winspeechloop.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
 #include <string>
 #include <vector>
 #include <windows.h>
 
-namespace {
-
-std::vector<std::u16string> arguments() {
-    std::vector<std::u16string> args;
-    int count = 0;
-    if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count)) {
-        for (int i = 1; i < count; ++i) // not the program's own name
-            args.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));
-        LocalFree(argv);
-    }
-    return args;
-}
-
-} // namespace
-
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace brumlis::winforms;
-    const WindowArguments given = parseWindowArguments(arguments());
+    const WindowArguments given = parseWindowArguments(brumlis::platform::commandLineArguments());
     if (!given.problem.empty()) {
         const std::u16string text =
             given.problem + u"\r\n\r\nAnvändning: brumlis [--data MAPP] [MAPP]";

@@ -738,7 +738,10 @@ void closeMainWithAbout(const std::wstring& exe, const std::wstring& data) {
     if (!waitFor([&] { return (about = topLevel(AboutClass)) != nullptr; }, "About opens"))
         return finish(false);
     PostMessageW(run.brumform, WM_SYSCOMMAND, SC_CLOSE, 0);
-    waitFor([&] { return !IsWindow(run.brumform); }, "Brumform closes");
+    // A window being destroyed is hidden first: gone from the screen when its WM_DESTROY
+    // wakes the driver, though its handle may live a moment longer.
+    waitFor([&] { return !IsWindow(run.brumform) || !IsWindowVisible(run.brumform); },
+            "Brumform closes");
     check(IsWindow(about) && IsWindowVisible(about), "About stays open when Brumform closes");
     check(WaitForSingleObject(g_process, 0) == WAIT_TIMEOUT, "the program runs on");
     click(GetDlgItem(about, CmdOkId));
@@ -815,7 +818,8 @@ void missingList(const std::wstring& exe, const std::wstring& data) {
             if (HWND ok = GetDlgItem(box, IDOK))
                 click(ok);
             // This box gone, before the next is looked for.
-            waitFor([&] { return !IsWindow(box); }, which + " closes on OK");
+            waitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); },
+                    which + " closes on OK");
         }
         check(boxes >= 1, "Generera without namn.txt shows the message");
         if (sentenceShown(run, Prompt))

@@ -28,4 +28,8 @@ std::vector<std::filesystem::path> dataLocations() {
     return bases;
 }
 
+std::filesystem::path lastDataLocation(const std::filesystem::path& here) {
+    return here;
+}
+
 } // namespace brumlis::platform

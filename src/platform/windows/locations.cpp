@@ -1,5 +1,5 @@
-// Data folders on Windows: the user's roaming application data, the machine's, and the
-// folder the program was installed in.
+// Data folders on Windows: the user's roaming application data, and the folder the program
+// was installed in.
 #include "brumlis/platform/locations.h"
 
 #include <shlobj.h>
@@ -37,13 +37,16 @@ std::filesystem::path programFolder() {
 
 std::vector<std::filesystem::path> dataLocations() {
     std::vector<std::filesystem::path> folders;
-    for (const std::filesystem::path& base :
-         {knownFolder(FOLDERID_RoamingAppData), knownFolder(FOLDERID_ProgramData)})
-        if (!base.empty())
-            folders.push_back(base / L"Brumlis");
+    if (const std::filesystem::path base = knownFolder(FOLDERID_RoamingAppData); !base.empty())
+        folders.push_back(base / L"Brumlis");
     if (std::filesystem::path installed = programFolder(); !installed.empty())
         folders.push_back(std::move(installed));
     return folders;
+}
+
+std::filesystem::path lastDataLocation(const std::filesystem::path& here) {
+    const std::filesystem::path installed = programFolder();
+    return installed.empty() ? here : installed;
 }
 
 } // namespace brumlis::platform
