@@ -219,6 +219,7 @@ struct Shown {
     std::wstring text;
 };
 std::vector<Shown> g_shown;
+SIZE g_idealSize{};
 
 void readTexts(const wchar_t* records, size_t size) {
     g_shown.clear();
@@ -244,6 +245,10 @@ LRESULT CALLBACK probeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             g_probeAnswered = data->cbData == sizeof g_probed;
             if (g_probeAnswered)
                 CopyMemory(&g_probed, data->lpData, sizeof g_probed);
+        } else if (data->dwData == ProbeIdealSize) {
+            g_probeAnswered = data->cbData == sizeof g_idealSize;
+            if (g_probeAnswered)
+                CopyMemory(&g_idealSize, data->lpData, sizeof g_idealSize);
         } else if (data->dwData == ProbeTexts) {
             g_probeAnswered = true;
             readTexts(static_cast<const wchar_t*>(data->lpData), data->cbData / sizeof(wchar_t));
@@ -614,6 +619,11 @@ void atStart(const std::wstring& exe, const std::wstring& data) {
                     {L"ProductVersion", L"1.00.0007"}};
     for (const auto& [name, value] : versions)
         checkText(versionString(exe, name), value, "version record " + utf8(name));
+    // The manifest asks for Common Controls 6: only its buttons know their ideal size.
+    const bool sized = ask(run.control(Command1Id), ProbeIdealSize);
+    check(sized && g_idealSize.cx > 0,
+          "Generera is a button of Common Controls 6: its ideal size is " +
+              std::to_string(g_idealSize.cx) + " x " + std::to_string(g_idealSize.cy));
 
     // Esc does nothing, and Enter acts on the focused button: Generera.
     pressKey(run.control(Command1Id), VK_ESCAPE);

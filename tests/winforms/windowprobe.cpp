@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 namespace {
 
@@ -51,6 +53,11 @@ void answer(HWND control, WPARAM question) {
         const HFONT handle = HFONT(SendMessageW(control, WM_GETFONT, 0, 0));
         const bool known = handle && GetObjectW(handle, sizeof font, &font) == sizeof font;
         COPYDATASTRUCT data{ProbeFont, known ? DWORD(sizeof font) : 0, &font};
+        SendMessageW(g_driver, WM_COPYDATA, WPARAM(control), LPARAM(&data));
+    } else if (question == ProbeIdealSize) {
+        SIZE ideal{};
+        const bool known = SendMessageW(control, BCM_GETIDEALSIZE, 0, LPARAM(&ideal)) != 0;
+        COPYDATASTRUCT data{ProbeIdealSize, known ? DWORD(sizeof ideal) : 0, &ideal};
         SendMessageW(g_driver, WM_COPYDATA, WPARAM(control), LPARAM(&data));
     } else if (question == ProbeTexts) {
         COPYDATASTRUCT data{ProbeTexts, DWORD(g_texts.size() * sizeof(wchar_t)), g_texts.data()};

@@ -9,8 +9,10 @@ inline constexpr wchar_t ProbeQueryMessage[] = L"BrumlisWindowProbe";
 inline constexpr wchar_t ProbeWakeMessage[] = L"BrumlisWindowProbeWake";
 
 enum ProbeQuestion : unsigned {
-    ProbeHello = 0, ///< no answer: from now on, wake this window
-    ProbeFont = 1,  ///< the LOGFONT the window asks for (none when it has no font)
-    ProbeTexts = 2, ///< every text the sentence label was given: records of the performance
-                    ///< counter (4 wide characters) and the text, ended by a 0
+    ProbeHello = 0,     ///< no answer: from now on, wake this window
+    ProbeFont = 1,      ///< the LOGFONT the window asks for (none when it has no font)
+    ProbeTexts = 2,     ///< every text the sentence label was given: records of the performance
+                        ///< counter (4 wide characters) and the text, ended by a 0
+    ProbeIdealSize = 3, ///< what a button of Common Controls 6 says its ideal size is (a SIZE;
+                        ///< none from an older button, which knows no BCM_GETIDEALSIZE)
 };
