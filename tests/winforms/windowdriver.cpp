@@ -28,6 +28,7 @@ constexpr COLORREF Pink = RGB(250, 200, 250);
 constexpr DWORD Bound = 20000; // ms: far beyond what any step takes
 
 FILE* g_log = nullptr;
+std::wstring g_logName;
 int g_failures = 0;
 HANDLE g_process = nullptr;
 DWORD g_pid = 0;
@@ -921,6 +922,48 @@ void speaking(const std::wstring& exe, const std::wstring& data) {
     finish(true);
 }
 
+// For screenshots (tools/screenshots): Brumform with a sentence spoken and About open beside
+// it. Writes each window's place on the screen, then "posed", and closes both once a file
+// LOG-FILE.done appears.
+void posing(const std::wstring& exe, const std::wstring& data) {
+    Run run;
+    if (!start(exe, L"\"" + data + L"\"", {}, run))
+        return finish(false);
+    click(run.control(Command1Id));
+    if (!waitFor([&] { return sentenceShown(run, Prompt); }, "Generera speaks a sentence"))
+        return finish(false);
+    click(run.control(CmdInformeraId));
+    HWND about = nullptr;
+    if (!waitFor([&] { return (about = topLevel(AboutClass)) != nullptr; }, "About opens"))
+        return finish(false);
+    UpdateWindow(about);
+    RECT place;
+    // About stands to the right of Brumform, so that both show whole.
+    GetWindowRect(run.brumform, &place);
+    SetWindowPos(about, nullptr, place.right + 16, place.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    for (const auto& [name, window] : {std::pair{"Brumform", run.brumform}, {"About", about}}) {
+        GetWindowRect(window, &place);
+        note("place %s %ld %ld %ld %ld", name, place.left, place.top, place.right - place.left,
+             place.bottom - place.top);
+    }
+    note("posed");
+    const std::wstring done = g_logName + L".done";
+    const std::wstring folder = g_logName.substr(0, g_logName.find_last_of(L"\\/"));
+    const HANDLE change =
+        FindFirstChangeNotificationW(folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+    const ULONGLONG end = GetTickCount64() + 60'000;
+    while (GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end &&
+           change != INVALID_HANDLE_VALUE &&
+           WaitForSingleObject(change, DWORD(end - GetTickCount64())) == WAIT_OBJECT_0)
+        FindNextChangeNotification(change);
+    if (change != INVALID_HANDLE_VALUE)
+        FindCloseChangeNotification(change);
+    PostMessageW(about, WM_SYSCOMMAND, SC_CLOSE, 0);
+    PostMessageW(run.brumform, WM_SYSCOMMAND, SC_CLOSE, 0);
+    finish(true);
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -928,6 +971,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fputs("windowdriver SCENARIO BRUMLIS.EXE DATA-FOLDER LOG-FILE\n", stderr);
         return 2;
     }
+    g_logName = argv[4];
     g_log = _wfopen(argv[4], L"w");
     if (!g_log)
         return 2;
@@ -935,9 +979,13 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring exe = argv[2];
     const std::wstring data = argv[3];
     const std::map<std::wstring, void (*)(const std::wstring&, const std::wstring&)> scenarios = {
-        {L"at-start", atStart},         {L"generate-repeat", generateAndRepeat},
-        {L"about", aboutWindow},        {L"close-main-with-about", closeMainWithAbout},
-        {L"missing-list", missingList}, {L"speaking", speaking},
+        {L"at-start", atStart},
+        {L"generate-repeat", generateAndRepeat},
+        {L"about", aboutWindow},
+        {L"close-main-with-about", closeMainWithAbout},
+        {L"missing-list", missingList},
+        {L"speaking", speaking},
+        {L"posing", posing},
     };
     const auto found = scenarios.find(scenario);
     if (found == scenarios.end()) {
