@@ -3,6 +3,11 @@
 #   build-windows/brumlis-<version>-windows-x64.zip  one folder Brumlis-<version> to unpack
 #   build-windows/brumlis-<version>-setup.exe        the installer (dist/windows/brumlis.nsi)
 # Both are made from the folder dist/windows/stage.cmake lays out in build-windows/dist/.
+find_program(BRUMLIS_PYTHON3 python3)
+if(NOT BRUMLIS_PYTHON3)
+    message(FATAL_ERROR "python3 not found: the Windows zip is made with it "
+        "(tools/install-deps windows installs it)")
+endif()
 find_program(BRUMLIS_MAKENSIS makensis)
 if(NOT BRUMLIS_MAKENSIS)
     message(FATAL_ERROR "makensis not found: the Windows installer is made with NSIS "
@@ -14,9 +19,8 @@ set(stageDir ${distDir}/Brumlis-${PROJECT_VERSION})
 set(windowsDist ${PROJECT_SOURCE_DIR}/dist/windows)
 set(BRUMLIS_ZIP ${PROJECT_BINARY_DIR}/brumlis-${PROJECT_VERSION}-windows-x64.zip)
 set(BRUMLIS_SETUP ${PROJECT_BINARY_DIR}/brumlis-${PROJECT_VERSION}-setup.exe)
-# Every file of the zip gets this time (libarchive still writes each file's access and
-# change times into its extra field, so two builds differ there).
-set(BRUMLIS_DIST_MTIME "2026-01-01 00:00:00Z" CACHE STRING
+# Every file of the zip gets this time, so that the same files make the same zip.
+set(BRUMLIS_ZIP_TIME "2026-01-01 00:00:00" CACHE STRING
     "The time of every file in the Windows zip")
 
 # A word list or sound added to data/ is seen at the next build.
@@ -31,16 +35,17 @@ add_custom_command(OUTPUT ${distDir}/files.txt ${distDir}/install.nsh ${distDir}
             ${PROJECT_SOURCE_DIR}/LICENSE ${dataFiles}
     COMMENT "Laying out Brumlis-${PROJECT_VERSION} for Windows")
 
-# cmake's own zip writer marks a name with å, ä or ö as UTF-8 (Debian's zip does not, and
-# Windows' Explorer then shows it in the OEM code page), but only under a UTF-8 locale.
+# Python's zipfile marks a name with å, ä or ö as UTF-8 (Debian's zip does not, and
+# Explorer then reads it in the OEM code page), and writes no times but the one given:
+# libarchive's (cmake -E tar) writes each file's access and change times, so two builds
+# of the same files would differ.
 add_custom_command(OUTPUT ${BRUMLIS_ZIP}
-    COMMAND ${CMAKE_COMMAND} -E rm -f ${BRUMLIS_ZIP}
-    COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8
-            ${CMAKE_COMMAND} -E tar cf ${BRUMLIS_ZIP} --format=zip
-            "--mtime=${BRUMLIS_DIST_MTIME}" --files-from=${distDir}/files.txt
+    COMMAND ${BRUMLIS_PYTHON3} ${windowsDist}/make-zip.py ${distDir}/files.txt ${BRUMLIS_ZIP}
+            ${BRUMLIS_ZIP_TIME}
     WORKING_DIRECTORY ${distDir}
-    DEPENDS ${distDir}/files.txt
-    COMMENT "Packing ${BRUMLIS_ZIP}")
+    DEPENDS ${distDir}/files.txt ${windowsDist}/make-zip.py
+    COMMENT "Packing ${BRUMLIS_ZIP}"
+    VERBATIM)
 
 add_custom_command(OUTPUT ${BRUMLIS_SETUP}
     COMMAND ${BRUMLIS_MAKENSIS} -V2 -INPUTCHARSET UTF8 -DVERSION=${PROJECT_VERSION}
