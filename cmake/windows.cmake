@@ -8,6 +8,8 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WIN
     WINVER=0x0A00)
 
 add_subdirectory(src)
+# The zip and the installer.
+include(cmake/windows-dist.cmake)
 
 if(NOT BRUMLIS_BUILD_TESTS)
     return()
