@@ -938,7 +938,8 @@ void posing(const std::wstring& exe, const std::wstring& data) {
         return finish(false);
     UpdateWindow(about);
     RECT place;
-    // About stands to the right of Brumform, so that both show whole.
+    // Brumform at the top left, About to the right of it, so that both show whole.
+    SetWindowPos(run.brumform, nullptr, 16, 16, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     GetWindowRect(run.brumform, &place);
     SetWindowPos(about, nullptr, place.right + 16, place.top, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
