@@ -68,8 +68,8 @@ About::About(Program& program, Brumform& main)
     cmdOK = makeChild(m_window, L"BUTTON", L"whatever..", WS_TABSTOP | BS_DEFPUSHBUTTON, CmdOkId);
     description = makeChild(m_window, L"STATIC", L"", SS_LEFT | SS_NOPREFIX, DescriptionId);
     // Shown as it is, so the one ampersand between the names is no access key.
-    title = makeChild(m_window, L"STATIC", L"Brumlis av fnurre & vRx", SS_LEFT | SS_NOPREFIX,
-                      TitleId);
+    title =
+        makeChild(m_window, L"STATIC", L"Brumlis av fnurre & vRx", SS_LEFT | SS_NOPREFIX, TitleId);
 
     layout(GetDpiForWindow(m_window));
     const HWND mainWindow = main.window();
