@@ -80,7 +80,10 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
             [[fallthrough]];
         case WM_ENABLE:
         case WM_SETFOCUS:
+        case WM_KILLFOCUS:
         case WM_ACTIVATE:
+        case WM_NCACTIVATE:
+        case WM_WINDOWPOSCHANGED:
         case WM_SHOWWINDOW:
         case WM_DESTROY:
             if (g_driver)
