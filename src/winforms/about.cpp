@@ -105,15 +105,9 @@ void About::cmdOK_Click() {
 }
 
 LRESULT CALLBACK About::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA, LONG_PTR(create->lpCreateParams));
-        static_cast<About*>(create->lpCreateParams)->m_window = window;
-    }
-    auto* about = reinterpret_cast<About*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!about)
-        return DefWindowProcW(window, message, wParam, lParam);
-    return about->handle(message, wParam, lParam);
+    About* about = formOf(window, message, lParam, &About::m_window);
+    return about ? about->handle(message, wParam, lParam)
+                 : DefWindowProcW(window, message, wParam, lParam);
 }
 
 LRESULT About::handle(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -259,15 +259,9 @@ void Brumform::closed() {
 }
 
 LRESULT CALLBACK Brumform::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA, LONG_PTR(create->lpCreateParams));
-        static_cast<Brumform*>(create->lpCreateParams)->m_window = window;
-    }
-    auto* form = reinterpret_cast<Brumform*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!form)
-        return DefWindowProcW(window, message, wParam, lParam);
-    return form->handle(message, wParam, lParam);
+    Brumform* form = formOf(window, message, lParam, &Brumform::m_window);
+    return form ? form->handle(message, wParam, lParam)
+                : DefWindowProcW(window, message, wParam, lParam);
 }
 
 LRESULT Brumform::handle(UINT message, WPARAM wParam, LPARAM lParam) {

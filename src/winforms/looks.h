@@ -59,6 +59,20 @@ HICON brumlisIcon();
 void registerFormClass(HINSTANCE instance, const wchar_t* name, WNDPROC procedure);
 /// Gives `window` the program's icon, small and big.
 void setFormIcons(HWND window);
+/// The form a window of one of the program's classes belongs to: the window was created
+/// with the form as its creation parameter, which WM_NCCREATE keeps in the window's user
+/// data and whose `window` member it sets. Null before that.
+template <typename Form>
+Form* formOf(HWND window, UINT message, LPARAM lParam, HWND Form::*windowMember) {
+    if (message == WM_NCCREATE) {
+        auto* form =
+            static_cast<Form*>(reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams);
+        SetWindowLongPtrW(window, GWLP_USERDATA, LONG_PTR(form));
+        form->*windowMember = window;
+    }
+    return reinterpret_cast<Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
 /// A visible child control of `parent` of `windowClass` ("STATIC", "BUTTON"), placed later.
 HWND makeChild(HWND parent, const wchar_t* windowClass, const wchar_t* text, DWORD style, int id);
 

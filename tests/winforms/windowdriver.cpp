@@ -887,11 +887,11 @@ void speaking(const std::wstring& exe, const std::wstring& data) {
         press(button);
         const bool spoken = waitFor(
             [&] {
-                if (sentencesStarted() > started && IsWindowEnabled(generate) &&
-                    IsWindowEnabled(repeat) && focusOfProgram() == generate &&
-                    !g_shown.back().text.empty())
+                const long long now = sentencesStarted();
+                if (now > started && IsWindowEnabled(generate) && IsWindowEnabled(repeat) &&
+                    focusOfProgram() == generate && !g_shown.back().text.empty())
                     return true;
-                if (sentencesStarted() == started && button == generate && started > 0 &&
+                if (now == started && button == generate && started > 0 &&
                     presses[started - 1].button == repeat)
                     press(button);
                 return false;
